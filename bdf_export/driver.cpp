@@ -1,0 +1,263 @@
+// The converter driver: reads a MAP file and an ABC file set, checks them and
+// writes the bulk data file; see driver.h for the sequence and results.
+#include "bdf_export/driver.h"
+
+#include "bdf_export/bdf.h"
+#include "bdf_export/cards.h"
+#include "bdf_export/checks.h"
+#include "frame/output_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace sorvan::bdf {
+
+namespace {
+
+constexpr int32_t done = 1;
+constexpr int32_t failed = -1;
+
+// Size of the time label that a time unit code selects ("hour" at most).
+constexpr size_t time_label_size = 32;
+
+// Longest file name put before a fixed message, so that the message itself
+// always fits the 255 characters that MAPerror forms.
+#define NAME_CONTEXT "%.160s"
+
+const char *const unit_kinds[4] = {"length", "force", "mass", "time"};
+char *const header_labels[4] = {lu_lab, fu_lab, mu_lab, tu_lab};
+
+const char *shown(const char *name) { return name ? name : "(no name)"; }
+
+// ---- export units -------------------------------------------------------
+
+int32_t set_unit_factors(const Conversion &c) {
+    double *factors[4] = {&lu_fac, &fu_fac, &mu_fac, &tu_fac};
+    for (int k = 0; k < 4; ++k) *factors[k] = c.labels[k] ? UNTconstant(c.labels[k]) : 0.0;
+    if (c.copy_labels)
+        for (int k = 0; k < 4; ++k)
+            std::snprintf(header_labels[k], sizeof lu_lab, "%s", c.labels[k] ? c.labels[k] : "");
+    for (int k = 0; k < 4; ++k) {
+        if (*factors[k] != 0.0) continue;
+        BDFreport("unknown export %s unit label \"%.63s\"", unit_kinds[k],
+                  c.labels[k] ? c.labels[k] : "");
+        return -6;
+    }
+    return done;
+}
+
+// ---- MAP file -----------------------------------------------------------
+
+// The sections after the summary and units; MAP_FAILED once a reader has
+// released the record.
+int read_tables(MAPmodel *map, FILE *file, bool external_inputs) {
+    if (MAPalloc(map) != MAP_OK || MAPread_input(map, file) != MAP_OK ||
+        MAPread_output(map, file) != MAP_OK)
+        return MAP_FAILED;
+    if (external_inputs && MAPread_external_input(map, file) != MAP_OK) return MAP_FAILED;
+    if (MAPread_node(map, file) != MAP_OK || MAPread_element(map, file) != MAP_OK ||
+        MAPread_wheel(map, file) != MAP_OK)
+        return MAP_FAILED;
+    return MAP_OK;
+}
+
+// Reads the whole record from the open file. On any result but done the
+// record has been released.
+int32_t read_sections(const Conversion &c, MAPmodel *map, FILE *file) {
+    if (MAPread_size(map, file) != MAP_OK || MAPread_unit(map, file) != MAP_OK) return failed;
+    if (c.after_units) c.after_units(*map);
+    if (map->n_input == 0) {
+        MAPerror(map, "State space input is not found. (" NAME_CONTEXT ")", c.map_file);
+        return -2;
+    }
+    if (map->n_output == 0) {
+        MAPerror(map, "State space output is not found. (" NAME_CONTEXT ")", c.map_file);
+        return -3;
+    }
+    if (!check_units(*map, c.map_file)) {
+        MAPfree(map);
+        return failed;
+    }
+    grid_id = map->grid_id_offset;
+    element_id = map->element_id_offset;
+    return read_tables(map, file, c.external_inputs) == MAP_OK ? done : failed;
+}
+
+int32_t read_map(const Conversion &c, MAPmodel **out) {
+    FILE *file = c.map_file ? std::fopen(c.map_file, "r") : nullptr;
+    if (!file) {
+        BDFreport("%s: cannot open the MAP file: %s", shown(c.map_file),
+                  c.map_file ? std::strerror(errno) : "no name given");
+        return failed;
+    }
+    auto *map = static_cast<MAPmodel *>(std::calloc(1, sizeof(MAPmodel)));
+    int32_t rc = map ? read_sections(c, map, file) : failed;
+    std::fclose(file);
+    if (rc == failed) BDFreport("%s: the MAP file was not converted", c.map_file);
+    if (rc == done) *out = map;
+    return rc;
+}
+
+// ---- matrices -----------------------------------------------------------
+
+void release(Matrices &m) {
+    for (ABCmtx **p : {&m.a, &m.b, &m.c, &m.d}) {
+        if (*p) ABCfree(*p);
+        *p = nullptr;
+    }
+}
+
+// Reads all four before any result is looked at.
+bool read_matrices(const char *abc_file, Matrices &m) {
+    if (!abc_file) {
+        BDFreport("no ABC file name given");
+        return false;
+    }
+    m.a = ABCread_mtx(abc_file, 'a');
+    m.b = ABCread_mtx(abc_file, 'b');
+    m.c = ABCread_mtx(abc_file, 'c');
+    m.d = ABCread_mtx(abc_file, 'd');
+    bool ok = true;
+    for (auto [mtx, letter] : {std::pair{m.a, 'a'}, {m.b, 'b'}, {m.c, 'c'}, {m.d, 'd'}}) {
+        if (mtx) continue;
+        BDFreport("%s%c: cannot read the matrix file", abc_file, letter);
+        ok = false;
+    }
+    return ok;
+}
+
+// Compares B's columns and C's rows with the MAP counts; on a mismatch the
+// record is released and *map set to null.
+int32_t check_sizes(const Conversion &c, MAPmodel **map, const Matrices &m) {
+    if ((*map)->n_input != m.b->ncols) {
+        MAPerror(*map, "Unmatch state input size. MAP: %d, MTX: %d (" NAME_CONTEXT ")",
+                 (*map)->n_input, m.b->ncols, c.map_file);
+        *map = nullptr;
+        return -4;
+    }
+    if ((*map)->n_output_all != m.c->nrows) {
+        MAPerror(*map, "Unmatch state output size. MAP: %d, MTX: %d (" NAME_CONTEXT ")",
+                 (*map)->n_output_all, m.c->nrows, c.map_file);
+        *map = nullptr;
+        return -5;
+    }
+    return done;
+}
+
+// ---- BDF name -----------------------------------------------------------
+
+bool holds_line_break(const char *name) { return std::strpbrk(name, "\r\n") != nullptr; }
+
+bool is_bdf_extension(const char *ext) {
+    const char *bdf = "bdf";
+    for (; *ext && *bdf; ++ext, ++bdf)
+        if ((*ext | 0x20) != *bdf) return false;
+    return *ext == '\0' && *bdf == '\0';
+}
+
+// Replaces everything after the name's last "." by "bdf", or appends ".bdf"
+// to a name without one. Refuses a name that would be the MAP file itself
+// (compared without case, as some file systems do) or that does not fit.
+bool form_bdf_name(const char *map_file, const char *abc_file) {
+    if (holds_line_break(map_file) || holds_line_break(abc_file)) {
+        BDFreport("a file name holds a line break, which the BDF header cannot show");
+        return false;
+    }
+    const char *dot = std::strrchr(map_file, '.');
+    if (dot && is_bdf_extension(dot + 1)) {
+        BDFreport("%s: the BDF file would replace the MAP file", map_file);
+        return false;
+    }
+    std::string name = dot ? std::string(map_file, dot + 1) + "bdf" : std::string(map_file) + ".bdf";
+    if (name.size() >= BDF_NAME_SIZE) {
+        BDFreport("%.200s...: the BDF file name is longer than %d characters", map_file,
+                  BDF_NAME_SIZE - 1);
+        return false;
+    }
+    std::memcpy(bdf_name, name.c_str(), name.size() + 1);
+    return true;
+}
+
+// ---- output -------------------------------------------------------------
+
+void write_cards(FILE *bdf, const Conversion &c, MAPmodel *map, const Matrices &m) {
+    BDFwrite_header(bdf, c.map_file, c.abc_file, bdf_name);
+    BDFwrite_epoint(bdf, map, m.a);
+    BDFwrite_grid(bdf, map);
+    BDFwrite_plotel(bdf, map);
+    BDFwrite_wheel(bdf, map);
+    BDFwrite_tf_state(bdf, m.a, m.b);
+    BDFwrite_tf_output(bdf, m.c, m.d);
+    BDFwrite_tf_connect(bdf, map);
+    if (c.external_inputs) BDFwrite_tf_ext_input(bdf, map);
+    BDFwrite_tf_force(bdf, map);
+    BDFwrite_dmig(bdf, map);
+    std::fputs("$*\n$* KAVEL2PELDA: End of BDF for PELDA:\n$*\n", bdf);
+}
+
+// Writes under a temporary name and moves the file into place only when
+// every write and the close succeeded.
+int32_t write_bdf(const Conversion &c, MAPmodel *map, const Matrices &m) {
+    OutputFile out;
+    FILE *bdf = out.open(bdf_name);
+    if (bdf) {
+        write_cards(bdf, c, map, m);
+        if (out.commit()) return done;
+    }
+    BDFreport("%s", out.error().c_str());
+    return failed;
+}
+
+bool ready_to_write(const Conversion &c, const MAPmodel &map, const Matrices &m) {
+    return check_shapes(m, map, c.abc_file) && check_tables(map, c.map_file) &&
+           check_identifiers(map, m.a->nrows, c.map_file) &&
+           check_values(m, map, c.map_file, c.abc_file) && form_bdf_name(c.map_file, c.abc_file);
+}
+
+} // namespace
+
+int32_t run_conversion(const Conversion &c) {
+    int32_t rc = set_unit_factors(c);
+    if (rc != done) return rc;
+    MAPmodel *map = nullptr;
+    rc = read_map(c, &map);
+    if (rc != done) return rc;
+    Matrices m;
+    rc = read_matrices(c.abc_file, m) ? check_sizes(c, &map, m) : failed;
+    if (rc == done) rc = ready_to_write(c, *map, m) ? write_bdf(c, map, m) : failed;
+    release(m);
+    if (map) MAPfree(map);
+    return rc;
+}
+
+} // namespace sorvan::bdf
+
+// ======================================================================
+// Exported entry
+// ======================================================================
+
+extern "C" int32_t kavel2pelda(const char *map_file, const char *abc_file, char *length_unit,
+                               char *force_unit, char *mass_unit, char time_unit) {
+    using namespace sorvan::bdf;
+    try {
+        char time_label[time_label_size];
+        const char *label = time_unit == '0'   ? "ms"
+                            : time_unit == '2' ? "min"
+                            : time_unit == '3' ? "hour"
+                                               : "sec";
+        std::snprintf(time_label, sizeof time_label, "%s", label);
+        Conversion c;
+        c.map_file = map_file;
+        c.abc_file = abc_file;
+        char *labels[4] = {length_unit, force_unit, mass_unit, time_label};
+        std::copy(labels, labels + 4, c.labels);
+        return run_conversion(c);
+    } catch (...) { // out of memory: nothing may cross the C boundary
+        BDFreport("%s: the conversion ran out of memory", map_file ? map_file : "(no name)");
+        return failed;
+    }
+}

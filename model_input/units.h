@@ -1,0 +1,25 @@
+// Unit labels: the alias step of UNTconstant.
+#ifndef SORVAN_MODEL_INPUT_UNITS_H
+#define SORVAN_MODEL_INPUT_UNITS_H
+
+#include "sorvan_view.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Room a label buffer must have for UNTalias and UNTconstant: the longest
+// canonical label, "KILOGRAM_FORCE", is 14 characters plus its terminator.
+#define UNT_LABEL_MIN_SIZE 15
+
+// Replaces a recognised alias in the writable buffer (at least
+// UNT_LABEL_MIN_SIZE bytes) by its canonical label, terminator included; the
+// bytes after the new terminator stay as they were. Other text, and NULL, are
+// left alone. Letter case is ignored for the letters a to z only.
+void UNTalias(char *label);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

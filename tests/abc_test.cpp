@@ -1,0 +1,214 @@
+// ABC matrix files: the 25-character field, the row writer and the reader.
+#include "model_input/abc.h"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Matrix = std::unique_ptr<ABCmtx, decltype(&ABCfree)>;
+
+Matrix read(const std::string &base, char letter)
+{
+    return Matrix(ABCread_mtx(base.c_str(), letter), ABCfree);
+}
+
+std::string field(double v)
+{
+    char out[ABC_FIELD_WIDTH + 1];
+    ABCformat_value(v, out);
+    return out;
+}
+
+// A scratch base name, unique across test processes that run at once.
+std::string scratch(const std::string &name)
+{
+    static const std::string run = std::to_string(std::random_device()());
+    return testing::TempDir() + "abc_test_" + run + "_" + name;
+}
+
+void write_file(const std::string &path, const std::string &bytes)
+{
+    FILE *f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr) << path;
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+uint64_t bits(double v)
+{
+    uint64_t b;
+    std::memcpy(&b, &v, sizeof b);
+    return b;
+}
+
+const std::string one = " +1.0000000000000000E+000"; // the stated example fields
+const std::string small = " -1.2500000000000000E-003";
+
+} // namespace
+
+TEST(AbcFormat, FieldsAreAlways25Characters)
+{
+    EXPECT_EQ(field(1.0), one);
+    EXPECT_EQ(field(-0.00125), small);
+    EXPECT_EQ(field(0.0), " +0.0000000000000000E+000");
+    EXPECT_EQ(field(-0.0), " -0.0000000000000000E+000");
+    EXPECT_EQ(field(1e-300), " +1.0000000000000000E-300");
+    EXPECT_EQ(field(-1e100), " -1.0000000000000000E+100");
+    EXPECT_EQ(field(1e23), " +9.9999999999999992E+022"); // the double nearest 1e23
+    EXPECT_EQ(field(DBL_MAX), " +1.7976931348623157E+308");
+    EXPECT_EQ(field(std::numeric_limits<double>::denorm_min()), " +4.9406564584124654E-324");
+    EXPECT_EQ(field(-INFINITY), std::string(21, ' ') + "-INF");
+    EXPECT_EQ(field(std::nan("")).size(), size_t{ABC_FIELD_WIDTH});
+}
+
+TEST(AbcWrite, RowsAndWriteErrors)
+{
+    const std::string path = scratch("row");
+    FILE *f = std::fopen(path.c_str(), "wb");
+    const double row[] = {1.0, -0.00125};
+    EXPECT_EQ(ABCwrite_row(f, row, 2), 0);
+    EXPECT_EQ(ABCwrite_row(f, nullptr, 0), 0); // a matrix without columns
+    EXPECT_EQ(ABCwrite_row(f, row, -1), -1);
+    EXPECT_EQ(ABCwrite_row(nullptr, row, 1), -1);
+    std::fclose(f);
+    f = std::fopen(path.c_str(), "rb"); // read only: writing fails
+    char text[64] = {};
+    EXPECT_EQ(std::fread(text, 1, sizeof text, f), 52u);
+    EXPECT_EQ(text, one + small + "\n\n");
+    EXPECT_EQ(ABCwrite_row(f, row, 2), -1);
+    std::fclose(f);
+    std::remove(path.c_str());
+}
+
+TEST(AbcRoundTrip, ValuesReadBackBitIdentical)
+{
+    const double denorm = std::numeric_limits<double>::denorm_min();
+    std::vector<double> values = {0.0,     -0.0,    DBL_MAX, -DBL_MAX, DBL_MIN,  denorm,  -denorm,
+                                  2.2250738585072009e-308, 1e-300,  1e-100,   -1e100,  1e308,
+                                  -1e-308, 1.0 / 3, 0.1,     1e23,     INFINITY, -INFINITY};
+    std::mt19937_64 random(20050201);
+    while (values.size() < 40 * 50) { // random bit patterns over the whole range
+        const uint64_t b = random();
+        double v;
+        std::memcpy(&v, &b, sizeof v);
+        if (!std::isnan(v))
+            values.push_back(v);
+    }
+    const std::string base = scratch("trip_");
+    FILE *f = std::fopen((base + "b").c_str(), "w");
+    for (size_t r = 0; r < 50; ++r)
+        ASSERT_EQ(ABCwrite_row(f, &values[r * 40], 40), 0);
+    std::fclose(f);
+    Matrix m = read(base, 'b');
+    ASSERT_NE(m, nullptr);
+    ASSERT_EQ(m->nrows, 50);
+    ASSERT_EQ(m->ncols, 40);
+    for (size_t i = 0; i < values.size(); ++i)
+        ASSERT_EQ(bits(m->rows[i / 40][i % 40]), bits(values[i])) << values[i];
+    std::remove((base + "b").c_str());
+}
+
+// The data set model[a-d]: one 2 x 3 matrix with LF, with CR LF and without
+// its final line end, and a file of three empty lines.
+TEST(AbcRead, TheModelSet)
+{
+    const std::string base = SORVAN_TEST_DATA "/abc/model";
+    for (char letter : {'a', 'b', 'c'}) {
+        Matrix m = read(base, letter);
+        ASSERT_NE(m, nullptr) << letter;
+        ASSERT_EQ(m->nrows, 2);
+        ASSERT_EQ(m->ncols, 3);
+        const double expected[2][3] = {{1.0, -0.00125, 0.0}, {2.5, -1e-300, DBL_MAX}};
+        for (int i = 0; i < 6; ++i)
+            EXPECT_EQ(bits(m->rows[i / 3][i % 3]), bits(expected[i / 3][i % 3])) << letter;
+    }
+    Matrix d = read(base, 'd');
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->nrows, 3);
+    EXPECT_EQ(d->ncols, 0);
+    EXPECT_EQ(d->rows[2], nullptr);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(read(base, 'e'), nullptr); // no such file: null, and silence
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+TEST(AbcRead, ColumnRuleAndTokens)
+{
+    auto pad = [](const std::string &token) { return std::string(25 - token.size(), ' ') + token; };
+    std::string forty;
+    std::vector<double> forty_values;
+    for (int j = 0; j < 40; ++j) {
+        forty += j % 2 ? small : one;
+        forty_values.push_back(j % 2 ? -0.00125 : 1.0);
+    }
+    const struct {
+        std::string text;
+        int nrows, ncols;
+        std::vector<double> last_row;
+    } cases[] = {
+        {forty + "\n", 1, 40, forty_values},
+        {one + small + "\n" + small + one + "\n", 2, 2, {-0.00125, 1.0}},
+        {"", 0, 0, {}},                       // a matrix without rows
+        {one + small, 1, 2, {1.0, -0.00125}}, // no line end at all
+        {" +1.0000000000000000E+00 +2.0000000000000000E+00\n", 1, 1, {1.0}}, // 49 characters
+        {pad("hello") + pad("+3.5E+000xyz") + pad("\t+2.5") + pad("0x10") + "\n", 1, 4,
+         {0.0, 3.5, 2.5, 0.0}}, // decimal text only; a tab is leading white space
+        {one + "\r\n" + small + "\n" + one, 3, 1, {1.0}}, // mixed line ends
+    };
+    const std::string base = scratch("cols_");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        write_file(base + "a", c.text);
+        Matrix m = read(base, 'a');
+        ASSERT_NE(m, nullptr);
+        EXPECT_EQ(m->nrows, c.nrows);
+        EXPECT_EQ(m->ncols, c.ncols);
+        EXPECT_EQ(m->rows == nullptr, c.nrows == 0);
+        if (c.nrows > 0)
+            EXPECT_EQ(std::vector<double>(m->rows[c.nrows - 1], m->rows[c.nrows - 1] + c.ncols),
+                      c.last_row);
+    }
+    // Any length of base name.
+    const std::string longer = scratch(std::string(200, 'x'));
+    write_file(longer + "c", one + "\n");
+    EXPECT_NE(read(longer, 'c'), nullptr);
+    std::remove((base + "a").c_str());
+    std::remove((longer + "c").c_str());
+}
+
+TEST(AbcMalformed, RefusedWithFileAndLine)
+{
+    const std::string f = one, blank(25, ' ');
+    // Each file: its text, what it breaks, the diagnostic after "ABC file <name>, ".
+    const std::string malformed[][3] = {
+        {f + "\n" + f + f + "\n", "a longer line", "line 2: longer than the first line"},
+        {f + f + "\n" + f + "\n" + f + f + "\n", "a shorter line in the middle",
+         "line 2: shorter than the first line"},
+        {f + f + "\n" + f, "a shorter last line", "line 2: shorter than the first line"},
+        {f + "\n" + f + "1", "a longer last line", "line 2: longer than the first line"},
+        {f + f + "\n" + f + blank + "\n", "fewer values than columns",
+         "line 2: fewer values than the first line's columns"},
+        {"\n" + f + "\n", "a value after an empty first line",
+         "line 2: longer than the first line"},
+    };
+    const std::string base = scratch("bad_");
+    for (const auto &c : malformed) {
+        SCOPED_TRACE(c[1]);
+        write_file(base + "d", c[0]);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(read(base, 'd'), nullptr);
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(out, "ABC file " + base + "d, " + c[2] + "\n");
+    }
+    std::remove((base + "d").c_str());
+}

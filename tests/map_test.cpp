@@ -1,0 +1,288 @@
+// MAP file: the record, the key-line sections, the tables and the files that
+// break the layout.
+#include "model_input/map.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace {
+
+using Model = std::unique_ptr<MAPmodel, decltype(&MAPfree)>;
+using File = std::unique_ptr<FILE, decltype(&std::fclose)>;
+
+Model fresh()
+{
+    return Model(static_cast<MAPmodel *>(std::calloc(1, sizeof(MAPmodel))), MAPfree);
+}
+
+File text_file(const std::string &text)
+{
+    FILE *f = std::tmpfile();
+    std::fwrite(text.data(), 1, text.size(), f);
+    return File(f, std::fclose);
+}
+
+File data_file(const char *name)
+{
+    return File(std::fopen((std::string(SORVAN_TEST_DATA "/map/") + name).c_str(), "r"),
+                std::fclose);
+}
+
+struct Outcome {
+    int status;
+    std::string out; // what the readers printed
+    Model map;       // null once a reader released it
+};
+
+// The readers of a conversion in its order (null: MAPalloc), or the first n.
+int (*const sequence[])(MAPmodel *, FILE *) = {
+    MAPread_size,  MAPread_unit, nullptr,       MAPread_input, MAPread_output,
+    MAPread_external_input,      MAPread_node,  MAPread_element, MAPread_wheel};
+
+Outcome read(FILE *file, size_t n = std::size(sequence))
+{
+    Model map = fresh();
+    int status = MAP_OK;
+    testing::internal::CaptureStdout();
+    for (size_t i = 0; i < n && status == MAP_OK; ++i)
+        status = sequence[i] ? sequence[i](map.get(), file) : MAPalloc(map.get());
+    if (status != MAP_OK)
+        (void)map.release(); // MAPerror has released it
+    return {status, testing::internal::GetCapturedStdout(), std::move(map)};
+}
+
+Outcome read(const std::string &text, size_t n = std::size(sequence))
+{
+    return read(text_file(text).get(), n);
+}
+
+// A small model: 2 inputs (one external), 1 output, 1 node, 1 element and 1
+// wheel, so n_output_all = 1 + 3 + 6 = 10. Line numbers in the comments.
+const std::string small = "[FILE_SUMMARY]\nABCD_INPUT_N = 2\nABCD_OUTPUT_N = 1\n"
+                          "ABCD_EXTERNAL_N = 1\nGRAPHICS_ELEMENT_N = 1\n"
+                          "GRAPHICS_NODE_N = 1\nWHEEL_GRAPHICS_N = 1\n"     // 6, 7
+                          "[UNITS]\nLENGTH = 'm'\n"                         // 8, 9
+                          "[STATE_SPACE_INPUTS]\n{abcd_index id dof}\n1 7 1\n" // 12
+                          "[STATE_SPACE_OUTPUTS]\n{abcd_index}\n1 7 1 1\n"  // 15
+                          "[STATE_SPACE_EXTERNAL]\n{abcd_index}\n2 $ext\n1\n" // 18, 19
+                          "(NODES)\n{id}\n5 0 0 0 2 3 4\n"                   // 22
+                          "(CONNECTIVITY)\n{id}\n9 1 1\n"                    // 25
+                          "(WHEEL_GRAPHICS)\n{id}\n6 0 0 0 0 0 0 1 1 5 6 7 8 9 10\n"; // 26-28
+
+std::string small_with(const std::string &from, const std::string &to)
+{
+    std::string text = small;
+    const size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+void expect_signal(const MAPsignal &s, int id, int dof, int kind)
+{
+    EXPECT_EQ(s.id, id);
+    EXPECT_EQ(s.dof, dof);
+    EXPECT_EQ(s.kind, kind);
+}
+
+} // namespace
+
+TEST(MapFile, ReadsTheModelFileInAnyOrderOfSections)
+{
+    for (const char *name : {"model.map", "reordered.map"}) {
+        SCOPED_TRACE(name);
+        Outcome r = read(data_file(name).get());
+        ASSERT_EQ(r.status, MAP_OK) << r.out;
+        EXPECT_EQ(r.out, "");
+        const MAPmodel &m = *r.map;
+        const int32_t counts[] = {3, 2, 1, 1, 2, 1, 14};
+        EXPECT_EQ(std::memcmp(&m, counts, sizeof counts), 0);
+        EXPECT_EQ(m.grid_id_offset, 1000);
+        EXPECT_EQ(m.element_id_offset, 2000);
+        const double units[] = {0.001, 0.017453292519943295, 1.0, 1.0, 1.0};
+        EXPECT_EQ(std::memcmp(&m.unit_length, units, sizeof units), 0);
+        expect_signal(m.input[0], 101, 3, 0);
+        expect_signal(m.input[1], 102, 3, 0);
+        expect_signal(m.input[2], 0, 0, 0); // the external input's row stays zero
+        expect_signal(m.output[0], 101, 3, 1);
+        expect_signal(m.output[1], 101, 3, 2);
+        for (int j = 0; j < 3; ++j) {
+            expect_signal(m.output[2 + j], 11, j + 1, 3);
+            expect_signal(m.output[5 + j], 12, j + 1, 3);
+            EXPECT_EQ(m.node_out[1][j], 5 + j);
+        }
+        for (int j = 0; j < 6; ++j) {
+            expect_signal(m.output[8 + j], 31, j + 1, 3);
+            EXPECT_EQ(m.wheel_out[0][j], 8 + j);
+        }
+        EXPECT_STREQ(m.ext_name[0], "road_left\n");
+        EXPECT_EQ(m.ext_index[0], 1);
+        EXPECT_EQ(m.node_id[1], 12);
+        const double xyz[2][3] = {{0.0, -750.5, 300.0}, {1500.0, 750.5, 300.0}};
+        EXPECT_EQ(std::memcmp(m.node_xyz, xyz, sizeof xyz), 0);
+        const int32_t element[] = {21, 1, 2};
+        EXPECT_EQ(std::memcmp(m.element, element, sizeof element), 0);
+        const double geom[8] = {0.0, -800.0, 310.0, 0.0, 90.0, 0.0, 310.0, 205.0};
+        EXPECT_EQ(std::memcmp(m.wheel_geom[0], geom, sizeof geom), 0);
+    }
+}
+
+TEST(MapSummary, KeyLines)
+{
+    const std::string filler(MAP_LINE_MAX, 'x');
+    Outcome r = read(" [FILE_SUMMARY] not at the start of its line\nABCD_INPUT_N = 99\n"
+                     "[FILE_SUMMARY] the rest of the marker line is ignored\n"
+                     "ABCD_INPUT_NUMBER = 4\n"          // letters follow the key text
+                     "ABCD_OUTPUT_ ABCD_EXTERNA = 7\n"  // two keys, one value
+                     "GRAPHICS_ELE = 5\nGRAPHICS_ELE = none\n" // the later line; no digits
+                     "graphics_nod = 99\nGRAPHICS_NOD =  +12abc\n"
+                     "WHEEL_GRAPHICS_N\n(WHEEL_GRAPHICS)\n" // no "=": no key lines
+                     "GRID_ID_OFFSET = -5\nELEMENT_ID_OFFSET = 3 = 4\n" +
+                         filler + "[ the rest of a long line is a line of its own\n" +
+                         "WHEEL_GRAPHICS_N = 9\n[FILE_SUMMARY]\nABCD_INPUT_N = 1\n",
+                     1);
+    ASSERT_EQ(r.status, MAP_OK) << r.out;
+    const int32_t counts[] = {4, 7, 7, 0, 12, 0};
+    EXPECT_EQ(std::memcmp(r.map.get(), counts, sizeof counts), 0);
+    EXPECT_EQ(r.map->grid_id_offset, -5);
+    EXPECT_EQ(r.map->element_id_offset, 3);
+}
+
+TEST(MapUnits, LabelRules)
+{
+    Outcome r = read("[UNITS]\n LENGTH = 'CENTIMETER'\n" // holds "TIME" too
+                     " ANGLE = rad \n force = 'n'\n"     // keys have case
+                     " MASS =  ' slug' 'extra'\n FORCE = kip , more\n[END]\n TIME = 'h'\n",
+                     2);
+    ASSERT_EQ(r.status, MAP_OK) << r.out;
+    const double units[] = {0.01, 1.0, 4448.22161526, 14.5939029372, 0.01};
+    EXPECT_EQ(std::memcmp(&r.map->unit_length, units, sizeof units), 0);
+
+    r = read("[UNITS]\nLENGTH = 'centimeter'\nTIME = 'ms'\n", 2);
+    EXPECT_EQ(r.map->unit_length, 0.01);
+    EXPECT_EQ(r.map->unit_time, 0.001); // from its own line only
+    r = read("LENGTH = 'mm'\n", 2);      // no units section: no error
+    EXPECT_EQ(r.map->unit_length, 0.0);
+
+    char line[] = "LENGTH = 'mm' TIME = 'h'\n";
+    EXPECT_EQ(MAPunit_constant(line, r.map.get()), 0.001);
+    EXPECT_STREQ(line, "LENGTH = 'mm"); // later keys see the text up to the label
+}
+
+TEST(MapTable, FieldRules)
+{
+    // Integer fields written as reals; a tab after a space is white space; a
+    // record naming row 2 is overridden by the node's line.
+    Outcome r = read(small_with("1 7 1\n", "  1.0 \t7.9 1.0E+00\n") + "");
+    ASSERT_EQ(r.status, MAP_OK) << r.out;
+    expect_signal(r.map->input[0], 7, 1, 0);
+    expect_signal(r.map->output[9], 6, 6, 3); // row n_output_all is accepted
+
+    r = read(small_with("1 7 1 1\n", "2 7 1 1\n"));
+    ASSERT_EQ(r.status, MAP_OK) << r.out;
+    expect_signal(r.map->output[0], 0, 0, 0);
+    expect_signal(r.map->output[1], 5, 1, 3);
+
+    r = read(small_with("2 $ext\n", "2 x$ road $left\n"));
+    EXPECT_STREQ(r.map->ext_name[0], " road $left\n");
+    const std::string longest(MAP_LINE_MAX - 2, 'n'); // with "$" and "\n", 255 characters
+    r = read(small_with("2 $ext\n", "$" + longest + "\n"));
+    EXPECT_EQ(std::string(r.map->ext_name[0]), longest + "\n");
+
+    r = read("[FILE_SUMMARY]\nABCD_INPUT_N = 1\nABCD_OUTPUT_N = 1\n[STATE_SPACE_IN]\n"
+             "{abcd_index}\n1 3 2\n[STATE_SPACE_OU]\n{abcd_index}\n1 3 2 1\n");
+    ASSERT_EQ(r.status, MAP_OK) << r.out; // no graphic sections needed
+    EXPECT_EQ(r.map->n_output_all, 1);
+    EXPECT_EQ(r.map->node_id, nullptr);
+    EXPECT_EQ(r.map->wheel_geom, nullptr);
+}
+
+TEST(MapMalformed, RefusedThroughMapError)
+{
+    // Each change to the small model, what it breaks, the message (fragment).
+    const char *const malformed[][4] = {
+        {"2 $ext\n", "2 ext\n", "a name line without \"$\"",
+         "MAP external input section, line 18: the name line has no \"$\""},
+        {"(NODES)\n", "(NODE)\n", "a missing section",
+         "MAP nodes section: no line begins with \"(NODES)\" (records expected: 1)"},
+        {"(WHEEL_GRAPHICS)\n{id}", "(WHEEL_GRAPHICS)\n id}", "a missing head line",
+         "MAP wheels section, line 26: no head line \"{id\" follows the marker"},
+        {"WHEEL_GRAPHICS_N = 1", "WHEEL_GRAPHICS_N = 2", "fewer records than declared",
+         "MAP wheels section, line 29: the file ends after 1 of 2 records"},
+        {"{id}\n5", "{id}\n\n5", "a blank line among the records",
+         "MAP nodes section, line 22: 1 fields found, 7 required"},
+        {"1 7 1\n", "1\t7\t1\n", "fields separated by tabs alone",
+         "MAP state-space input section, line 12: 1 fields found, 3 required"},
+        {"9 10\n", "9\n", "a wheel line with too few fields", "line 28: 14 fields found, 15"},
+        {"1 7 1\n", "0 7 1\n", "an abcd index below 1",
+         "MAP state-space input section, line 12: abcd index 0 outside 1 to 2"},
+        {"1 7 1 1\n", "11 7 1 1\n", "an abcd index beyond the outputs",
+         "MAP state-space output section, line 15: abcd index 11 outside 1 to 10"},
+        {"2 3 4\n", "2 0 4\n", "an output row below 1",
+         "Illegal output index... 0 (MAP nodes section, line 22)"},
+        {"9 10\n", "9 11\n", "an output row above n_output_all",
+         "Illegal output index... 11 (MAP wheels section, line 28)"},
+        {"$ext\n1\n", "$ext\n2\n", "an external index beyond its array",
+         "MAP external input section, line 19: external index 2 outside 1 to 1"},
+        {"9 1 1\n", "9 1 2\n", "an element node beyond the nodes",
+         "MAP connectivity section, line 25: node position 2 outside 1 to 1"},
+        {"9 1 1\n", "9 0 1\n", "an element node below 1", "node position 0 outside 1 to 1"},
+        {"NODE_N = 1", "NODE_N = -1", "a negative count",
+         "MAP summary section, line 6: negative count GRAPHICS_NOD = -1"},
+        {"WHEEL_GRAPHICS_N = 1", "WHEEL_GRAPHICS_N = 400000000", "n_output_all beyond int32",
+         "MAP summary section, line 1: n_output + 3 n_node + 6 n_wheel = 2400000004 exceeds"},
+        {"'m'", "'furlong'", "an unknown unit label",
+         "Unsupported unit label... furlong (MAP units section, line 9)"},
+        {"'m'\n", "m\n", "a label that keeps its line break", "Unsupported unit label... m\\n ("},
+        {"LENGTH = ", "LENGTH ", "a unit key without \"=\"",
+         "Unsupported unit label...  (no \"=\"; MAP units section, line 9)"},
+        {"'m'", "'mmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmm'", "a label of 40 characters",
+         "Unsupported unit label... mmmmmmmmmmmmmmmmmmmmmmmmmmmmmmm (longer than 31"},
+    };
+    for (const auto &c : malformed) {
+        SCOPED_TRACE(c[2]);
+        Outcome r = read(small_with(c[0], c[1]));
+        EXPECT_EQ(r.status, MAP_FAILED);
+        EXPECT_NE(r.out.find(c[3]), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << "one line: " << r.out;
+    }
+    EXPECT_EQ(read(small).status, MAP_OK);
+}
+
+TEST(MapRecord, AllocErrorAndFree)
+{
+    Model map = fresh();
+    map->n_input = 4;
+    map->n_output = 3;
+    map->n_node = 2;
+    map->n_wheel = 1;
+    ASSERT_EQ(MAPalloc(map.get()), MAP_OK);
+    ASSERT_EQ(MAPalloc(map.get()), MAP_OK); // again, without leaking the first arrays
+    EXPECT_EQ(map->n_output_all, 3 + 3 * 2 + 6 * 1);
+    expect_signal(map->output[map->n_output_all - 1], 0, 0, 0);
+    EXPECT_NE(map->wheel_out, nullptr);
+    EXPECT_EQ(map->ext_name, nullptr); // counts of 0 allocate nothing
+    EXPECT_EQ(map->element, nullptr);
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(MAPerror(map.release(), "State space input is not found."), MAP_FAILED);
+    EXPECT_EQ(MAPerror(nullptr, "%s", std::string(400, 'z').c_str()), MAP_FAILED);
+    Model bad = fresh();
+    bad->n_element = -2;
+    EXPECT_EQ(MAPalloc(bad.release()), MAP_FAILED);
+    Model early = fresh();
+    early->n_node = 1; // a table reader before MAPalloc
+    EXPECT_EQ(MAPread_node(early.release(), text_file(small).get()), MAP_FAILED);
+    EXPECT_EQ(MAPread_size(fresh().release(), nullptr), MAP_FAILED);
+    EXPECT_EQ(MAPread_wheel(nullptr, nullptr), MAP_FAILED);
+    MAPfree(nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "State space input is not found.\n" + std::string(MAP_LINE_MAX, 'z') +
+                  "\nMAP record: negative count n_element = -2\n"
+                  "MAP nodes section: the record's arrays are not allocated (MAPalloc)\n"
+                  "MAP summary section: the MAP file is not open\n");
+}

@@ -1,0 +1,450 @@
+// RPC III files written by the durability services, read back with an
+// independent reader; the error codes; whole-or-nothing output.
+#include "host/plexa_setup.h"
+#include "support/rpc3_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#ifdef _WIN32
+#include <process.h>
+#define getpid _getpid
+#else
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char *const DATE = "06-Dec-2025 21:44:00";
+
+class Rpc3 : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        plexa_reset();
+        plexa_rpc_set_date(DATE);
+        dir = fs::path(::testing::TempDir()) /
+              ("rpc3_test_" + std::to_string(getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        ac_dur_initialize();
+    }
+    void TearDown() override {
+        plexa_reset();
+        fs::remove_all(dir);
+    }
+
+    std::string path(const char *name) const { return (dir / name).string(); }
+
+    // Names in the folder: shows any temporary file left behind.
+    std::vector<std::string> listing() const {
+        std::vector<std::string> names;
+        for (const auto &e : fs::directory_iterator(dir))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    // Writes the channels (all of one length) to file; returns the first error.
+    int32_t write(const std::string &file, const std::vector<std::vector<double>> &chans,
+                  double step = 0.05) {
+        int32_t err = -1;
+        ac_dur_rpc h = ac_dur_rpc_create(file.c_str(), static_cast<int32_t>(chans.size()),
+                                         static_cast<int32_t>(chans[0].size()), step, &err);
+        if (!h) return err;
+        for (size_t c = 0; c < chans.size(); ++c) {
+            std::string label = "Track " + std::to_string(c + 1);
+            err = ac_dur_rpc_putchannel(h, static_cast<int32_t>(c + 1),
+                                        static_cast<int32_t>(chans[c].size()), chans[c].data(),
+                                        label.c_str(), "mm");
+            if (err) {
+                plexa_rpc_abandon(h);
+                return err;
+            }
+        }
+        return ac_dur_rpc_writeclose(h);
+    }
+
+    fs::path dir;
+};
+
+std::vector<double> wave(size_t n, double amplitude, double phase) {
+    std::vector<double> v(n);
+    for (size_t i = 0; i < n; ++i)
+        v[i] = amplitude * std::sin(0.013 * double(i) + phase);
+    return v;
+}
+
+std::string slurp(const std::string &file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+double peak(const std::vector<double> &v) {
+    double m = 0;
+    for (double x : v)
+        m = std::fmax(m, std::fabs(x));
+    return m;
+}
+
+// Every real point within half a quantisation step, every padding point 0.
+void expect_values(const rpc3test::File &f, size_t c, const std::vector<double> &want) {
+    double s = std::strtod(f.value("SCALE.CHAN_" + std::to_string(c + 1)).c_str(), nullptr);
+    EXPECT_NEAR(s, peak(want) / 32752, peak(want) / 32752 * 1e-6);
+    const std::vector<double> &got = f.values[c];
+    ASSERT_GE(got.size(), want.size());
+    for (size_t k = 0; k < want.size(); ++k)
+        ASSERT_NEAR(got[k], want[k], s / 2 * (1 + 1e-9)) << "channel " << c + 1 << " point " << k;
+    for (size_t k = want.size(); k < got.size(); ++k)
+        ASSERT_EQ(got[k], 0.0) << "padding " << k;
+}
+
+TEST_F(Rpc3, OneChannelHeaderInOrder) {
+    std::vector<double> z = wave(5000, 37.5, 0.3);
+    ASSERT_EQ(write(path("one.rsp"), {z}), 0);
+    rpc3test::File f;
+    ASSERT_EQ(rpc3test::read_file(path("one.rsp"), f), "");
+    const std::vector<std::pair<std::string, std::string>> want = {
+        {"FORMAT", "BINARY_IEEE_LITTLE_END"},
+        {"NUM_HEADER_BLOCKS", "7"},
+        {"NUM_PARAMS", "26"},
+        {"FILE_TYPE", "TIME_HISTORY"},
+        {"DATA_TYPE", "SHORT_INTEGER"},
+        {"TIME_TYPE", "RESPONSE"},
+        {"DELTA_T", "5.000000E-02"},
+        {"PTS_PER_FRAME", "1024"},
+        {"CHANNELS", "1"},
+        {"PTS_PER_GROUP", "2048"},
+        {"BYPASS_FILTER", "0"},
+        {"HALF_FRAMES", "0"},
+        {"REPEATS", "0"},
+        {"FRAMES", "6"},
+        {"SCALE.CHAN_1", f.value("SCALE.CHAN_1")},
+        {"UPPER_LIMIT.CHAN_1", "1.000000E+00"},
+        {"LOWER_LIMIT.CHAN_1", "-1.000000E+00"},
+        {"MAP.CHAN_1", "1"},
+        {"PARTITIONS", "1"},
+        {"PART.CHAN_1", "1"},
+        {"PART.NCHAN_1", "1"},
+        {"DESC.CHAN_1", "Track 1"},
+        {"UNITS.CHAN_1", "mm"},
+        {"DATE", DATE},
+        {"OPERATION", "PLEXA"},
+        {"INT_FULL_SCALE", "32752"},
+    };
+    EXPECT_EQ(f.records, want);
+    EXPECT_EQ(f.size, 15872);
+    expect_values(f, 0, z);
+}
+
+TEST_F(Rpc3, TwoChannelsKeepTheirOwnPointsAndScales) {
+    std::vector<double> z1 = wave(5000, 12.0, 0.0), z2 = wave(5000, -250.0, 1.1);
+    plexa_rpc_set_operation("GENRPROF_SAYERS");
+    ASSERT_EQ(write(path("two.rsp"), {z1, z2}, 0.1), 0);
+    rpc3test::File f;
+    ASSERT_EQ(rpc3test::read_file(path("two.rsp"), f), "");
+    EXPECT_EQ(f.value("NUM_PARAMS"), "32");
+    EXPECT_EQ(f.header_blocks, 8);
+    EXPECT_EQ(f.frames, 6);
+    EXPECT_EQ(f.size, 28672);
+    EXPECT_EQ(f.value("DELTA_T"), "1.000000E-01");
+    EXPECT_EQ(f.value("DESC.CHAN_2"), "Track 2");
+    EXPECT_EQ(f.value("UNITS.CHAN_2"), "mm");
+    EXPECT_EQ(f.value("MAP.CHAN_2"), "2");
+    EXPECT_EQ(f.value("PART.NCHAN_1"), "2");
+    EXPECT_EQ(f.value("OPERATION"), "GENRPROF_SAYERS");
+    expect_values(f, 0, z1);
+    expect_values(f, 1, z2);
+}
+
+TEST_F(Rpc3, WorkedSizes) {
+    struct Case {
+        int channels, n, type;
+        int64_t frames, size;
+    } cases[] = {
+        {2, 5000, PLEXA_RPC_SHORT_INTEGER, 6, 28672},
+        {2, 5000, PLEXA_RPC_FLOATING_POINT, 6, 53248},
+        {1, 5000, PLEXA_RPC_SHORT_INTEGER, 6, 15872},
+        {1, 2048, PLEXA_RPC_SHORT_INTEGER, 2, 3584 + 4096},
+        {1, 2049, PLEXA_RPC_SHORT_INTEGER, 4, 3584 + 8192},
+        {1, 1, PLEXA_RPC_SHORT_INTEGER, 2, 3584 + 4096},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.channels) + " x " + std::to_string(c.n));
+        ASSERT_EQ(plexa_rpc_set_data_type(c.type), 1);
+        std::vector<std::vector<double>> chans(size_t(c.channels), wave(size_t(c.n), 3.0, 0.2));
+        ASSERT_EQ(write(path("sized.rsp"), chans), 0);
+        rpc3test::File f;
+        ASSERT_EQ(rpc3test::read_file(path("sized.rsp"), f), "");
+        EXPECT_EQ(f.frames, c.frames);
+        EXPECT_EQ(f.size, c.size);
+        EXPECT_EQ(fs::file_size(path("sized.rsp")), uintmax_t(c.size));
+    }
+}
+
+TEST_F(Rpc3, QuantisationRoundsHalvesAwayFromZero) {
+    // Peak 32752 gives the scale 1.0 exactly, so the stored integers show the
+    // rounding itself.
+    std::vector<double> z = {32752.0, 0.5, -0.5, 1.5, -2.5, 2.4999, -32752.0, 0.0};
+    ASSERT_EQ(write(path("q.rsp"), {z}), 0);
+    rpc3test::File f;
+    ASSERT_EQ(rpc3test::read_file(path("q.rsp"), f), "");
+    EXPECT_EQ(f.value("SCALE.CHAN_1"), "1.000000E+00");
+    std::vector<int16_t> head(f.raw[0].begin(), f.raw[0].begin() + 8);
+    EXPECT_EQ(head, (std::vector<int16_t>{32752, 1, -1, 2, -3, 2, -32752, 0}));
+}
+
+TEST_F(Rpc3, ScaleOfExtremeChannels) {
+    struct Case {
+        double value;
+        const char *scale;
+        double tolerance;
+    } cases[] = {
+        {0.0, "1.000000E+00", 0.0},        // all zero: never a zero scale
+        {1e-310, "2.225074E-308", 1e-307}, // raised to the smallest normal double
+        {1e300, "3.053249E+295", 1e294},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.scale);
+        std::vector<double> z(100, c.value);
+        z[7] = -c.value;
+        ASSERT_EQ(write(path("x.rsp"), {z}), 0);
+        rpc3test::File f;
+        ASSERT_EQ(rpc3test::read_file(path("x.rsp"), f), "");
+        EXPECT_EQ(f.value("SCALE.CHAN_1"), c.scale);
+        EXPECT_NEAR(f.values[0][0], c.value, c.tolerance);
+        EXPECT_NEAR(f.values[0][7], -c.value, c.tolerance);
+    }
+}
+
+TEST_F(Rpc3, FloatingPointKeepsFloats) {
+    plexa_rpc_set_data_type(PLEXA_RPC_FLOATING_POINT);
+    std::vector<double> z = {0.1, -1e30, 3.0e38, 1e-40, 0.0};
+    ASSERT_EQ(write(path("f.rsp"), {z}), 0);
+    rpc3test::File f;
+    ASSERT_EQ(rpc3test::read_file(path("f.rsp"), f), "");
+    EXPECT_EQ(f.value("DATA_TYPE"), "FLOATING_POINT");
+    EXPECT_EQ(f.value("SCALE.CHAN_1"), "1.000000E+00");
+    for (size_t k = 0; k < z.size(); ++k)
+        EXPECT_EQ(f.values[0][k], double(float(z[k])));
+}
+
+TEST_F(Rpc3, TextsAreCleanedAndCut) {
+    int32_t err;
+    ac_dur_rpc h = ac_dur_rpc_create(path("t.rsp").c_str(), 2, 10, 0.5, &err);
+    ASSERT_NE(h, nullptr);
+    std::vector<double> z(10, 1.0);
+    std::string longer(200, 'L');
+    EXPECT_EQ(ac_dur_rpc_putchannel(h, 1, 10, z.data(), "Spur\xc3\xa4\tlinks", nullptr), 0);
+    EXPECT_EQ(ac_dur_rpc_putchannel(h, 2, 10, z.data(), longer.c_str(), "mm"), 0);
+    ASSERT_EQ(ac_dur_rpc_writeclose(h), 0);
+    rpc3test::File f;
+    ASSERT_EQ(rpc3test::read_file(path("t.rsp"), f), "");
+    EXPECT_EQ(f.value("DESC.CHAN_1"), "Spur???links");
+    EXPECT_EQ(f.value("UNITS.CHAN_1"), "");
+    EXPECT_EQ(f.value("DESC.CHAN_2"), std::string(95, 'L'));
+}
+
+// ======================================================================
+// Error codes
+// ======================================================================
+
+std::string text_of(int32_t code) {
+    char buf[AC_DUR_ERROR_SIZE];
+    std::memset(buf, 'x', sizeof buf);
+    ac_dur_rpc_geterror(code, buf);
+    return buf;
+}
+
+TEST_F(Rpc3, EveryCodeHasItsOwnText) {
+    std::set<std::string> texts;
+    for (int32_t code = 0; code <= PLEXA_RPC_E_LAST; ++code) {
+        char buf[AC_DUR_ERROR_SIZE];
+        EXPECT_EQ(ac_dur_rpc_geterror(code, buf), 0);
+        EXPECT_LT(std::strlen(buf), size_t(AC_DUR_ERROR_SIZE));
+        EXPECT_GT(std::strlen(buf), 5u);
+        texts.insert(buf);
+    }
+    EXPECT_EQ(texts.size(), size_t(PLEXA_RPC_E_LAST + 1));
+    char buf[AC_DUR_ERROR_SIZE];
+    EXPECT_EQ(ac_dur_rpc_geterror(99, buf), -1);
+    EXPECT_STREQ(buf, "unknown error code 99");
+    EXPECT_EQ(ac_dur_rpc_geterror(-1, buf), -1);
+    EXPECT_EQ(ac_dur_rpc_geterror(1, nullptr), -1);
+}
+
+TEST_F(Rpc3, CreateRefusesBadArguments) {
+    struct Case {
+        const char *file;
+        int32_t channels, points;
+        double step;
+        int32_t code;
+    } cases[] = {
+        {"a.rsp", 0, 10, 0.1, PLEXA_RPC_E_ARGUMENTS},
+        {"a.rsp", 129, 10, 0.1, PLEXA_RPC_E_ARGUMENTS},
+        {"a.rsp", 1, 0, 0.1, PLEXA_RPC_E_ARGUMENTS},
+        {"a.rsp", 1, -5, 0.1, PLEXA_RPC_E_ARGUMENTS},
+        {"a.rsp", 1, 10, 0.0, PLEXA_RPC_E_ARGUMENTS},
+        {"a.rsp", 1, 10, -0.1, PLEXA_RPC_E_ARGUMENTS},
+        {"a.rsp", 1, 10, NAN, PLEXA_RPC_E_ARGUMENTS},
+        {"a.rsp", 1, 10, INFINITY, PLEXA_RPC_E_ARGUMENTS},
+        {"", 1, 10, 0.1, PLEXA_RPC_E_ARGUMENTS},
+        {nullptr, 1, 10, 0.1, PLEXA_RPC_E_ARGUMENTS},
+        {"no/such/folder/a.rsp", 1, 10, 0.1, PLEXA_RPC_E_CREATE},
+    };
+    for (const Case &c : cases) {
+        std::string file = c.file ? (c.file[0] ? path(c.file) : std::string()) : std::string();
+        int32_t err = 0;
+        ac_dur_rpc h =
+            ac_dur_rpc_create(c.file ? file.c_str() : nullptr, c.channels, c.points, c.step, &err);
+        EXPECT_EQ(h, nullptr);
+        EXPECT_EQ(err, c.code) << (c.file ? c.file : "(null)") << " " << c.channels << " "
+                               << c.points << " " << c.step;
+    }
+    EXPECT_EQ(listing(), std::vector<std::string>{});
+    EXPECT_EQ(text_of(PLEXA_RPC_E_CREATE),
+              "the file cannot be created (No such file or directory)");
+    EXPECT_EQ(plexa_rpc_open_count(), 0);
+}
+
+TEST_F(Rpc3, CreateBeforeInitializeOrAfterTerminate) {
+    ac_dur_terminate();
+    int32_t err = 0;
+    EXPECT_EQ(ac_dur_rpc_create(path("a.rsp").c_str(), 1, 10, 0.1, &err), nullptr);
+    EXPECT_EQ(err, PLEXA_RPC_E_NOT_READY);
+    ac_dur_initialize();
+    ac_dur_rpc h = ac_dur_rpc_create(path("a.rsp").c_str(), 1, 10, 0.1, &err);
+    EXPECT_NE(h, nullptr);
+    EXPECT_EQ(err, 0);
+    // Terminating releases the open handle and leaves nothing on disk.
+    ac_dur_terminate();
+    EXPECT_EQ(plexa_rpc_open_count(), 0);
+    std::vector<double> z(10, 1.0);
+    EXPECT_EQ(ac_dur_rpc_putchannel(h, 1, 10, z.data(), "x", "mm"), PLEXA_RPC_E_HANDLE);
+    EXPECT_EQ(listing(), std::vector<std::string>{});
+}
+
+TEST_F(Rpc3, PutErrorsStickAndLeaveNoFile) {
+    std::vector<double> z(100, 2.0), bad = z;
+    bad[50] = NAN;
+    struct Case {
+        int32_t channel, points;
+        const double *values;
+        int32_t code;
+    } cases[] = {
+        {0, 100, z.data(), PLEXA_RPC_E_CHANNEL},     {3, 100, z.data(), PLEXA_RPC_E_CHANNEL},
+        {1, 99, z.data(), PLEXA_RPC_E_POINTS},       {1, 100, nullptr, PLEXA_RPC_E_VALUES},
+        {1, 100, bad.data(), PLEXA_RPC_E_NONFINITE},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.code);
+        ac_dur_rpc h = ac_dur_rpc_create(path("p.rsp").c_str(), 2, 100, 0.1, nullptr);
+        ASSERT_NE(h, nullptr);
+        EXPECT_EQ(ac_dur_rpc_putchannel(h, c.channel, c.points, c.values, "x", "mm"), c.code);
+        // Once failed, the handle keeps its first error to the close.
+        EXPECT_EQ(ac_dur_rpc_putchannel(h, 2, 100, z.data(), "y", "mm"), c.code);
+        EXPECT_EQ(ac_dur_rpc_writeclose(h), c.code);
+        EXPECT_EQ(ac_dur_rpc_writeclose(h), PLEXA_RPC_E_HANDLE);
+        EXPECT_EQ(plexa_rpc_open_count(), 0);
+        EXPECT_EQ(listing(), std::vector<std::string>{});
+    }
+}
+
+TEST_F(Rpc3, ChannelTwiceOrMissingWritesNothing) {
+    std::vector<double> z(100, 2.0);
+    ac_dur_rpc h = ac_dur_rpc_create(path("p.rsp").c_str(), 1, 100, 0.1, nullptr);
+    EXPECT_EQ(ac_dur_rpc_putchannel(h, 1, 100, z.data(), "x", "mm"), 0);
+    EXPECT_EQ(ac_dur_rpc_putchannel(h, 1, 100, z.data(), "x", "mm"), PLEXA_RPC_E_TWICE);
+    EXPECT_EQ(ac_dur_rpc_writeclose(h), PLEXA_RPC_E_TWICE);
+
+    h = ac_dur_rpc_create(path("p.rsp").c_str(), 2, 100, 0.1, nullptr);
+    EXPECT_EQ(ac_dur_rpc_putchannel(h, 2, 100, z.data(), "x", "mm"), 0);
+    EXPECT_EQ(ac_dur_rpc_writeclose(h), PLEXA_RPC_E_MISSING);
+    EXPECT_EQ(listing(), std::vector<std::string>{});
+
+    plexa_rpc_set_data_type(PLEXA_RPC_FLOATING_POINT);
+    h = ac_dur_rpc_create(path("p.rsp").c_str(), 1, 100, 0.1, nullptr);
+    z[3] = 1e300; // finite, but no float holds it
+    EXPECT_EQ(ac_dur_rpc_putchannel(h, 1, 100, z.data(), "x", "mm"), PLEXA_RPC_E_NONFINITE);
+    EXPECT_EQ(plexa_rpc_abandon(h), 0);
+    EXPECT_EQ(plexa_rpc_abandon(h), PLEXA_RPC_E_HANDLE);
+}
+
+TEST_F(Rpc3, ForeignHandlesAreRefused) {
+    std::vector<double> z(10, 1.0);
+    ac_dur_rpc foreign = reinterpret_cast<ac_dur_rpc>(z.data());
+    EXPECT_EQ(ac_dur_rpc_putchannel(foreign, 1, 10, z.data(), "x", "mm"), PLEXA_RPC_E_HANDLE);
+    EXPECT_EQ(ac_dur_rpc_writeclose(nullptr), PLEXA_RPC_E_HANDLE);
+    EXPECT_EQ(ac_dur_rpc_writeclose(reinterpret_cast<ac_dur_rpc>(plexa_array_create(1, 1))),
+              PLEXA_RPC_E_HANDLE);
+}
+
+// ======================================================================
+// Whole or nothing
+// ======================================================================
+
+#ifndef _WIN32
+// Writes a two-channel file of 28672 bytes in a child process that may only
+// write files of 8192 bytes; returns the child's result code.
+int32_t write_under_small_limit(const std::string &file) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit = {8192, 8192};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        std::vector<double> z(5000, 4.0);
+        ac_dur_initialize();
+        int32_t err = 0;
+        ac_dur_rpc h = ac_dur_rpc_create(file.c_str(), 2, 5000, 0.1, &err);
+        if (!h) _exit(100 + err);
+        ac_dur_rpc_putchannel(h, 1, 5000, z.data(), "a", "mm");
+        ac_dur_rpc_putchannel(h, 2, 5000, z.data(), "b", "mm");
+        _exit(ac_dur_rpc_writeclose(h));
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(Rpc3, FailedWriteLeavesNoFile) {
+    EXPECT_EQ(write_under_small_limit(path("big.rsp")), PLEXA_RPC_E_WRITE);
+    EXPECT_EQ(listing(), std::vector<std::string>{});
+}
+
+TEST_F(Rpc3, FailedWriteKeepsTheExistingFile) {
+    std::string file = path("keep.rsp");
+    std::ofstream(file, std::ios::binary) << "earlier contents";
+    EXPECT_EQ(write_under_small_limit(file), PLEXA_RPC_E_WRITE);
+    ac_dur_rpc h = ac_dur_rpc_create(file.c_str(), 2, 10, 0.1, nullptr);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(ac_dur_rpc_writeclose(h), PLEXA_RPC_E_MISSING);
+    EXPECT_EQ(slurp(file), "earlier contents");
+    EXPECT_EQ(listing(), std::vector<std::string>{"keep.rsp"});
+    // A successful write replaces it.
+    ASSERT_EQ(write(file, {std::vector<double>(10, 1.0)}), 0);
+    EXPECT_EQ(fs::file_size(file), 3584u + 4096u);
+}
+
+#endif
+
+TEST_F(Rpc3, CloseOntoAFolderFails) {
+    fs::create_directory(path("taken"));
+    std::vector<double> z(10, 1.0);
+    EXPECT_EQ(write(path("taken"), {z}), PLEXA_RPC_E_WRITE);
+    EXPECT_EQ(listing(), std::vector<std::string>{"taken"});
+    EXPECT_TRUE(fs::is_empty(path("taken")));
+}
+
+} // namespace
