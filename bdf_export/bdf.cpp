@@ -52,12 +52,11 @@ namespace {
 // multiplication by 10 at many more exponents, which changes the exponent
 // chosen for values near a mantissa of 0.999.
 constexpr double pow10_table[61] = {
-    1e-30, 1e-29, 1e-28, 1e-27, 1e-26, 1e-25, 1e-24, 1e-23, 1e-22, 1e-21, 1e-20,
-    1e-19, 1e-18, 1e-17, 1e-16, 1e-15, 1e-14, 1e-13, 1e-12, 1e-11, 1e-10,
-    1e-9,  1e-8,  1e-7,  1e-6,  1e-5,  1e-4,  1e-3,  1e-2,  1e-1,  1e0,
-    1e1,   1e2,   1e3,   1e4,   1e5,   1e6,   1e7,   1e8,   1e9,   1e10,
-    1e11,  1e12,  1e13,  1e14,  1e15,  1e16,  1e17,  1e18,  1e19,  1e20,
-    1e21,  1e22,  1e23,  1e24,  1e25,  1e26,  1e27,  1e28,  1e29,  1e30};
+    1e-30, 1e-29, 1e-28, 1e-27, 1e-26, 1e-25, 1e-24, 1e-23, 1e-22, 1e-21, 1e-20, 1e-19, 1e-18,
+    1e-17, 1e-16, 1e-15, 1e-14, 1e-13, 1e-12, 1e-11, 1e-10, 1e-9,  1e-8,  1e-7,  1e-6,  1e-5,
+    1e-4,  1e-3,  1e-2,  1e-1,  1e0,   1e1,   1e2,   1e3,   1e4,   1e5,   1e6,   1e7,   1e8,
+    1e9,   1e10,  1e11,  1e12,  1e13,  1e14,  1e15,  1e16,  1e17,  1e18,  1e19,  1e20,  1e21,
+    1e22,  1e23,  1e24,  1e25,  1e26,  1e27,  1e28,  1e29,  1e30};
 
 constexpr int max_exponent = 30;
 
@@ -89,8 +88,8 @@ size_t BDFformat_fixed(double value, int width, int precision, char *out, size_t
     out[0] = '\0';
     if (precision < 0 || precision > max_precision || width < 0) return 0;
     char digits[fixed_buffer];
-    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value,
-                                   std::chars_format::fixed, precision);
+    auto [end, ec] =
+        std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, precision);
     if (ec != std::errc()) return 0;
     size_t len = static_cast<size_t>(end - digits);
     size_t pad = len < static_cast<size_t>(width) ? static_cast<size_t>(width) - len : 0;
@@ -109,10 +108,10 @@ BDFreal8_text BDFreal8(double value) {
     int e = 0;
     if (std::fabs(value) > 1.0e-30) e = real8_exponent(value, &mantissa);
     char text[32];
-    size_t len = BDFformat_fixed(mantissa, e > -10 && e < 10 ? 6 : 5,
-                                 e > -10 && e < 10 ? 3 : 2, text, sizeof text);
-    int n = std::snprintf(text + len, sizeof text - len, "%s%d", e >= 0 ? "+" : "-",
-                          e >= 0 ? e : -e);
+    size_t len = BDFformat_fixed(mantissa, e > -10 && e < 10 ? 6 : 5, e > -10 && e < 10 ? 3 : 2,
+                                 text, sizeof text);
+    int n =
+        std::snprintf(text + len, sizeof text - len, "%s%d", e >= 0 ? "+" : "-", e >= 0 ? e : -e);
     if (n > 0 && len + static_cast<size_t>(n) == BDF_REAL8_SIZE - 1)
         std::memcpy(out.text, text, sizeof out.text);
     return out;
@@ -137,8 +136,7 @@ void BDFbanner(FILE *bdf, const char *title) {
     std::fprintf(bdf, "$*\n$* KAVEL2PELDA: %s\n$*\n", title);
 }
 
-void BDFwrite_header(FILE *bdf, const char *map_file, const char *abc_file,
-                     const char *bdf_file) {
+void BDFwrite_header(FILE *bdf, const char *map_file, const char *abc_file, const char *bdf_file) {
     BDFbanner(bdf, "File information:");
     std::fprintf(bdf, "$*  Import MAP file name: %s\n", map_file);
     std::fprintf(bdf, "$*  Import ABC file name: %s\n", abc_file);
@@ -149,8 +147,7 @@ void BDFwrite_header(FILE *bdf, const char *map_file, const char *abc_file,
     std::fprintf(bdf, "$*  connecting stiffness value: (%s [N/m])\n", BDFsci(v_stif).text);
     std::fprintf(bdf, "$*  connecting damping value:   (%s [N*s/m])\n", BDFsci(v_damp).text);
     std::fprintf(bdf, "$*  connecting t_stiff. value   (%s [N*m/rad])\n", BDFsci(v_tstf).text);
-    std::fprintf(bdf, "$*  connecting t_damp. value    (%s [N*m*s/rad])\n",
-                 BDFsci(v_tdmp).text);
+    std::fprintf(bdf, "$*  connecting t_damp. value    (%s [N*m*s/rad])\n", BDFsci(v_tdmp).text);
     std::fprintf(bdf, "$*  divid number for wheel:     %d\n", whl_dv);
     BDFbanner(bdf, "Unit information:");
     std::fprintf(bdf, "$*  length unit: %.63s\n", lu_lab);

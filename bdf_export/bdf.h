@@ -87,8 +87,7 @@ void BDFbanner(FILE *bdf, const char *title);
 
 /* Writes the file information, variable information and unit information
 ** sections from the converter parameters as they stand. */
-void BDFwrite_header(FILE *bdf, const char *map_file, const char *abc_file,
-                     const char *bdf_file);
+void BDFwrite_header(FILE *bdf, const char *map_file, const char *abc_file, const char *bdf_file);
 
 /* Prints one diagnostic line, printf-style, on the standard output stream. */
 void BDFreport(const char *format, ...)

@@ -89,8 +89,7 @@ double BDFdmig_value(const MAPmodel *map, int32_t j);
 
 /* Output rows 0 to n_output - 1 that carry input i's displacement (kind 1)
 ** and velocity (kind 2), the last of each kind; -1 where none does. */
-void BDFmatching_outputs(const MAPmodel *map, int32_t i, int32_t *displacement,
-                         int32_t *velocity);
+void BDFmatching_outputs(const MAPmodel *map, int32_t i, int32_t *displacement, int32_t *velocity);
 
 void BDFwrite_tf_connect(FILE *bdf, const MAPmodel *map);
 void BDFwrite_tf_ext_input(FILE *bdf, const MAPmodel *map);

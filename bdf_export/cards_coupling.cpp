@@ -9,7 +9,9 @@
 
 namespace {
 
-int is_rotation(int32_t dof) { return dof > 3; }
+int is_rotation(int32_t dof) {
+    return dof > 3;
+}
 
 void write_point_line(FILE *bdf, int32_t point, double a0) {
     std::fprintf(bdf, "        %8d%8d%8s%8.4f%8.4f\n", point, 0, BDFreal8(a0).text, 0.0, 0.0);
@@ -30,8 +32,7 @@ void write_connect_card(FILE *bdf, const MAPmodel *map, int32_t i, int32_t d, in
 
 } // namespace
 
-void BDFmatching_outputs(const MAPmodel *map, int32_t i, int32_t *displacement,
-                         int32_t *velocity) {
+void BDFmatching_outputs(const MAPmodel *map, int32_t i, int32_t *displacement, int32_t *velocity) {
     *displacement = -1;
     *velocity = -1;
     const MAPsignal *in = &map->input[i];
@@ -89,8 +90,8 @@ void BDFwrite_tf_connect(FILE *bdf, const MAPmodel *map) {
 void BDFwrite_tf_ext_input(FILE *bdf, const MAPmodel *map) {
     BDFbanner(bdf, "External Input Stiffness Matrix");
     for (int32_t e = 0; e < map->n_external; ++e)
-        std::fprintf(bdf, "TF%14d%8d%8d%8.4f%8.4f%8.4f\n", tf_id, ext_id_base + e + 1, 0, 1.0,
-                     0.0, 0.0);
+        std::fprintf(bdf, "TF%14d%8d%8d%8.4f%8.4f%8.4f\n", tf_id, ext_id_base + e + 1, 0, 1.0, 0.0,
+                     0.0);
 }
 
 void BDFwrite_tf_force(FILE *bdf, const MAPmodel *map) {
@@ -106,8 +107,7 @@ void BDFwrite_dmig(FILE *bdf, const MAPmodel *map) {
     BDFbanner(bdf, "x(pelda_graph) = x(kavel)");
     for (int32_t j = map->n_output; j < map->n_output_all; ++j) {
         if (j == map->n_output) std::fprintf(bdf, "DMIG    K2P     %8d%8d%8d\n", 0, 1, 1);
-        std::fprintf(bdf, "DMIG    K2P     %8d%8d        %8d%8d%8s\n", output_id_base + j + 1,
-                     0, map->output[j].id, map->output[j].dof,
-                     BDFreal8(BDFdmig_value(map, j)).text);
+        std::fprintf(bdf, "DMIG    K2P     %8d%8d        %8d%8d%8s\n", output_id_base + j + 1, 0,
+                     map->output[j].id, map->output[j].dof, BDFreal8(BDFdmig_value(map, j)).text);
     }
 }

@@ -18,8 +18,7 @@ constexpr int32_t rbe2_first_line = 5;
 constexpr int32_t rbe2_per_line = 8;
 
 void write_grid(FILE *bdf, int32_t id, int32_t cp, const double xyz[3]) {
-    std::fprintf(bdf, "GRID*%19d%16d%16s%16s\n", id, cp, BDFsci(xyz[0]).text,
-                 BDFsci(xyz[1]).text);
+    std::fprintf(bdf, "GRID*%19d%16d%16s%16s\n", id, cp, BDFsci(xyz[0]).text, BDFsci(xyz[1]).text);
     std::fprintf(bdf, "*%23s%16d\n", BDFsci(xyz[2]).text, 0);
 }
 
@@ -32,11 +31,10 @@ void write_plotel(FILE *bdf, int32_t g1, int32_t g2) {
 void write_cord2r(FILE *bdf, int32_t cid, const BDFwheel_frame *f) {
     std::fprintf(bdf, "CORD2R*%17d%16d%16s%16s\n", cid, 0, BDFsci(f->origin[0]).text,
                  BDFsci(f->origin[1]).text);
-    std::fprintf(bdf, "*%23s%16s%16s%16s\n", BDFsci(f->origin[2]).text,
-                 BDFsci(f->z_point[0]).text, BDFsci(f->z_point[1]).text,
-                 BDFsci(f->z_point[2]).text);
-    std::fprintf(bdf, "*%23s%16s%16s\n*\n", BDFsci(f->x_point[0]).text,
-                 BDFsci(f->x_point[1]).text, BDFsci(f->x_point[2]).text);
+    std::fprintf(bdf, "*%23s%16s%16s%16s\n", BDFsci(f->origin[2]).text, BDFsci(f->z_point[0]).text,
+                 BDFsci(f->z_point[1]).text, BDFsci(f->z_point[2]).text);
+    std::fprintf(bdf, "*%23s%16s%16s\n*\n", BDFsci(f->x_point[0]).text, BDFsci(f->x_point[1]).text,
+                 BDFsci(f->x_point[2]).text);
 }
 
 // Two GRIDs per division, on the +h and the -h side of the rim, in the
@@ -88,19 +86,22 @@ void write_one_wheel(FILE *bdf, MAPmodel *map, int32_t w) {
     write_rim_points(bdf, cid, &frame);
     write_rim_elements(bdf, centre);
     write_rbe2(bdf, centre);
-    for (int j = 0; j < 6; ++j) map->output[map->wheel_out[w][j]].id = centre;
+    for (int j = 0; j < 6; ++j)
+        map->output[map->wheel_out[w][j]].id = centre;
 }
 
 } // namespace
 
 void BDFnode_point(const MAPmodel *map, int32_t n, double xyz[3]) {
-    for (int k = 0; k < 3; ++k) xyz[k] = map->node_xyz[n][k] / lu_fac * map->unit_length;
+    for (int k = 0; k < 3; ++k)
+        xyz[k] = map->node_xyz[n][k] / lu_fac * map->unit_length;
 }
 
 void BDFwheel_frame_of(const MAPmodel *map, int32_t w, BDFwheel_frame *f) {
     const double *g = map->wheel_geom[w];
     const double s = 1.0 / lu_fac;
-    for (int k = 0; k < 3; ++k) f->origin[k] = s * g[k] * map->unit_length;
+    for (int k = 0; k < 3; ++k)
+        f->origin[k] = s * g[k] * map->unit_length;
     // Body-fixed z-x-z Euler angles.
     double phi = g[3] * map->unit_angle;
     double theta = g[4] * map->unit_angle;
@@ -128,7 +129,8 @@ void BDFwrite_grid(FILE *bdf, MAPmodel *map) {
         double xyz[3];
         BDFnode_point(map, n, xyz);
         write_grid(bdf, id, 0, xyz);
-        for (int j = 0; j < 3; ++j) map->output[map->node_out[n][j]].id = id;
+        for (int j = 0; j < 3; ++j)
+            map->output[map->node_out[n][j]].id = id;
     }
 }
 
@@ -141,5 +143,6 @@ void BDFwrite_plotel(FILE *bdf, const MAPmodel *map) {
 
 void BDFwrite_wheel(FILE *bdf, MAPmodel *map) {
     BDFbanner(bdf, "WHEEL data for graphic");
-    for (int32_t w = 0; w < map->n_wheel; ++w) write_one_wheel(bdf, map, w);
+    for (int32_t w = 0; w < map->n_wheel; ++w)
+        write_one_wheel(bdf, map, w);
 }

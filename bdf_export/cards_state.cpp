@@ -35,8 +35,7 @@ void write_external(FILE *bdf, const MAPmodel *map, int32_t e) {
 
 // The first line of an equation whose own term is the printed value.
 void write_tf_head(FILE *bdf, int32_t point, double b0, double b1) {
-    std::fprintf(bdf, "TF%14d%8d%8d%8s%8.4f%8.4f\n", tf_id, point, 0, BDFreal8(b0).text, b1,
-                 0.0);
+    std::fprintf(bdf, "TF%14d%8d%8d%8s%8.4f%8.4f\n", tf_id, point, 0, BDFreal8(b0).text, b1, 0.0);
 }
 
 void write_tf_term(FILE *bdf, int32_t point, double a0) {
@@ -68,7 +67,8 @@ void BDFwrite_epoint(FILE *bdf, const MAPmodel *map, const ABCmtx *a) {
 
     std::fputs("$* Internal State input \n", bdf);
     write_range(bdf, input_id_base, n_int);
-    for (int32_t e = 0; e < map->n_external; ++e) write_external(bdf, map, e);
+    for (int32_t e = 0; e < map->n_external; ++e)
+        write_external(bdf, map, e);
     std::fputs("$* State output\n", bdf);
     write_range(bdf, output_id_base, map->n_output_all);
     std::fputs("$* State variable\n", bdf);
@@ -87,8 +87,8 @@ void BDFwrite_tf_state(FILE *bdf, const ABCmtx *a, const ABCmtx *b) {
 void BDFwrite_tf_output(FILE *bdf, const ABCmtx *c, const ABCmtx *d) {
     BDFbanner(bdf, "y = C * x + D * u");
     for (int32_t i = 0; i < c->nrows; ++i) {
-        std::fprintf(bdf, "TF%14d%8d%8d%8.4f%8.4f%8.4f\n", tf_id, output_id_base + i + 1, 0,
-                     -1.0, 0.0, 0.0);
+        std::fprintf(bdf, "TF%14d%8d%8d%8.4f%8.4f%8.4f\n", tf_id, output_id_base + i + 1, 0, -1.0,
+                     0.0, 0.0);
         write_row_terms(bdf, c, i, state_id_base, -1);
         write_row_terms(bdf, d, i, input_id_base, -1);
     }

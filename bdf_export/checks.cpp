@@ -13,7 +13,9 @@ namespace sorvan::bdf {
 
 namespace {
 
-bool in_range(int64_t value, int64_t low, int64_t high) { return value >= low && value <= high; }
+bool in_range(int64_t value, int64_t low, int64_t high) {
+    return value >= low && value <= high;
+}
 
 // ---- matrices ---------------------------------------------------------
 
@@ -25,8 +27,7 @@ bool check_shape(bool ok, const char *abc_file, char letter, const char *what, i
 
 // The terms of the first rows of a matrix that the writers print: the
 // diagonal of A always, every other term when it passes the threshold.
-bool check_terms(const ABCmtx *m, int32_t rows, const char *abc_file, char letter,
-                 bool diagonal) {
+bool check_terms(const ABCmtx *m, int32_t rows, const char *abc_file, char letter, bool diagonal) {
     for (int32_t i = 0; i < rows; ++i)
         for (int32_t j = 0; j < m->ncols; ++j) {
             double value = m->rows[i][j];
@@ -36,8 +37,8 @@ bool check_terms(const ABCmtx *m, int32_t rows, const char *abc_file, char lette
                 BDFreport("%s%c: row %d, column %d: the diagonal term is not a number", abc_file,
                           letter, i + 1, j + 1);
             else
-                BDFreport("%s%c: row %d, column %d: %g does not fit an 8-character field",
-                          abc_file, letter, i + 1, j + 1, value);
+                BDFreport("%s%c: row %d, column %d: %g does not fit an 8-character field", abc_file,
+                          letter, i + 1, j + 1, value);
             return false;
         }
     return true;
@@ -47,8 +48,7 @@ bool check_terms(const ABCmtx *m, int32_t rows, const char *abc_file, char lette
 
 bool check_inputs(const MAPmodel &map, const char *map_file) {
     if (!in_range(map.n_external, 0, map.n_input)) {
-        BDFreport("%s: %d external inputs among %d inputs", map_file, map.n_external,
-                  map.n_input);
+        BDFreport("%s: %d external inputs among %d inputs", map_file, map.n_external, map.n_input);
         return false;
     }
     for (int32_t i = 0; i < map.n_input - map.n_external; ++i) {
@@ -113,9 +113,8 @@ bool check_graphic_rows(const MAPmodel &map, const char *map_file) {
 bool check_id_range(int64_t first, int64_t last, const char *map_file, const char *what,
                     const char *offset_key, int32_t offset) {
     if (first > last || (first >= 1 && last <= BDF_MAX_ID)) return true;
-    BDFreport("%s: %s identifiers %lld to %lld do not fit 8-digit fields (%s %d)", map_file,
-              what, static_cast<long long>(first), static_cast<long long>(last), offset_key,
-              offset);
+    BDFreport("%s: %s identifiers %lld to %lld do not fit 8-digit fields (%s %d)", map_file, what,
+              static_cast<long long>(first), static_cast<long long>(last), offset_key, offset);
     return false;
 }
 
@@ -124,8 +123,8 @@ bool check_id_range(int64_t first, int64_t last, const char *map_file, const cha
 bool check_coefficient(double value, const char *map_file, const char *what, int32_t index,
                        const char *formula) {
     if (BDFreal8_fits(value)) return true;
-    BDFreport("%s: %s %d: %s = %g does not fit an 8-character field", map_file, what,
-              index + 1, formula, value);
+    BDFreport("%s: %s %d: %s = %g does not fit an 8-character field", map_file, what, index + 1,
+              formula, value);
     return false;
 }
 
@@ -217,8 +216,8 @@ bool check_shapes(const Matrices &m, const MAPmodel &map, const char *abc_file) 
                        n_state) &&
            check_shape(m.d->nrows >= m.c->nrows, abc_file, 'd', "the row count", m.d->nrows,
                        m.c->nrows) &&
-           check_shape(m.d->ncols == map.n_input, abc_file, 'd', "the column count",
-                       m.d->ncols, map.n_input);
+           check_shape(m.d->ncols == map.n_input, abc_file, 'd', "the column count", m.d->ncols,
+                       map.n_input);
 }
 
 bool check_tables(const MAPmodel &map, const char *map_file) {
@@ -234,8 +233,7 @@ bool check_tables(const MAPmodel &map, const char *map_file) {
 
 bool check_identifiers(const MAPmodel &map, int32_t n_state, const char *map_file) {
     if (!in_range(tf_id, 1, BDF_MAX_ID)) {
-        BDFreport("%s: TF set identifier tf_id %d is outside 1 to %d", map_file, tf_id,
-                  BDF_MAX_ID);
+        BDFreport("%s: TF set identifier tf_id %d is outside 1 to %d", map_file, tf_id, BDF_MAX_ID);
         return false;
     }
     // Clamped so that the products below cannot overflow; a larger division

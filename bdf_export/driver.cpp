@@ -24,20 +24,23 @@ constexpr int32_t failed = -1;
 // Size of the time label that a time unit code selects ("hour" at most).
 constexpr size_t time_label_size = 32;
 
-// Longest file name put before a fixed message, so that the message itself
-// always fits the 255 characters that MAPerror forms.
+// Longest file name shown after a fixed message: message and name together
+// stay within the 255 characters that MAPerror forms.
 #define NAME_CONTEXT "%.160s"
 
 const char *const unit_kinds[4] = {"length", "force", "mass", "time"};
 char *const header_labels[4] = {lu_lab, fu_lab, mu_lab, tu_lab};
 
-const char *shown(const char *name) { return name ? name : "(no name)"; }
+const char *shown(const char *name) {
+    return name ? name : "(no name)";
+}
 
 // ---- export units -------------------------------------------------------
 
 int32_t set_unit_factors(const Conversion &c) {
     double *factors[4] = {&lu_fac, &fu_fac, &mu_fac, &tu_fac};
-    for (int k = 0; k < 4; ++k) *factors[k] = c.labels[k] ? UNTconstant(c.labels[k]) : 0.0;
+    for (int k = 0; k < 4; ++k)
+        *factors[k] = c.labels[k] ? UNTconstant(c.labels[k]) : 0.0;
     if (c.copy_labels)
         for (int k = 0; k < 4; ++k)
             std::snprintf(header_labels[k], sizeof lu_lab, "%s", c.labels[k] ? c.labels[k] : "");
@@ -69,7 +72,10 @@ int read_tables(MAPmodel *map, FILE *file, bool external_inputs) {
 // record has been released.
 int32_t read_sections(const Conversion &c, MAPmodel *map, FILE *file) {
     if (MAPread_size(map, file) != MAP_OK || MAPread_unit(map, file) != MAP_OK) return failed;
-    if (c.after_units) c.after_units(*map);
+    if (c.after_units && !c.after_units(*map)) {
+        MAPfree(map);
+        return failed;
+    }
     if (map->n_input == 0) {
         MAPerror(map, "State space input is not found. (" NAME_CONTEXT ")", c.map_file);
         return -2;
@@ -150,7 +156,9 @@ int32_t check_sizes(const Conversion &c, MAPmodel **map, const Matrices &m) {
 
 // ---- BDF name -----------------------------------------------------------
 
-bool holds_line_break(const char *name) { return std::strpbrk(name, "\r\n") != nullptr; }
+bool holds_line_break(const char *name) {
+    return std::strpbrk(name, "\r\n") != nullptr;
+}
 
 bool is_bdf_extension(const char *ext) {
     const char *bdf = "bdf";
@@ -172,7 +180,8 @@ bool form_bdf_name(const char *map_file, const char *abc_file) {
         BDFreport("%s: the BDF file would replace the MAP file", map_file);
         return false;
     }
-    std::string name = dot ? std::string(map_file, dot + 1) + "bdf" : std::string(map_file) + ".bdf";
+    std::string name =
+        dot ? std::string(map_file, dot + 1) + "bdf" : std::string(map_file) + ".bdf";
     if (name.size() >= BDF_NAME_SIZE) {
         BDFreport("%.200s...: the BDF file name is longer than %d characters", map_file,
                   BDF_NAME_SIZE - 1);

@@ -27,8 +27,9 @@ struct Conversion {
 
     // Called right after the units section was read, with the record alive
     // and its unit constants set, before the input and output counts are
-    // tested.
-    std::function<void(const MAPmodel &)> after_units;
+    // tested. Returning false refuses the MAP file (result -1); the hook
+    // prints its own message.
+    std::function<bool(const MAPmodel &)> after_units;
 };
 
 // Runs one conversion. Returns 1 when the BDF was written; -1 when a file

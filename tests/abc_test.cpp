@@ -17,7 +17,7 @@ namespace {
 
 using Matrix = std::unique_ptr<ABCmtx, decltype(&ABCfree)>;
 
-Matrix read(const std::string &base, char letter)
+Matrix read_abc(const std::string &base, char letter)
 {
     return Matrix(ABCread_mtx(base.c_str(), letter), ABCfree);
 }
@@ -109,7 +109,7 @@ TEST(AbcRoundTrip, ValuesReadBackBitIdentical)
     for (size_t r = 0; r < 50; ++r)
         ASSERT_EQ(ABCwrite_row(f, &values[r * 40], 40), 0);
     std::fclose(f);
-    Matrix m = read(base, 'b');
+    Matrix m = read_abc(base, 'b');
     ASSERT_NE(m, nullptr);
     ASSERT_EQ(m->nrows, 50);
     ASSERT_EQ(m->ncols, 40);
@@ -124,7 +124,7 @@ TEST(AbcRead, TheModelSet)
 {
     const std::string base = SORVAN_TEST_DATA "/abc/model";
     for (char letter : {'a', 'b', 'c'}) {
-        Matrix m = read(base, letter);
+        Matrix m = read_abc(base, letter);
         ASSERT_NE(m, nullptr) << letter;
         ASSERT_EQ(m->nrows, 2);
         ASSERT_EQ(m->ncols, 3);
@@ -132,13 +132,13 @@ TEST(AbcRead, TheModelSet)
         for (int i = 0; i < 6; ++i)
             EXPECT_EQ(bits(m->rows[i / 3][i % 3]), bits(expected[i / 3][i % 3])) << letter;
     }
-    Matrix d = read(base, 'd');
+    Matrix d = read_abc(base, 'd');
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(d->nrows, 3);
     EXPECT_EQ(d->ncols, 0);
     EXPECT_EQ(d->rows[2], nullptr);
     testing::internal::CaptureStdout();
-    EXPECT_EQ(read(base, 'e'), nullptr); // no such file: null, and silence
+    EXPECT_EQ(read_abc(base, 'e'), nullptr); // no such file: null, and silence
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
@@ -169,19 +169,20 @@ TEST(AbcRead, ColumnRuleAndTokens)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
         write_file(base + "a", c.text);
-        Matrix m = read(base, 'a');
+        Matrix m = read_abc(base, 'a');
         ASSERT_NE(m, nullptr);
         EXPECT_EQ(m->nrows, c.nrows);
         EXPECT_EQ(m->ncols, c.ncols);
         EXPECT_EQ(m->rows == nullptr, c.nrows == 0);
-        if (c.nrows > 0)
-            EXPECT_EQ(std::vector<double>(m->rows[c.nrows - 1], m->rows[c.nrows - 1] + c.ncols),
-                      c.last_row);
+        if (c.nrows > 0) {
+            const double *last = m->rows[c.nrows - 1];
+            EXPECT_EQ(std::vector<double>(last, last + c.ncols), c.last_row);
+        }
     }
     // Any length of base name.
     const std::string longer = scratch(std::string(200, 'x'));
     write_file(longer + "c", one + "\n");
-    EXPECT_NE(read(longer, 'c'), nullptr);
+    EXPECT_NE(read_abc(longer, 'c'), nullptr);
     std::remove((base + "a").c_str());
     std::remove((longer + "c").c_str());
 }
@@ -206,7 +207,7 @@ TEST(AbcMalformed, RefusedWithFileAndLine)
         SCOPED_TRACE(c[1]);
         write_file(base + "d", c[0]);
         testing::internal::CaptureStdout();
-        EXPECT_EQ(read(base, 'd'), nullptr);
+        EXPECT_EQ(read_abc(base, 'd'), nullptr);
         const std::string out = testing::internal::GetCapturedStdout();
         EXPECT_EQ(out, "ABC file " + base + "d, " + c[2] + "\n");
     }

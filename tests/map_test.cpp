@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -44,7 +45,7 @@ int (*const sequence[])(MAPmodel *, FILE *) = {
     MAPread_size,  MAPread_unit, nullptr,       MAPread_input, MAPread_output,
     MAPread_external_input,      MAPread_node,  MAPread_element, MAPread_wheel};
 
-Outcome read(FILE *file, size_t n = std::size(sequence))
+Outcome read_map(FILE *file, size_t n = std::size(sequence))
 {
     Model map = fresh();
     int status = MAP_OK;
@@ -56,9 +57,9 @@ Outcome read(FILE *file, size_t n = std::size(sequence))
     return {status, testing::internal::GetCapturedStdout(), std::move(map)};
 }
 
-Outcome read(const std::string &text, size_t n = std::size(sequence))
+Outcome read_map(const std::string &text, size_t n = std::size(sequence))
 {
-    return read(text_file(text).get(), n);
+    return read_map(text_file(text).get(), n);
 }
 
 // A small model: 2 inputs (one external), 1 output, 1 node, 1 element and 1
@@ -95,7 +96,7 @@ TEST(MapFile, ReadsTheModelFileInAnyOrderOfSections)
 {
     for (const char *name : {"model.map", "reordered.map"}) {
         SCOPED_TRACE(name);
-        Outcome r = read(data_file(name).get());
+        Outcome r = read_map(data_file(name).get());
         ASSERT_EQ(r.status, MAP_OK) << r.out;
         EXPECT_EQ(r.out, "");
         const MAPmodel &m = *r.map;
@@ -134,7 +135,7 @@ TEST(MapFile, ReadsTheModelFileInAnyOrderOfSections)
 TEST(MapSummary, KeyLines)
 {
     const std::string filler(MAP_LINE_MAX, 'x');
-    Outcome r = read(" [FILE_SUMMARY] not at the start of its line\nABCD_INPUT_N = 99\n"
+    Outcome r = read_map(" [FILE_SUMMARY] not at the start of its line\nABCD_INPUT_N = 99\n"
                      "[FILE_SUMMARY] the rest of the marker line is ignored\n"
                      "ABCD_INPUT_NUMBER = 4\n"          // letters follow the key text
                      "ABCD_OUTPUT_ ABCD_EXTERNA = 7\n"  // two keys, one value
@@ -154,7 +155,7 @@ TEST(MapSummary, KeyLines)
 
 TEST(MapUnits, LabelRules)
 {
-    Outcome r = read("[UNITS]\n LENGTH = 'CENTIMETER'\n" // holds "TIME" too
+    Outcome r = read_map("[UNITS]\n LENGTH = 'CENTIMETER'\n" // holds "TIME" too
                      " ANGLE = rad \n force = 'n'\n"     // keys have case
                      " MASS =  ' slug' 'extra'\n FORCE = kip , more\n[END]\n TIME = 'h'\n",
                      2);
@@ -162,10 +163,10 @@ TEST(MapUnits, LabelRules)
     const double units[] = {0.01, 1.0, 4448.22161526, 14.5939029372, 0.01};
     EXPECT_EQ(std::memcmp(&r.map->unit_length, units, sizeof units), 0);
 
-    r = read("[UNITS]\nLENGTH = 'centimeter'\nTIME = 'ms'\n", 2);
+    r = read_map("[UNITS]\nLENGTH = 'centimeter'\nTIME = 'ms'\n", 2);
     EXPECT_EQ(r.map->unit_length, 0.01);
     EXPECT_EQ(r.map->unit_time, 0.001); // from its own line only
-    r = read("LENGTH = 'mm'\n", 2);      // no units section: no error
+    r = read_map("LENGTH = 'mm'\n", 2);      // no units section: no error
     EXPECT_EQ(r.map->unit_length, 0.0);
 
     char line[] = "LENGTH = 'mm' TIME = 'h'\n";
@@ -177,23 +178,23 @@ TEST(MapTable, FieldRules)
 {
     // Integer fields written as reals; a tab after a space is white space; a
     // record naming row 2 is overridden by the node's line.
-    Outcome r = read(small_with("1 7 1\n", "  1.0 \t7.9 1.0E+00\n") + "");
+    Outcome r = read_map(small_with("1 7 1\n", "  1.0 \t7.9 1.0E+00\n"));
     ASSERT_EQ(r.status, MAP_OK) << r.out;
     expect_signal(r.map->input[0], 7, 1, 0);
     expect_signal(r.map->output[9], 6, 6, 3); // row n_output_all is accepted
 
-    r = read(small_with("1 7 1 1\n", "2 7 1 1\n"));
+    r = read_map(small_with("1 7 1 1\n", "2 7 1 1\n"));
     ASSERT_EQ(r.status, MAP_OK) << r.out;
     expect_signal(r.map->output[0], 0, 0, 0);
     expect_signal(r.map->output[1], 5, 1, 3);
 
-    r = read(small_with("2 $ext\n", "2 x$ road $left\n"));
+    r = read_map(small_with("2 $ext\n", "2 x$ road $left\n"));
     EXPECT_STREQ(r.map->ext_name[0], " road $left\n");
     const std::string longest(MAP_LINE_MAX - 2, 'n'); // with "$" and "\n", 255 characters
-    r = read(small_with("2 $ext\n", "$" + longest + "\n"));
+    r = read_map(small_with("2 $ext\n", "$" + longest + "\n"));
     EXPECT_EQ(std::string(r.map->ext_name[0]), longest + "\n");
 
-    r = read("[FILE_SUMMARY]\nABCD_INPUT_N = 1\nABCD_OUTPUT_N = 1\n[STATE_SPACE_IN]\n"
+    r = read_map("[FILE_SUMMARY]\nABCD_INPUT_N = 1\nABCD_OUTPUT_N = 1\n[STATE_SPACE_IN]\n"
              "{abcd_index}\n1 3 2\n[STATE_SPACE_OU]\n{abcd_index}\n1 3 2 1\n");
     ASSERT_EQ(r.status, MAP_OK) << r.out; // no graphic sections needed
     EXPECT_EQ(r.map->n_output_all, 1);
@@ -245,12 +246,12 @@ TEST(MapMalformed, RefusedThroughMapError)
     };
     for (const auto &c : malformed) {
         SCOPED_TRACE(c[2]);
-        Outcome r = read(small_with(c[0], c[1]));
+        Outcome r = read_map(small_with(c[0], c[1]));
         EXPECT_EQ(r.status, MAP_FAILED);
         EXPECT_NE(r.out.find(c[3]), std::string::npos) << r.out;
         EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << "one line: " << r.out;
     }
-    EXPECT_EQ(read(small).status, MAP_OK);
+    EXPECT_EQ(read_map(small).status, MAP_OK);
 }
 
 TEST(MapRecord, AllocErrorAndFree)

@@ -93,16 +93,19 @@ bool parse_int(const std::string &t, int64_t *value) {
 // the exponent letter optional when the exponent has a sign (1.000+0).
 bool parse_real(const std::string &t) {
     size_t i = (t[0] == '+' || t[0] == '-') ? 1 : 0, digits = 0;
-    while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) ++i, ++digits;
+    while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i])))
+        ++i, ++digits;
     if (i == t.size() || t[i] != '.') return false;
     ++i;
-    while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) ++i, ++digits;
+    while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i])))
+        ++i, ++digits;
     if (digits == 0) return false;
     if (i == t.size()) return true;
     if (t[i] == 'E' || t[i] == 'e') ++i;
     if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
     size_t exp_start = i;
-    while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) ++i;
+    while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i])))
+        ++i;
     return i == t.size() && i > exp_start;
 }
 
@@ -133,11 +136,12 @@ std::vector<std::string> Checker::split_fields(const Line &line, bool large, boo
         std::string raw = t.substr(col, width);
         std::string token = trim(raw);
         if (token.find(' ') != std::string::npos)
-            error(line.number, "field at column " + std::to_string(col + 1) + " holds \"" +
-                                   raw + "\", not one token");
+            error(line.number, "field at column " + std::to_string(col + 1) + " holds \"" + raw +
+                                   "\", not one token");
         fields.push_back(token);
     }
-    while (!fields.empty() && fields.back().empty()) fields.pop_back();
+    while (!fields.empty() && fields.back().empty())
+        fields.pop_back();
     return fields;
 }
 
@@ -189,8 +193,8 @@ bool Checker::want_count(const Card &card, size_t line, size_t low, size_t high)
 bool Checker::want_int(const Card &card, size_t line, size_t field, int64_t *value) {
     const auto &f = card.fields[line];
     if (field < f.size() && !f[field].empty() && parse_int(f[field], value)) return true;
-    error(card.lines[line].number, card.name + ": field " + std::to_string(field + 2) +
-                                       " is not an integer");
+    error(card.lines[line].number,
+          card.name + ": field " + std::to_string(field + 2) + " is not an integer");
     return false;
 }
 
@@ -225,7 +229,8 @@ void Checker::check_epoint(const Card &card) {
             error(line, "EPOINT: range of more than ten million points");
             return;
         }
-        for (int64_t id = first; id <= last; ++id) define_point(id, line, false);
+        for (int64_t id = first; id <= last; ++id)
+            define_point(id, line, false);
         return;
     }
     if (!want_count(card, 0, 1, 8)) return;
@@ -254,8 +259,8 @@ void Checker::check_cord2r(const Card &card) {
         error(card.lines[0].number, "CORD2R*: four lines wanted");
         return;
     }
-    if (!want_count(card, 0, 4, 4) || !want_count(card, 1, 4, 4) ||
-        !want_count(card, 2, 3, 3) || !want_count(card, 3, 0, 0))
+    if (!want_count(card, 0, 4, 4) || !want_count(card, 1, 4, 4) || !want_count(card, 2, 3, 3) ||
+        !want_count(card, 3, 0, 0))
         return;
     bool ok = want_int(card, 0, 0, &cid) & want_int(card, 0, 1, &rid);
     for (size_t line = 0; line < 3; ++line)
@@ -300,7 +305,8 @@ void Checker::check_tf(const Card &card) {
     int64_t sid = 0, gd = 0, cd = 0;
     if (!want_count(card, 0, 6, 6)) return;
     bool ok = want_int(card, 0, 0, &sid) & want_int(card, 0, 1, &gd) & want_int(card, 0, 2, &cd);
-    for (size_t k = 3; k < 6; ++k) ok &= want_real(card, 0, k);
+    for (size_t k = 3; k < 6; ++k)
+        ok &= want_real(card, 0, k);
     if (!ok) return;
     if (sid < 1) error(card.lines[0].number, "TF: set identifier below 1");
     refs_.push_back({card.lines[0].number, gd, cd, false});
@@ -308,7 +314,8 @@ void Checker::check_tf(const Card &card) {
         int64_t gi = 0, ci = 0;
         if (!want_count(card, l, 5, 5)) continue;
         bool line_ok = want_int(card, l, 0, &gi) & want_int(card, l, 1, &ci);
-        for (size_t k = 2; k < 5; ++k) line_ok &= want_real(card, l, k);
+        for (size_t k = 2; k < 5; ++k)
+            line_ok &= want_real(card, l, k);
         if (line_ok) refs_.push_back({card.lines[l].number, gi, ci, false});
     }
 }
@@ -337,14 +344,22 @@ void Checker::check_dmig(const Card &card) {
 
 void Checker::check_card(const Card &card) {
     ++out_.cards[card.name];
-    if (card.name == "EPOINT") check_epoint(card);
-    else if (card.name == "GRID*") check_grid(card);
-    else if (card.name == "CORD2R*") check_cord2r(card);
-    else if (card.name == "PLOTEL") check_plotel(card);
-    else if (card.name == "RBE2") check_rbe2(card);
-    else if (card.name == "TF") check_tf(card);
-    else if (card.name == "DMIG") check_dmig(card);
-    else error(card.lines[0].number, "unknown card \"" + card.name + "\"");
+    if (card.name == "EPOINT")
+        check_epoint(card);
+    else if (card.name == "GRID*")
+        check_grid(card);
+    else if (card.name == "CORD2R*")
+        check_cord2r(card);
+    else if (card.name == "PLOTEL")
+        check_plotel(card);
+    else if (card.name == "RBE2")
+        check_rbe2(card);
+    else if (card.name == "TF")
+        check_tf(card);
+    else if (card.name == "DMIG")
+        check_dmig(card);
+    else
+        error(card.lines[0].number, "unknown card \"" + card.name + "\"");
 }
 
 void Checker::resolve() {
@@ -370,7 +385,8 @@ void Checker::run(const std::string &text) {
     std::vector<Line> lines;
     split_lines(text, lines);
     collect_cards(lines);
-    for (const Card &card : cards_) check_card(card);
+    for (const Card &card : cards_)
+        check_card(card);
     resolve();
 }
 
@@ -378,7 +394,8 @@ void Checker::run(const std::string &text) {
 
 std::string BdfCheck::report(size_t max_errors) const {
     std::ostringstream s;
-    for (size_t i = 0; i < errors.size() && i < max_errors; ++i) s << errors[i] << "\n";
+    for (size_t i = 0; i < errors.size() && i < max_errors; ++i)
+        s << errors[i] << "\n";
     if (errors.size() > max_errors) s << "... " << errors.size() - max_errors << " more\n";
     return s.str();
 }
@@ -393,7 +410,8 @@ SavedParameters::SavedParameters()
     : tf_id_(tf_id), whl_dv_(whl_dv), thresh_(thresh), v_stif_(v_stif), v_damp_(v_damp),
       v_tstf_(v_tstf), v_tdmp_(v_tdmp) {
     char *labels[4] = {lu_lab, fu_lab, mu_lab, tu_lab};
-    for (int k = 0; k < 4; ++k) std::memcpy(labels_[k], labels[k], sizeof labels_[k]);
+    for (int k = 0; k < 4; ++k)
+        std::memcpy(labels_[k], labels[k], sizeof labels_[k]);
 }
 
 SavedParameters::~SavedParameters() {
@@ -405,7 +423,8 @@ SavedParameters::~SavedParameters() {
     v_tstf = v_tstf_;
     v_tdmp = v_tdmp_;
     char *labels[4] = {lu_lab, fu_lab, mu_lab, tu_lab};
-    for (int k = 0; k < 4; ++k) std::memcpy(labels[k], labels_[k], sizeof labels_[k]);
+    for (int k = 0; k < 4; ++k)
+        std::memcpy(labels[k], labels_[k], sizeof labels_[k]);
 }
 
 BdfCheck check_bdf_file(const std::string &path) {
