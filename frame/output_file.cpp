@@ -29,12 +29,13 @@ bool replace_file(const char *from, const char *to) {
 
 } // namespace
 
-std::FILE *OutputFile::open(const char *final_name) {
+std::FILE *OutputFile::open(const char *final_name, bool binary) {
     abandon();
     error_.clear();
+    errno_ = 0;
     final_ = final_name;
     temp_ = final_ + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(++temp_serial);
-    stream_ = std::fopen(temp_.c_str(), "w");
+    stream_ = std::fopen(temp_.c_str(), binary ? "wb" : "w");
     if (!stream_) {
         fail("cannot create", errno);
         temp_.clear();
@@ -78,6 +79,7 @@ void OutputFile::abandon() {
 }
 
 bool OutputFile::fail(const char *what, int err) {
+    errno_ = err;
     error_ = std::string(what) + " " + final_ + ": " + std::strerror(err);
     return false;
 }

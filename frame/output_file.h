@@ -20,9 +20,10 @@ class OutputFile {
     OutputFile &operator=(const OutputFile &) = delete;
     ~OutputFile() { abandon(); }
 
-    // Creates the temporary file for final_name. Returns its stream, or
-    // nullptr with error() set when it cannot be created.
-    std::FILE *open(const char *final_name);
+    // Creates the temporary file for final_name, in text mode unless binary
+    // is set. Returns its stream, or nullptr with error() set when it cannot
+    // be created.
+    std::FILE *open(const char *final_name, bool binary = false);
 
     std::FILE *stream() const { return stream_; }
 
@@ -36,6 +37,9 @@ class OutputFile {
     // What went wrong last, naming the file ("cannot write out.bdf: ...").
     const std::string &error() const { return error_; }
 
+    // The system's error number behind error(); 0 when none.
+    int error_number() const { return errno_; }
+
   private:
     bool fail(const char *what, int err);
 
@@ -43,6 +47,7 @@ class OutputFile {
     std::string final_;
     std::string temp_;
     std::string error_;
+    int errno_ = 0;
 };
 
 } // namespace sorvan

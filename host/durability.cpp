@@ -4,6 +4,8 @@
 #include "host/plexa_setup.h"
 #include "host/rpc3.h"
 
+#include "frame/output_file.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -13,16 +15,6 @@
 #include <ctime>
 #include <new>
 #include <unordered_map>
-
-#ifdef _WIN32
-#define NOMINMAX
-#define WIN32_LEAN_AND_MEAN
-#include <process.h>
-#include <windows.h>
-#define getpid _getpid
-#else
-#include <unistd.h>
-#endif
 
 namespace plexa {
 
@@ -87,70 +79,6 @@ Rpc *find_rpc(const void *handle) {
 }
 
 // ======================================================================
-// Whole-or-nothing output
-// ======================================================================
-
-// A binary file written under a temporary name in the folder of its final
-// name and moved over the final name only by commit(), after every write and
-// the close succeeded. Anything else removes the temporary file.
-class Output {
-  public:
-    Output() = default;
-    Output(const Output &) = delete;
-    Output &operator=(const Output &) = delete;
-    ~Output() { abandon(); }
-
-    // Returns 0 or errno.
-    int open(const std::string &final_name) {
-        static unsigned serial = 0;
-        final_ = final_name;
-        temp_ = final_ + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(++serial);
-        stream_ = std::fopen(temp_.c_str(), "wb");
-        if (stream_) return 0;
-        int err = errno;
-        temp_.clear();
-        return err ? err : EIO;
-    }
-
-    // Writes n bytes; false on a short write.
-    bool write(const void *data, size_t n) {
-        return n == 0 || std::fwrite(data, 1, n, stream_) == n;
-    }
-
-    // Returns 0 or errno; nothing is left behind on failure.
-    int commit() {
-        std::FILE *f = stream_;
-        stream_ = nullptr;
-        int err = std::ferror(f) ? (errno ? errno : EIO) : 0;
-        if (std::fclose(f) != 0 && !err) err = errno ? errno : EIO;
-        if (!err && !replace(temp_.c_str(), final_.c_str())) err = errno ? errno : EIO;
-        if (err) std::remove(temp_.c_str());
-        temp_.clear();
-        return err;
-    }
-
-    void abandon() {
-        if (stream_) std::fclose(stream_);
-        stream_ = nullptr;
-        if (!temp_.empty()) std::remove(temp_.c_str());
-        temp_.clear();
-    }
-
-  private:
-    static bool replace(const char *from, const char *to) {
-#ifdef _WIN32
-        return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-#else
-        return std::rename(from, to) == 0;
-#endif
-    }
-
-    std::FILE *stream_ = nullptr;
-    std::string final_;
-    std::string temp_;
-};
-
-// ======================================================================
 // Writing a file
 // ======================================================================
 
@@ -168,7 +96,7 @@ std::string local_date() {
 
 // Writes the data groups: in each, every channel's points of that group,
 // the last group padded with zeros.
-bool write_data(Output &out, const Rpc &r) {
+bool write_data(std::FILE *out, const Rpc &r) {
     size_t b = rpc3::value_size(r.layout.type);
     size_t group_bytes = static_cast<size_t>(rpc3::PTS_PER_GROUP) * b;
     size_t total = static_cast<size_t>(r.layout.points) * b;
@@ -177,7 +105,8 @@ bool write_data(Output &out, const Rpc &r) {
         size_t start = static_cast<size_t>(g) * group_bytes;
         size_t n = std::min(group_bytes, total - start);
         for (const Channel &ch : r.channels)
-            if (!out.write(&ch.data[start], n) || !out.write(zeros.data(), group_bytes - n))
+            if (std::fwrite(&ch.data[start], 1, n, out) != n ||
+                std::fwrite(zeros.data(), 1, group_bytes - n, out) != group_bytes - n)
                 return false;
     }
     return true;
@@ -186,22 +115,26 @@ bool write_data(Output &out, const Rpc &r) {
 int32_t write_file(Rpc &r) {
     if (!r.date_fixed) r.layout.date = local_date();
     std::vector<unsigned char> head = rpc3::header(r.layout, r.channels);
-    Output out;
-    if (int err = out.open(r.file)) return fail_with_reason(PLEXA_RPC_E_CREATE, err);
+    // Written whole under a temporary name and moved into place only when
+    // every byte and the close succeeded.
+    sorvan::OutputFile out;
+    std::FILE *f = out.open(r.file.c_str(), true);
+    if (!f) return fail_with_reason(PLEXA_RPC_E_CREATE, out.error_number());
     errno = 0;
-    if (!out.write(head.data(), head.size()) || !write_data(out, r)) {
+    if (std::fwrite(head.data(), 1, head.size(), f) != head.size() || !write_data(f, r)) {
         int err = errno;
         out.abandon();
         return fail_with_reason(PLEXA_RPC_E_WRITE, err);
     }
-    if (int err = out.commit()) return fail_with_reason(PLEXA_RPC_E_WRITE, err);
+    if (!out.commit()) return fail_with_reason(PLEXA_RPC_E_WRITE, out.error_number());
     return PLEXA_RPC_OK;
 }
 
 // Checks that a file can be made in the folder of file, leaving nothing.
 int32_t probe(const std::string &file) {
-    Output out;
-    if (int err = out.open(file)) return fail_with_reason(PLEXA_RPC_E_CREATE, err);
+    sorvan::OutputFile out;
+    if (!out.open(file.c_str(), true))
+        return fail_with_reason(PLEXA_RPC_E_CREATE, out.error_number());
     return PLEXA_RPC_OK; // out removes its temporary file
 }
 
