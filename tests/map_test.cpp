@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -286,4 +287,27 @@ TEST(MapRecord, AllocErrorAndFree)
                   "\nMAP record: negative count n_element = -2\n"
                   "MAP nodes section: the record's arrays are not allocated (MAPalloc)\n"
                   "MAP summary section: the MAP file is not open\n");
+}
+
+TEST(MapNumbers, RealsAndIntegersOfAnySize)
+{
+    auto real = [](const char *text, const char **stop = nullptr) {
+        return MAPparse_real(text, text + std::strlen(text), stop);
+    };
+    const char *stop = nullptr;
+    const char *text = " \t+2.5E+000xyz";
+    EXPECT_EQ(real(text, &stop), 2.5);
+    EXPECT_STREQ(stop, "xyz");
+    text = "+-1";
+    EXPECT_EQ(real(text, &stop), 0.0);
+    EXPECT_EQ(stop, text); // no number
+    EXPECT_EQ(real("999e306"), HUGE_VAL);
+    EXPECT_EQ(real("-0.00012e-330"), 0.0);
+    EXPECT_TRUE(std::signbit(real("-0.00012e-330")));
+    EXPECT_EQ(real("12345678901234567890e-340"), 1.2345678901234568e-321);
+    EXPECT_EQ(MAPparse_int(" -42x"), -42);
+    EXPECT_EQ(MAPparse_int("99999999999"), INT32_MAX);
+    EXPECT_EQ(MAPreal_to_int(-3.7), -3);
+    EXPECT_EQ(MAPreal_to_int(1e300), INT32_MAX);
+    EXPECT_EQ(MAPreal_to_int(std::nan("")), 0);
 }

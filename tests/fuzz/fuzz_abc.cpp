@@ -51,6 +51,7 @@ void read_raw(const uint8_t *data, size_t size)
     if (m != nullptr)
         check_matrix(m);
     ABCfree(m);
+    std::remove((base + letter).c_str());
 }
 
 bool same(double a, double b)
@@ -81,6 +82,7 @@ void round_trip(const uint8_t *data, size_t size)
         for (int32_t j = 0; j < n; ++j)
             check(same(m->rows[i][j], values[j]));
     ABCfree(m);
+    std::remove((base + "r").c_str());
 }
 
 } // namespace
