@@ -6,6 +6,7 @@
 
 #include "frame/host_api.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -25,6 +26,17 @@ template <class T> T cell(const void *cells, int32_t i) {
     T value;
     std::memcpy(&value, static_cast<const char *>(cells) + size_t{VC_CELL_SIZE} * i, sizeof value);
     return value;
+}
+
+// Whether every elevation of every track is a finite number. Coefficients
+// far beyond any road's overflow the integrators; such a profile is refused
+// rather than written.
+bool tracks_finite(const RprofResult *res, int32_t nprofs) {
+    const double *tracks[2] = {res->z1, nprofs == 2 ? res->z2 : nullptr};
+    for (const double *z : tracks)
+        for (int32_t i = 0; z && i < res->n; ++i)
+            if (!std::isfinite(z[i])) return false;
+    return true;
 }
 
 // Prints the failure of one durability step with the host's text for code.
@@ -57,6 +69,11 @@ extern "C" SORVAN_API int32_t genrprof_sayers_to_rpc(const char *file, const cha
     if (!file) file = "";
     RprofResult *res = genrprof_sayers(ga, ge, gs, corr_length, length, interval, nprofs, seed);
     if (res->n <= 0) return 1; // refused or out of memory; the reason is printed
+    if (!tracks_finite(res, nprofs)) {
+        std::printf("Error synthesizing road profile: the elevations overflow; the coefficients "
+                    "are too large.\n");
+        return 1;
+    }
     ac_dur_initialize();
     int32_t err = 0;
     ac_dur_rpc rpc = ac_dur_rpc_create(file, nprofs, res->n, interval, &err);

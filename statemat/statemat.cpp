@@ -72,14 +72,18 @@ bool sizes_agree(const Matrix m[4]) {
 }
 
 // Fetches the values of every matrix; the attribute must hold exactly
-// rows x cols of them.
+// rows x cols of them. The count is asked for before anything is allocated,
+// so sizes that the values do not back cost no memory.
 bool fetch_values(ac_object obj, Matrix m[4]) {
     for (int k = 0; k < 4; ++k) {
         int32_t count = m[k].rows * m[k].cols;
         if (count == 0) continue;
+        int32_t held = 0;
+        if (ac_get_reals(obj, codes[k].values, &held, nullptr) <= 0 || held != count)
+            return false;
         m[k].values = static_cast<double *>(std::calloc(static_cast<size_t>(count), sizeof(double)));
         if (!m[k].values) return false;
-        int32_t held = count;
+        held = count;
         if (ac_get_reals(obj, codes[k].values, &held, m[k].values) != AC_OK || held != count)
             return false;
     }
