@@ -7,7 +7,7 @@
 
 namespace sorvan::cli {
 
-bool Args::parse(int argc, char **argv, int first, const std::vector<OptionSpec> &specs) {
+bool Args::parse(int argc, char **argv, int first, const std::vector<Option> &options) {
     for (int i = first; i < argc; ++i) {
         std::string word = argv[i];
         if (word.size() < 3 || word.compare(0, 2, "--") != 0) {
@@ -21,20 +21,20 @@ bool Args::parse(int argc, char **argv, int first, const std::vector<OptionSpec>
             value = name.substr(eq + 1);
             name.resize(eq);
         }
-        const OptionSpec *spec = nullptr;
-        for (const OptionSpec &s : specs)
-            if (name == s.name) spec = &s;
-        if (!spec) {
+        const Option *known = nullptr;
+        for (const Option &o : options)
+            if (name == o.name) known = &o;
+        if (!known) {
             error_ = "unknown option --" + name;
             return false;
         }
-        if (spec->takes_value && !inline_value) {
+        if (known->takes_value && !inline_value) {
             if (i + 1 >= argc) {
                 error_ = "option --" + name + " needs a value";
                 return false;
             }
             value = argv[++i];
-        } else if (!spec->takes_value && inline_value) {
+        } else if (!known->takes_value && inline_value) {
             error_ = "option --" + name + " takes no value";
             return false;
         }

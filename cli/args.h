@@ -9,7 +9,7 @@
 
 namespace sorvan::cli {
 
-struct OptionSpec {
+struct Option {
     const char *name;  // without the leading "--"
     bool takes_value;
 };
@@ -18,7 +18,7 @@ class Args {
   public:
     // Parses argv[first..argc). Returns false with error() set on an unknown
     // option or a missing value.
-    bool parse(int argc, char **argv, int first, const std::vector<OptionSpec> &specs);
+    bool parse(int argc, char **argv, int first, const std::vector<Option> &options);
 
     const std::vector<std::string> &positional() const { return positional_; }
     bool has(const std::string &name) const { return values_.count(name) != 0; }

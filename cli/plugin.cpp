@@ -38,14 +38,6 @@ const char *Plugin::file_name() {
 #endif
 }
 
-Plugin::~Plugin() {
-#ifdef _WIN32
-    if (handle_) FreeLibrary(static_cast<HMODULE>(handle_));
-#else
-    if (handle_) dlclose(handle_);
-#endif
-}
-
 bool Plugin::load(const std::string &path) {
     path_ = path.empty() ? program_folder() + file_name() : path;
 #ifdef _WIN32

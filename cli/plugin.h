@@ -12,7 +12,11 @@ class Plugin {
     Plugin() = default;
     Plugin(const Plugin &) = delete;
     Plugin &operator=(const Plugin &) = delete;
-    ~Plugin();
+    // The library is not unloaded: it stays until the process ends, as a
+    // host keeps its plug-ins. What the plug-in keeps in its static records
+    // between calls (the arrays of the last road profile) stays reachable
+    // instead of being lost with the library's data.
+    ~Plugin() = default;
 
     // Loads the library from path, or from beside the running program when
     // path is empty. Returns false with error() set.

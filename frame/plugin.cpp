@@ -87,8 +87,11 @@ SORVAN_API int32_t sorvan_MajorVersion(void) { return 2006; }
 
 SORVAN_API int32_t sorvan_MinorVersion(void) { return 0; }
 
-// The patch level is the minor version's entry under a second name.
+// The patch level is the minor version's entry under a second name. The
+// Windows DLL gets the second name from its module-definition file.
+#ifndef _WIN32
 SORVAN_API int32_t sorvan_PatchVersion(void) __attribute__((alias("sorvan_MinorVersion")));
+#endif
 
 SORVAN_API const char *sorvan_SbVersion(void) {
     std::memcpy(sb_version, version_text, sizeof version_text);

@@ -177,6 +177,16 @@ extern "C" void rprof_release(void) {
     rec.result.n = 0;
 }
 
+namespace {
+
+// The arrays of the last synthesis stay readable until the next one; they
+// go with the library when it is unloaded.
+struct ReleaseAtUnload {
+    ~ReleaseAtUnload() { rprof_release(); }
+} release_at_unload;
+
+} // namespace
+
 extern "C" void rprof_set_calloc(void *(*fn)(size_t count, size_t size)) {
     alloc_fn = fn != nullptr ? fn : std::calloc;
 }

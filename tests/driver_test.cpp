@@ -271,7 +271,9 @@ TEST_F(Driver, BdfNameRule) {
 
     // A name whose BDF would be the MAP file itself is refused.
     fs::copy_file(dir / "truck.map", dir / "same.bdf");
+#ifndef _WIN32 // the same file where names are blind to case
     fs::copy_file(dir / "truck.map", dir / "same.BDF");
+#endif
     inputs = files();
     expect_refused(convert("same.bdf"), -1, "would replace the MAP file");
     expect_refused(convert("same.BDF"), -1, "would replace the MAP file");

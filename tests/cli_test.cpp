@@ -1,0 +1,510 @@
+// End-to-end tests of the sorvan command line: the built program runs in a
+// folder of its own on copies of the bundled example, and the tests look at
+// its exit status, its messages and the files it leaves.
+#include "cli/road_plot.h"
+#include "support/rpc3_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#else
+#include <process.h>
+#define getpid _getpid
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string end_comment = "$*\n$* KAVEL2PELDA: End of BDF for PELDA:\n$*\n";
+
+// In text mode: text files the program writes end their lines with CR LF
+// on Windows.
+std::string read_file(const fs::path &path) {
+    std::ifstream in(path);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_file(const fs::path &path, const std::string &text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+bool contains(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
+
+std::vector<std::string> lines_of(const std::string &text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// Messages compared as text: a Windows program's console output ends its
+// lines with CR LF.
+std::string without_cr(std::string text) {
+    std::erase(text, '\r');
+    return text;
+}
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+// Each test runs the program in a fresh folder holding a copy of the
+// example vehicle (vehicle.map and the ABC set vehicle_a to vehicle_d).
+class Cli : public testing::Test {
+  protected:
+    void SetUp() override {
+        const auto *info = testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = fs::temp_directory_path() /
+               (std::string("sorvan_cli_") + info->name() + "_" + std::to_string(getpid()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        for (const char *name : {"vehicle.map", "vehicle_a", "vehicle_b", "vehicle_c", "vehicle_d"})
+            fs::copy_file(fs::path(SORVAN_EXAMPLES) / "vehicle" / name, dir_ / name);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    // Runs "sorvan WORDS --plugin PLUGIN" in the folder (the plug-in option
+    // is left out when plugin is false).
+    Result run(const std::string &words, bool plugin = true) {
+#ifdef _WIN32
+        const char *cd = "cd /d \""; // the folder may be on another drive
+#else
+        const char *cd = "cd \"";
+#endif
+        std::string command = cd + dir_.string() + "\" && \"" SORVAN_CLI "\" " + words;
+        if (plugin) command += " --plugin \"" SORVAN_PLUGIN_FILE "\"";
+        command += " >out.txt 2>err.txt";
+        int raw = std::system(command.c_str());
+        Result r;
+#ifdef _WIN32
+        r.status = raw;
+#else
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+#endif
+        r.out = without_cr(read_file(dir_ / "out.txt"));
+        r.err = without_cr(read_file(dir_ / "err.txt"));
+        return r;
+    }
+
+    fs::path file(const std::string &name) const { return dir_ / name; }
+
+    // Copies vehicle.map to name with one text replaced.
+    void edit_map(const std::string &name, const std::string &from, const std::string &to) {
+        std::string text = read_file(file("vehicle.map"));
+        size_t at = text.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        write_file(file(name), text.replace(at, from.size(), to));
+    }
+
+    fs::path dir_;
+};
+
+#define EXPECT_STATUS(result, expected)                                                      \
+    EXPECT_EQ((result).status, expected) << "stdout:\n" << (result).out << "stderr:\n"       \
+                                         << (result).err
+
+// ======================================================================
+// convert
+// ======================================================================
+
+// Both modes write a complete BDF, and a connecting value left at its
+// default is the same 1e9 N/m in both, although host mode takes the values
+// in the MAP file's units (mm, N, s, degree here).
+TEST_F(Cli, ConvertWritesTheBdfInBothModes) {
+    for (bool direct : {false, true}) {
+        SCOPED_TRACE(direct ? "direct" : "host");
+        fs::remove(file("vehicle.bdf"));
+        Result r = run(std::string("convert vehicle.map vehicle_") + (direct ? " --direct" : ""));
+        EXPECT_STATUS(r, 0);
+        std::string bdf = read_file(file("vehicle.bdf"));
+        ASSERT_FALSE(bdf.empty());
+        EXPECT_TRUE(contains(bdf, "\nEPOINT   1000001    THRU 1000004\n"));
+        ASSERT_GE(bdf.size(), end_comment.size());
+        EXPECT_EQ(bdf.substr(bdf.size() - end_comment.size()), end_comment);
+        EXPECT_TRUE(contains(bdf, "connecting stiffness value: (1.000000E+09 [N/m])"));
+        EXPECT_TRUE(contains(bdf, "connecting damping value:   (1.000000E+06 [N*s/m])"));
+        EXPECT_TRUE(contains(bdf, "connecting t_stiff. value   (1.000000E+06 [N*m/rad])"));
+        EXPECT_TRUE(contains(bdf, "connecting t_damp. value    (1.000000E+04 [N*m*s/rad])"));
+        // Only the host function reads the external inputs.
+        EXPECT_EQ(contains(bdf, "External Input Stiffness Matrix"), !direct);
+        EXPECT_EQ(contains(bdf, "KAVEL Variable Name: road_elevation_front_left"), !direct);
+        EXPECT_TRUE(contains(r.out, "wrote vehicle.bdf: "));
+        EXPECT_TRUE(std::regex_search(r.out, std::regex("\n  EPOINT +5\n")));
+    }
+}
+
+TEST_F(Cli, ConvertTakesConnectingValuesInTheModesUnits) {
+    // The MAP file is in millimetres and newtons: 1 N/mm is 1000 N/m.
+    Result r = run("convert vehicle.map vehicle_ --stiffness 1 --length-unit mm");
+    EXPECT_STATUS(r, 0);
+    std::string bdf = read_file(file("vehicle.bdf"));
+    EXPECT_TRUE(contains(bdf, "connecting stiffness value: (1.000000E+03 [N/m])"));
+    EXPECT_TRUE(contains(bdf, "length unit: MILLIMETER"));
+
+    r = run("convert vehicle.map vehicle_ --stiffness 1 --direct --time-unit ms");
+    EXPECT_STATUS(r, 0);
+    bdf = read_file(file("vehicle.bdf"));
+    EXPECT_TRUE(contains(bdf, "connecting stiffness value: (1.000000E+00 [N/m])"));
+    EXPECT_TRUE(contains(bdf, "time unit:   MILLISECOND"));
+}
+
+// Every result code of the converter becomes its exit status with a
+// message, and no BDF is left behind.
+TEST_F(Cli, ConvertFailuresGiveTheirExitStatus) {
+    edit_map("no_inputs.map", "ABCD_INPUT_N = 6", "ABCD_INPUT_N = 0");
+    edit_map("no_outputs.map", "ABCD_OUTPUT_N = 8", "ABCD_OUTPUT_N = 0");
+    edit_map("inputs.map", "ABCD_INPUT_N = 6", "ABCD_INPUT_N = 5");
+    edit_map("wheels.map", "WHEEL_GRAPHICS_N = 4", "WHEEL_GRAPHICS_N = 3");
+    fs::copy_file(file("vehicle_a"), file("nod_a"));
+    fs::copy_file(file("vehicle_b"), file("nod_b"));
+    fs::copy_file(file("vehicle_c"), file("nod_c"));
+    struct Case {
+        const char *words;
+        const char *bdf; // must not exist afterwards
+        int status;
+        const char *message; // on the standard error stream
+    };
+    const Case cases[] = {
+        {"vehicle.map nod_", "vehicle.bdf", 1, "(-1): a file could not be read"},
+        {"missing.map vehicle_", "missing.bdf", 1, "(-1)"},
+        {"no_inputs.map vehicle_", "no_inputs.bdf", 2, "no state-space inputs"},
+        {"no_outputs.map vehicle_", "no_outputs.bdf", 3, "no state-space outputs"},
+        {"inputs.map vehicle_", "inputs.bdf", 4, "input count differs from the columns of B"},
+        {"wheels.map vehicle_", "wheels.bdf", 5, "output count differs from the rows of C"},
+        {"vehicle.map vehicle_ --length-unit furlong", "vehicle.bdf", 6,
+         "unknown length unit \"furlong\""},
+        {"vehicle.map vehicle_ --force-unit parsec", "vehicle.bdf", 6,
+         "unknown force unit \"parsec\""},
+    };
+    for (bool direct : {false, true}) {
+        for (const Case &c : cases) {
+            SCOPED_TRACE(std::string(c.words) + (direct ? " --direct" : ""));
+            Result r = run(std::string("convert ") + c.words + (direct ? " --direct" : ""));
+            EXPECT_STATUS(r, c.status);
+            EXPECT_TRUE(contains(r.err, c.message)) << r.err;
+            EXPECT_FALSE(fs::exists(file(c.bdf)));
+        }
+    }
+}
+
+TEST_F(Cli, BadCommandLinesAndMissingPlugIn) {
+    const char *usage[] = {
+        "convert vehicle.map",
+        "convert vehicle.map vehicle_ extra",
+        "convert vehicle.map vehicle_ --bogus",
+        "convert vehicle.map vehicle_ --stiffness",
+        "convert vehicle.map vehicle_ --stiffness soft",
+        "convert vehicle.map vehicle_ --time-unit fortnight",
+        "convert vehicle.map vehicle_ --tf-id 1.5",
+        "convert vehicle.map vehicle_ --direct=yes",
+        "reduce vehicle_ out_",
+        "reduce vehicle_ out_ --max-frequency -1",
+        "road out.rsp --tracks 3",
+        "road out.rsp --seed x",
+        "road out.rsp --gs -1",
+        "frobnicate",
+    };
+    for (const char *words : usage) {
+        SCOPED_TRACE(words);
+        Result r = run(words);
+        EXPECT_STATUS(r, 64);
+        EXPECT_FALSE(r.err.empty());
+    }
+    EXPECT_FALSE(fs::exists(file("vehicle.bdf")));
+    EXPECT_STATUS(run("", false), 64);
+
+    Result r = run("convert vehicle.map vehicle_ --plugin no_such_plugin.so", false);
+    EXPECT_STATUS(r, 69);
+    EXPECT_TRUE(contains(r.err, "no_such_plugin.so")) << r.err;
+    EXPECT_FALSE(fs::exists(file("vehicle.bdf")));
+    // Without --plugin the plug-in beside the program is loaded.
+    EXPECT_STATUS(run("convert vehicle.map vehicle_", false), 0);
+}
+
+// ======================================================================
+// reduce
+// ======================================================================
+
+TEST_F(Cli, ReduceKeepsTheModesBelowTheLimit) {
+    // The example's modes 1 to 10 lie below 20 Hz, 11 to 13 above.
+    Result r = run("reduce vehicle_ red_ --max-frequency 20");
+    EXPECT_STATUS(r, 0);
+    EXPECT_TRUE(contains(r.out, "kept 20 of 26 states, dropped 6")) << r.out;
+    EXPECT_EQ(lines_of(read_file(file("red_a"))).size(), 20u);
+    EXPECT_EQ(lines_of(read_file(file("red_b"))).size(), 20u);
+    EXPECT_EQ(read_file(file("red_d")), read_file(file("vehicle_d")));
+
+    // The reduced set is a model the converter takes again.
+    r = run("convert vehicle.map red_");
+    EXPECT_STATUS(r, 0);
+    std::string bdf = read_file(file("vehicle.bdf"));
+    ASSERT_GE(bdf.size(), end_comment.size());
+    EXPECT_EQ(bdf.substr(bdf.size() - end_comment.size()), end_comment);
+
+    r = run("reduce vehicle_ all_ --max-frequency 0 --keep-real-states");
+    EXPECT_STATUS(r, 0);
+    EXPECT_TRUE(contains(r.out, "kept 26 of 26 states, dropped 0")) << r.out;
+}
+
+TEST_F(Cli, ReduceFailuresGiveTheirExitStatus) {
+    // 0.1 Hz lies below every mode: nothing is kept and nothing written.
+    Result r = run("reduce vehicle_ none_ --max-frequency 0.1");
+    EXPECT_STATUS(r, 3);
+    EXPECT_TRUE(contains(r.err, "(-3)")) << r.err;
+    EXPECT_FALSE(fs::exists(file("none_a")));
+
+    r = run("reduce vehicle_ no_such_folder/red_ --max-frequency 20");
+    EXPECT_STATUS(r, 2);
+    EXPECT_TRUE(contains(r.err, "(-2)")) << r.err;
+
+    r = run("reduce missing_ red_ --max-frequency 20");
+    EXPECT_STATUS(r, 66);
+    EXPECT_TRUE(contains(r.err, "missing_a")) << r.err;
+    EXPECT_FALSE(fs::exists(file("red_a")));
+}
+
+// ======================================================================
+// road
+// ======================================================================
+
+std::vector<std::vector<double>> read_csv(const std::string &text, std::string *header) {
+    std::vector<std::string> lines = lines_of(text);
+    std::vector<std::vector<double>> rows;
+    if (lines.empty()) return rows;
+    *header = lines[0];
+    for (size_t i = 1; i < lines.size(); ++i) {
+        std::vector<double> row;
+        std::istringstream in(lines[i]);
+        for (std::string field; std::getline(in, field, ',');)
+            row.push_back(std::strtod(field.c_str(), nullptr));
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+// White noise of unit density at 0.5 m steps from seed 1 is the normal
+// sequence of the generator itself, whose values are known.
+TEST_F(Cli, RoadOneTrackIsTheSeededSequence) {
+    Result r = run("road one.rsp --ge 1 --gs 0 --ga 0 --interval 0.5 --length 1.5 --seed 1 "
+                   "--csv one.csv --labels ROAD");
+    EXPECT_STATUS(r, 0);
+    std::string header;
+    auto rows = read_csv(read_file(file("one.csv")), &header);
+    EXPECT_EQ(header, "distance,z1");
+    ASSERT_EQ(rows.size(), 4u);
+    const double z[4] = {-0.85570077, 0.21422127, -0.80267450, 0.70885226};
+    double sum = 0.0;
+    for (size_t i = 0; i < 4; ++i) {
+        ASSERT_EQ(rows[i].size(), 2u);
+        EXPECT_EQ(rows[i][0], 0.5 * static_cast<double>(i));
+        EXPECT_NEAR(rows[i][1], z[i], 5e-9);
+        sum += z[i] * z[i];
+    }
+    EXPECT_TRUE(contains(r.out, "4 samples")) << r.out;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.out, m, std::regex("\"ROAD\": RMS ([0-9.]+) mm")));
+    EXPECT_NEAR(std::stod(m[1]), std::sqrt(sum / 4.0), 1e-6);
+
+    rpc3test::File rpc;
+    ASSERT_EQ(rpc3test::read_file(file("one.rsp").string(), rpc), "");
+    EXPECT_EQ(rpc.channels, 1);
+    EXPECT_EQ(rpc.value("DESC.CHAN_1"), "ROAD");
+    EXPECT_EQ(rpc.value("UNITS.CHAN_1"), "mm");
+}
+
+// A seed from the clock is printed, and passing it back gives the same
+// tracks: the table holds exactly what was synthesised.
+TEST_F(Cli, RoadClockSeedIsPrintedAndReproducible) {
+    Result r = run("road a.rsp --seed 0 --length 50 --tracks 2 --csv a.csv");
+    EXPECT_STATUS(r, 0);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.out, m, std::regex("seed ([0-9]+) \\(from the clock\\)")))
+        << r.out;
+    EXPECT_GT(std::stol(m[1]), 0);
+    r = run("road b.rsp --length 50 --tracks 2 --csv b.csv --seed " + m[1].str());
+    EXPECT_STATUS(r, 0);
+    EXPECT_FALSE(contains(r.out, "from the clock"));
+    std::string a = read_file(file("a.csv"));
+    EXPECT_EQ(lines_of(a).size(), 502u); // header and 501 samples at the default 0.1 m
+    EXPECT_EQ(a, read_file(file("b.csv")));
+}
+
+// Two tracks: the RPC III file, the table and the plot hold the same
+// tracks.
+TEST_F(Cli, RoadTwoTracksWriteFileTableAndPlot) {
+    Result r = run("road two.rsp --tracks 2 --length 300 --seed 5 --labels L,R "
+                   "--csv two.csv --psd-plot two.svg");
+    EXPECT_STATUS(r, 0);
+    EXPECT_TRUE(contains(r.out, "2 channels of 3001 samples")) << r.out;
+
+    std::string header;
+    auto rows = read_csv(read_file(file("two.csv")), &header);
+    EXPECT_EQ(header, "distance,z1,z2");
+    ASSERT_EQ(rows.size(), 3001u);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        ASSERT_EQ(rows[i].size(), 3u);
+        ASSERT_EQ(rows[i][0], static_cast<double>(i) * 0.1) << i;
+    }
+
+    rpc3test::File rpc;
+    ASSERT_EQ(rpc3test::read_file(file("two.rsp").string(), rpc), "");
+    ASSERT_EQ(rpc.channels, 2);
+    EXPECT_EQ(rpc.value("DESC.CHAN_1"), "L");
+    EXPECT_EQ(rpc.value("DESC.CHAN_2"), "R");
+    for (int c = 0; c < 2; ++c) {
+        // Stored as 16-bit integers: each value within half a count.
+        double half = 0.5 * std::strtod(rpc.value("SCALE.CHAN_" + std::to_string(c + 1)).c_str(),
+                                        nullptr) * 1.000001;
+        ASSERT_GE(rpc.values[c].size(), rows.size());
+        for (size_t i = 0; i < rows.size(); ++i)
+            ASSERT_NEAR(rpc.values[c][i], rows[i][c + 1], half) << "channel " << c + 1 << " " << i;
+    }
+
+    std::string svg = read_file(file("two.svg"));
+    EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
+    EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
+    EXPECT_TRUE(contains(svg, "wavenumber v (cycle/m)"));
+    EXPECT_TRUE(contains(svg, "coherence of the tracks"));
+    EXPECT_TRUE(contains(svg, "track 2 (R)"));
+
+    r = run("road one.rsp --seed 5 --length 300 --psd-plot one.svg");
+    EXPECT_STATUS(r, 0);
+    svg = read_file(file("one.svg"));
+    EXPECT_TRUE(contains(svg, "elevation PSD"));
+    EXPECT_FALSE(contains(svg, "coherence"));
+}
+
+TEST_F(Cli, RoadFailuresLeaveNoFile) {
+    // Refused by the synthesis: the host function's message and status.
+    Result r = run("road bad.rsp --interval 0");
+    EXPECT_STATUS(r, 1);
+    EXPECT_TRUE(contains(r.out, "interval must be a positive number")) << r.out;
+    EXPECT_TRUE(contains(r.err, "GENRPROF_SAYERS failed")) << r.err;
+    EXPECT_FALSE(fs::exists(file("bad.rsp")));
+
+    r = run("road bad.rsp --tracks 2 --corr-length 0");
+    EXPECT_STATUS(r, 1);
+    EXPECT_FALSE(fs::exists(file("bad.rsp")));
+
+    r = run("road no_such_folder/bad.rsp");
+    EXPECT_STATUS(r, 1);
+    EXPECT_TRUE(contains(r.out, "Error creating RPC III file no_such_folder/bad.rsp:  ")) << r.out;
+
+    // Too few samples for a spectrum: refused before anything is written.
+    r = run("road bad.rsp --length 1 --psd-plot bad.svg");
+    EXPECT_STATUS(r, 64);
+    EXPECT_FALSE(fs::exists(file("bad.rsp")));
+    EXPECT_FALSE(fs::exists(file("bad.svg")));
+
+    // The file is written, the table cannot be.
+    r = run("road good.rsp --length 10 --seed 3 --csv no_such_folder/t.csv");
+    EXPECT_STATUS(r, 73);
+    EXPECT_TRUE(fs::exists(file("good.rsp")));
+}
+
+// ======================================================================
+// version, functions, help
+// ======================================================================
+
+TEST_F(Cli, VersionPrintsTheBannerAndTheEntries) {
+    Result r = run("version");
+    EXPECT_STATUS(r, 0);
+    const char *banner[] = {
+        "ZUMEX Utility  lib: sorvan_view", "ZUMEX Release  ver: (2005.2.0)",
+        "ZUMEX Compile   os: Windows_NT 5", "ZUMEX Compile date: 2005-07-11 23:46:29",
+        "ZUMEX Compile  ver: 20050711.2346",
+    };
+    for (const char *text : banner)
+        EXPECT_TRUE(contains(r.out, std::string("\n%sorvan_view-i-sorvan_view, ") + text + "\n"))
+            << text;
+    EXPECT_TRUE(contains(r.out, "build:   20050711.2346\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "major 2006, minor 0, patch 0, text 2006.0.0 / 2006.0.0, real 2006"))
+        << r.out;
+}
+
+TEST_F(Cli, FunctionsListsTheHostFunctionTable) {
+    Result r = run("functions");
+    EXPECT_STATUS(r, 0);
+    std::vector<std::string> lines = lines_of(r.out);
+    ASSERT_EQ(lines.size(), 4u) << r.out;
+    const char *expected[] = {"^GENRPROF_SAYERS +504 +3 ", "^KAVEL2PELDA_BDF_WRITE +324 +3 ",
+                              "^STATEMAT_WRITE +114 +6 "};
+    for (int k = 0; k < 3; ++k)
+        EXPECT_TRUE(std::regex_search(lines[k + 1], std::regex(expected[k]))) << lines[k + 1];
+}
+
+TEST_F(Cli, HelpDocumentsEveryOption) {
+    struct Case {
+        const char *command;
+        std::vector<const char *> options;
+    };
+    const Case cases[] = {
+        {"convert",
+         {"--length-unit", "--force-unit", "--mass-unit", "--time-unit", "--tf-id",
+          "--threshold", "--wheel-divisions", "--stiffness", "--damping",
+          "--torsional-stiffness", "--torsional-damping", "--direct", "--plugin"}},
+        {"reduce", {"--max-frequency", "--keep-real-states", "--plugin"}},
+        {"road",
+         {"--tracks", "--seed", "--ge", "--gs", "--ga", "--corr-length", "--length",
+          "--interval", "--labels", "--csv", "--psd-plot", "--plugin"}},
+        {"version", {"--plugin"}},
+        {"functions", {"--plugin"}},
+    };
+    Result top = run("--help", false);
+    EXPECT_STATUS(top, 0);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.command);
+        EXPECT_TRUE(contains(top.out, std::string("\n  ") + c.command)) << top.out;
+        Result r = run(std::string(c.command) + " --help", false);
+        EXPECT_STATUS(r, 0);
+        for (const char *option : c.options)
+            EXPECT_TRUE(contains(r.out, std::string("  ") + option + " ")) << option;
+        EXPECT_EQ(run(std::string("help ") + c.command, false).out, r.out);
+    }
+}
+
+// ======================================================================
+// the plot's model curves
+// ======================================================================
+
+TEST(RoadPlot, ModelCoherenceOfTheCrossTrackFilters) {
+    // First-order filters with one corner at the wavelength sqrt(2) L: the
+    // tracks agree at long wavelengths, their coherence is 1/4 at the
+    // corner, (1 / (1 + 10^2))^2 a decade above it.
+    // With a fine interval the sampled filters behave as continuous ones.
+    const double corr = 100.0, dx = 0.001, corner = 1.0 / (std::sqrt(2.0) * corr);
+    EXPECT_NEAR(sorvan::cli::model_coherence(corr, dx, corner * 1e-3), 1.0, 1e-5);
+    EXPECT_NEAR(sorvan::cli::model_coherence(corr, dx, corner), 0.25, 1e-3);
+    EXPECT_NEAR(sorvan::cli::model_coherence(corr, dx, 10.0 * corner), 1.0 / (101.0 * 101.0),
+                2e-6);
+    // A good road's density at 0.1 cycle/m is 64 mm^2 m: gs = 25.3 mm^2/m.
+    EXPECT_NEAR(sorvan::cli::model_density(0.0, 25.3, 0.0, 0.1), 64.0, 0.2);
+    EXPECT_DOUBLE_EQ(sorvan::cli::model_density(0.05, 0.0, 0.0, 3.0), 0.05);
+}
+
+TEST(RoadPlot, SegmentsLeaveSevenHalfOverlappingPieces) {
+    EXPECT_EQ(sorvan::cli::plot_segment(63), 0u);
+    EXPECT_EQ(sorvan::cli::plot_segment(64), 16u);
+    EXPECT_EQ(sorvan::cli::plot_segment(10001), 2048u); // 8 segments of the default road
+    EXPECT_EQ(sorvan::cli::plot_segment(1 << 24), 65536u);
+}
+
+} // namespace

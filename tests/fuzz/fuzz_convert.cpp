@@ -1,0 +1,161 @@
+// Fuzzes a whole conversion: a MAP file and an ABC set taken from the input
+// go through kavel2pelda and through the host command kavel2pelda_full of
+// the stand-in host.
+//
+// Input layout: one byte of options, then the MAP file and the files "a" to
+// "d", separated by lines "~~~~" (a part that is not there is a missing
+// file). Options, bit by bit: 0-1 the export length unit, 2 the time unit,
+// 3 the threshold, 4-5 the wheel divisions, 6-7 the connecting values.
+//
+// What must hold: the result is one of the documented codes; a success
+// leaves exactly one new file, the BDF, and it passes the structural checker
+// of the tests; a failure leaves the folder as it was; the inputs are never
+// changed.
+#include "support/bdf_check.h"
+
+#include "host/plexa_setup.h"
+#include "sorvan_view.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <map>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path scratch; // one folder per fuzzer process, the working directory
+
+const char *const files[5] = {"m.map", "m_a", "m_b", "m_c", "m_d"};
+const char *const length_labels[4] = {"m", "mm", "in", "furlong"};
+
+void check(bool ok)
+{
+    if (!ok)
+        __builtin_trap();
+}
+
+std::map<std::string, std::string> folder()
+{
+    std::map<std::string, std::string> content;
+    for (const auto &entry : fs::directory_iterator(scratch)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        content[entry.path().filename().string()] = s.str();
+    }
+    return content;
+}
+
+void write_parts(std::string_view rest)
+{
+    constexpr std::string_view separator = "\n~~~~\n";
+    for (const char *name : files) {
+        if (rest.data() == nullptr)
+            break;
+        const size_t at = rest.find(separator);
+        std::ofstream(name, std::ios::binary) << rest.substr(0, at);
+        rest = at == std::string_view::npos ? std::string_view()
+                                            : rest.substr(at + separator.size());
+    }
+}
+
+// The host database of one call: the command object, its unit folder with
+// four unit objects, and the eight values of attribute 505.
+ac_object command_object(uint8_t options)
+{
+    plexa_reset();
+    ac_object obj = plexa_object_create(64, nullptr);
+    ac_object units = plexa_object_create(1, nullptr);
+    plexa_set_object(obj, 10, units);
+    const char *labels[4] = {length_labels[options & 3], "N", "kg", "s"};
+    for (int k = 0; k < 4; ++k) {
+        ac_object unit = plexa_object_create(66, units);
+        plexa_set_int(unit, 11, k + 1);
+        plexa_set_string(unit, 518, labels[k]);
+    }
+    const double inf = std::numeric_limits<double>::infinity();
+    const double connecting[4][4] = {{1e9, 1e6, 1e6, 1e4},
+                                     {0.0, -1.0, 1e-300, -0.0},
+                                     {1e300, inf, -inf, 1e30},
+                                     {std::nan(""), 1.0, 1.0, 1.0}};
+    double values[8] = {1, 2, 3, 4};
+    for (int k = 0; k < 4; ++k)
+        values[4 + k] = connecting[options >> 6][k];
+    plexa_set_reals(obj, 505, values, 8);
+    return obj;
+}
+
+void set_parameters(uint8_t options)
+{
+    thresh = (options & 8) ? 0.0 : 1e-9;
+    const int32_t divisions[4] = {24, 1, 0, INT32_MAX};
+    whl_dv = divisions[(options >> 4) & 3];
+}
+
+// Checks the outcome of one entry against the folder as it was before.
+void check_outcome(int32_t rc, int32_t lowest, const std::map<std::string, std::string> &before)
+{
+    check(rc == 1 || (rc <= -1 && rc >= lowest));
+    std::map<std::string, std::string> after = folder();
+    if (rc == 1) {
+        auto bdf = after.find("m.bdf");
+        check(bdf != after.end());
+        const sorvan::test::BdfCheck result = sorvan::test::check_bdf_text(bdf->second);
+        if (!result.ok()) {
+            std::fprintf(stderr, "%s\n", result.report().c_str());
+            check(false);
+        }
+        after.erase(bdf);
+        fs::remove(scratch / "m.bdf");
+    }
+    check(after == before);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    // The converter's messages would flood the fuzzer's output.
+    if (std::freopen("/dev/null", "w", stdout) == nullptr)
+        std::abort();
+    scratch = fs::temp_directory_path() / ("sorvan_fuzz_convert_" + std::to_string(getpid()));
+    fs::remove_all(scratch);
+    fs::create_directories(scratch);
+    fs::current_path(scratch);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size == 0)
+        return 0;
+    sorvan::test::SavedParameters saved;
+    const uint8_t options = data[0];
+    for (const auto &entry : fs::directory_iterator(scratch))
+        fs::remove_all(entry.path());
+    write_parts(std::string_view(reinterpret_cast<const char *>(data) + 1, size - 1));
+    set_parameters(options);
+    const std::map<std::string, std::string> before = folder();
+
+    char lu[64], fu[64] = "N", mu[64] = "kg";
+    std::snprintf(lu, sizeof lu, "%s", length_labels[options & 3]);
+    const int32_t plain = kavel2pelda(files[0], "m_", lu, fu, mu, (options & 4) ? '0' : '1');
+    check_outcome(plain, -6, before);
+
+    ac_object obj = command_object(options);
+    const int32_t full = kavel2pelda_full(obj, files[0], "m_");
+    check_outcome(full, -8, before);
+    plexa_reset();
+    return 0;
+}
