@@ -79,14 +79,25 @@ class ExtendedPrecision {
     const long double xl = std::fabs(x) > reduced_limit ? std::fmod(x, two_pi) : x;
     // r = x - k pi/2 with |r| <= pi/4; k is 0, and r is x, up to pi/4.
     const long double k = std::nearbyint(xl * two_over_pi);
-    const long double r =
-        (((xl - k * half_pi_1) - k * half_pi_2) - k * half_pi_3) - k * half_pi_4;
+    const long double r = (((xl - k * half_pi_1) - k * half_pi_2) - k * half_pi_3) - k * half_pi_4;
     const long double sr = x87_sin(r), cr = x87_cos(r);
     switch (static_cast<long long>(k) & 3) {
-    case 0: *s = static_cast<double>(sr); *c = static_cast<double>(cr); break;
-    case 1: *s = static_cast<double>(cr); *c = static_cast<double>(-sr); break;
-    case 2: *s = static_cast<double>(-sr); *c = static_cast<double>(-cr); break;
-    default: *s = static_cast<double>(-cr); *c = static_cast<double>(sr); break;
+    case 0:
+        *s = static_cast<double>(sr);
+        *c = static_cast<double>(cr);
+        break;
+    case 1:
+        *s = static_cast<double>(cr);
+        *c = static_cast<double>(-sr);
+        break;
+    case 2:
+        *s = static_cast<double>(-sr);
+        *c = static_cast<double>(-cr);
+        break;
+    default:
+        *s = static_cast<double>(-cr);
+        *c = static_cast<double>(sr);
+        break;
     }
 }
 
@@ -120,6 +131,8 @@ double cos(double x) {
     return c;
 }
 
-void sincos(double x, double *s, double *c) { sin_cos_any(x, s, c); }
+void sincos(double x, double *s, double *c) {
+    sin_cos_any(x, s, c);
+}
 
 } // extern "C"

@@ -7,9 +7,11 @@
 // BDF and ABC files are text files: they are read back in text mode, which
 // takes away the platform's line ends (CR LF on Windows), and must then be
 // equal byte for byte. The RPC III file is binary and must be equal as it
-// stands. Every output is also checked on its own terms (the structural
-// bulk data checker, the ABC reader, the independent RPC III reader), so an
-// expected file that is itself wrong would not pass either.
+// stands. The expected files were written once by the Linux build. Every
+// output is also checked on its own terms (the structural bulk data checker,
+// the ABC reader against the matrices given, the independent RPC III reader
+// against the synthesised tracks), so an expected file that is itself wrong
+// would not pass either.
 //
 // A failing test leaves its scratch folder behind, with the outputs in it.
 #include "bdf_export/bdf.h"
@@ -122,19 +124,19 @@ TEST_F(Golden, TruckThroughThePlainConverter) {
 // real states switched on keeps states 0, 1 and 4.
 constexpr int32_t n_states = 6, n_inputs = 2, n_outputs = 3;
 const double a_values[n_states * n_states] = {
-    -0.5, 6.0,   0.0,   0.0,  0.0,  0.0,    // block 0-1
-    -6.0, -0.5,  0.0,   0.0,  0.0,  0.0,    //
-    0.0,  0.0,   -2.0,  80.0, 0.0,  0.0,    // block 2-3, above the limit
-    0.0,  0.0,   -80.0, -2.0, 0.0,  0.0,    //
-    0.0,  0.0,   0.0,   0.0,  -3.0, 0.0,    // real, kept
-    0.0,  0.0,   0.0,   0.0,  0.0,  -400.0, // real, above the limit
+    -0.5, 6.0,  0.0,   0.0,  0.0,  0.0,    // block 0-1
+    -6.0, -0.5, 0.0,   0.0,  0.0,  0.0,    //
+    0.0,  0.0,  -2.0,  80.0, 0.0,  0.0,    // block 2-3, above the limit
+    0.0,  0.0,  -80.0, -2.0, 0.0,  0.0,    //
+    0.0,  0.0,  0.0,   0.0,  -3.0, 0.0,    // real, kept
+    0.0,  0.0,  0.0,   0.0,  0.0,  -400.0, // real, above the limit
 };
 const double b_values[n_states * n_inputs] = {1.0 / 3.0, -2.5e-7, 1e12, 0.1,  -7.0, 0.0,
-                                              6.02e23,   1e-300, -0.0, 12.5, 1.0,  -1.0};
+                                              6.02e23,   1e-300,  -0.0, 12.5, 1.0,  -1.0};
 const double c_values[n_outputs * n_states] = {
-    1.0,  0.0, 2.0 / 7.0, 0.0, 5e-5, 0.0, //
-    -1.0, 3.0, 0.0,       0.0, 0.0,  9.99e22,
-    0.5,  0.0, 0.0,       4.0, 1e15, 0.0,
+    1.0,  0.0, 2.0 / 7.0, 0.0, 5e-5, 0.0,     //
+    -1.0, 3.0, 0.0,       0.0, 0.0,  9.99e22, //
+    0.5,  0.0, 0.0,       4.0, 1e15, 0.0,     //
 };
 const double d_values[n_outputs * n_inputs] = {0.0, 1e-9, -123456.789, 0.0, 0.0, 2.0};
 const int kept[] = {0, 1, 4};
@@ -169,11 +171,14 @@ TEST_F(Golden, ReducedStateMatrices) {
         ASSERT_EQ(a[i].size(), 3u);
         for (int j = 0; j < 3; ++j)
             EXPECT_EQ(a[i][j], a_values[kept[i] * n_states + kept[j]]) << i << "," << j;
-        for (int j = 0; j < n_inputs; ++j) EXPECT_EQ(b[i][j], b_values[kept[i] * n_inputs + j]);
+        for (int j = 0; j < n_inputs; ++j)
+            EXPECT_EQ(b[i][j], b_values[kept[i] * n_inputs + j]);
     }
     for (int i = 0; i < n_outputs; ++i) {
-        for (int j = 0; j < 3; ++j) EXPECT_EQ(c[i][j], c_values[i * n_states + kept[j]]);
-        for (int j = 0; j < n_inputs; ++j) EXPECT_EQ(d[i][j], d_values[i * n_inputs + j]);
+        for (int j = 0; j < 3; ++j)
+            EXPECT_EQ(c[i][j], c_values[i * n_states + kept[j]]);
+        for (int j = 0; j < n_inputs; ++j)
+            EXPECT_EQ(d[i][j], d_values[i * n_inputs + j]);
     }
 }
 
@@ -209,7 +214,8 @@ TEST_F(Golden, RoadProfileFile) {
     for (int c = 0; c < 2; ++c) {
         const double *z = c == 0 ? r->z1 : r->z2;
         double peak = 0.0;
-        for (int32_t i = 0; i < r->n; ++i) peak = std::fmax(peak, std::fabs(z[i]));
+        for (int32_t i = 0; i < r->n; ++i)
+            peak = std::fmax(peak, std::fabs(z[i]));
         for (int32_t i = 0; i < r->n; ++i)
             ASSERT_NEAR(file.values[c][size_t(i)], z[i], peak / 32767.0) << c << " " << i;
     }

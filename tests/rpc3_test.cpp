@@ -87,6 +87,7 @@ std::vector<double> wave(size_t n, double amplitude, double phase) {
     return v;
 }
 
+[[maybe_unused]] // only the POSIX-only tests use it
 std::string slurp(const std::string &file) {
     std::ifstream in(file, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

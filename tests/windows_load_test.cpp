@@ -117,7 +117,8 @@ TEST_F(WindowsPlugin, VersionEntries) {
     std::string banner = testing::internal::GetCapturedStdout();
     EXPECT_EQ(build, 20050711.2346);
     banner.erase(std::remove(banner.begin(), banner.end(), '\r'), banner.end());
-    EXPECT_EQ(banner.rfind("\n\n%sorvan_view-i-sorvan_view, ZUMEX Utility  lib: sorvan_view\n", 0), 0u)
+    EXPECT_EQ(banner.rfind("\n\n%sorvan_view-i-sorvan_view, ZUMEX Utility  lib: sorvan_view\n", 0),
+              0u)
         << banner;
     EXPECT_NE(banner.find("\n%sorvan_view-i-sorvan_view, ZUMEX Compile  ver: 20050711.2346\n"),
               std::string::npos)
@@ -139,7 +140,9 @@ TEST_F(WindowsPlugin, ParametersHoldTheirDefaultsAtLoad) {
     EXPECT_STREQ(plugin().get<char *>("tu_lab"), "SECOND");
 }
 
-TEST_F(WindowsPlugin, HeaderCompilesAsCWithTheSameLayout) { EXPECT_EQ(header_c_layout_ok(), 1); }
+TEST_F(WindowsPlugin, HeaderCompilesAsCWithTheSameLayout) {
+    EXPECT_EQ(header_c_layout_ok(), 1);
+}
 
 // The file version and the texts of the resource, through the version API.
 TEST_F(WindowsPlugin, VersionResource) {
@@ -164,8 +167,8 @@ TEST_F(WindowsPlugin, VersionResource) {
     for (const auto &kv : texts) {
         std::string key = std::string("\\StringFileInfo\\040904B0\\") + kv[0];
         char *value = nullptr;
-        ASSERT_TRUE(VerQueryValueA(info.data(), key.c_str(), reinterpret_cast<void **>(&value),
-                                   &length))
+        ASSERT_TRUE(
+            VerQueryValueA(info.data(), key.c_str(), reinterpret_cast<void **>(&value), &length))
             << kv[0];
         EXPECT_STREQ(value, kv[1]) << kv[0];
     }
@@ -210,7 +213,8 @@ class WindowsHost : public WindowsPlugin {
 
     std::vector<std::string> calls() const {
         std::vector<std::string> v;
-        for (int32_t i = 0; i < plexa_calls_count(); ++i) v.emplace_back(plexa_calls_get(i));
+        for (int32_t i = 0; i < plexa_calls_count(); ++i)
+            v.emplace_back(plexa_calls_get(i));
         return v;
     }
 
@@ -245,11 +249,10 @@ TEST_F(WindowsHost, InitialiseAndTerminate) {
 // the statically linked library writes on every build.
 TEST_F(WindowsHost, ConversionWritesTheExpectedFile) {
     initialize();
-    auto convert = registered<plexa_object_files_function>("KAVEL2PELDA_BDF_WRITE",
-                                                           "kavel2pelda_full");
+    auto convert =
+        registered<plexa_object_files_function>("KAVEL2PELDA_BDF_WRITE", "kavel2pelda_full");
     ASSERT_NE(convert, nullptr);
-    sorvan::test::copy_model(sorvan::test::example_folder, "vehicle.map", "vehicle_",
-                             dir.string());
+    sorvan::test::copy_model(sorvan::test::example_folder, "vehicle.map", "vehicle_", dir.string());
     ac_object command = sorvan::test::example_command();
     testing::internal::CaptureStdout();
     int32_t rc = convert(command, "vehicle.map", "vehicle_");
@@ -266,7 +269,8 @@ TEST_F(WindowsHost, ConversionWritesTheExpectedFile) {
 // same RPC III bytes as every other build.
 TEST_F(WindowsHost, RoadProfileWritesTheExpectedFile) {
     initialize();
-    auto road_command = registered<plexa_arrays_function>("GENRPROF_SAYERS", "cmd_to_genrprof_sayers");
+    auto road_command =
+        registered<plexa_arrays_function>("GENRPROF_SAYERS", "cmd_to_genrprof_sayers");
     ASSERT_NE(road_command, nullptr);
     const sorvan::test::RoadCase road;
     plexa_rpc_set_date(road.date);
@@ -275,9 +279,10 @@ TEST_F(WindowsHost, RoadProfileWritesTheExpectedFile) {
     vc_array strings = plexa_array_create(VC_TEXT, 3);
     plexa_array_set_int(ints, 0, road.nprofs);
     plexa_array_set_int(ints, 1, road.seed);
-    const double values[] = {road.ga, road.ge, road.gs, road.corr_length, road.length,
-                             road.interval};
-    for (int32_t i = 0; i < 6; ++i) plexa_array_set_real(reals, i, values[i]);
+    const double values[] = {road.ga,          road.ge,     road.gs,
+                             road.corr_length, road.length, road.interval};
+    for (int32_t i = 0; i < 6; ++i)
+        plexa_array_set_real(reals, i, values[i]);
     plexa_array_set_text(strings, 0, "road.rsp");
     plexa_array_set_text(strings, 1, road.label1);
     plexa_array_set_text(strings, 2, road.label2);
@@ -289,7 +294,8 @@ TEST_F(WindowsHost, RoadProfileWritesTheExpectedFile) {
     ASSERT_TRUE(plexa_array_get_int(result, 0, &status));
     EXPECT_EQ(status, 0) << out;
     EXPECT_EQ(sorvan::test::differs_from_golden_bytes((dir / "road.rsp").string(), "road.rsp"), "");
-    for (vc_array a : {ints, reals, strings, result}) plexa_array_free(a);
+    for (vc_array a : {ints, reals, strings, result})
+        plexa_array_free(a);
 }
 
 } // namespace

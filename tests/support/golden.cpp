@@ -40,9 +40,13 @@ std::string first_difference(const std::string &got, const std::string &want) {
 
 } // namespace
 
-std::string read_text(const std::string &path) { return read_file(path, {}); }
+std::string read_text(const std::string &path) {
+    return read_file(path, {});
+}
 
-std::string read_bytes(const std::string &path) { return read_file(path, std::ios::binary); }
+std::string read_bytes(const std::string &path) {
+    return read_file(path, std::ios::binary);
+}
 
 std::string differs_from_golden_text(const std::string &file, const char *expected) {
     const std::string want = read_text(golden_file(expected));
@@ -60,14 +64,14 @@ std::string differs_from_golden_bytes(const std::string &file, const char *expec
     const std::string got = read_bytes(file);
     if (got == want) return "";
     size_t at = 0;
-    while (at < got.size() && at < want.size() && got[at] == want[at]) ++at;
+    while (at < got.size() && at < want.size() && got[at] == want[at])
+        ++at;
     return file + " (" + std::to_string(got.size()) + " bytes) differs from " +
            golden_file(expected) + " (" + std::to_string(want.size()) + " bytes) at byte " +
            std::to_string(at);
 }
 
-void copy_model(const std::string &from, const char *map, const char *base,
-                const std::string &to) {
+void copy_model(const std::string &from, const char *map, const char *base, const std::string &to) {
     fs::copy_file(fs::path(from) / map, fs::path(to) / map, fs::copy_options::overwrite_existing);
     for (const char *letter : {"a", "b", "c", "d"})
         fs::copy_file(fs::path(from) / (base + std::string(letter)),

@@ -26,8 +26,7 @@ std::string differs_from_golden_bytes(const std::string &file, const char *expec
 
 // Copies a MAP file and its ABC set (base + "a" to "d") from one folder to
 // another.
-void copy_model(const std::string &from, const char *map, const char *base,
-                const std::string &to);
+void copy_model(const std::string &from, const char *map, const char *base, const std::string &to);
 
 // The bundled example, converted by KAVEL2PELDA_BDF_WRITE with the command
 // object of example_command(): the expected file is "vehicle.bdf".
