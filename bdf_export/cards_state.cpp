@@ -3,8 +3,11 @@
 #include "bdf_export/bdf.h"
 #include "bdf_export/cards.h"
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -33,21 +36,180 @@ void write_external(FILE *bdf, const MAPmodel *map, int32_t e) {
     std::fprintf(bdf, "EPOINT  %8d\n$*\n", point);
 }
 
-// The first line of an equation whose own term is the printed value.
-void write_tf_head(FILE *bdf, int32_t point, double b0, double b1) {
-    std::fprintf(bdf, "TF%14d%8d%8d%8s%8.4f%8.4f\n", tf_id, point, 0, BDFreal8(b0).text, b1, 0.0);
+// ---- card lines ---------------------------------------------------------
+//
+// A model of thousands of states has millions of TF continuation lines, so
+// the TF writers assemble their lines in memory, with the same texts the
+// card formats give, and hand them to the stream in large pieces.
+
+// Room gathered before a write; a smaller buffer on the stack serves when
+// this much memory cannot be had.
+constexpr size_t gather_size = size_t{1} << 20;
+constexpr size_t fallback_size = 4096;
+
+// Longest TF line: "TF", a 14-character and six 8-character fields, each
+// integer possibly widened to 11 characters, and the line end.
+constexpr size_t longest_line = 2 + 14 + 3 * 11 + 4 * 8 + 1;
+
+constexpr char zero_field[] = "  0.0000"; // "%8.4f" of 0.0
+constexpr char minus_one_field[] = " -1.0000"; // "%8.4f" of -1.0
+constexpr char zero_component[] = "       0"; // "%8d" of 0
+
+struct CardBuffer {
+    FILE *bdf;
+    char *data;
+    size_t used, size;
+    char fallback[fallback_size];
+};
+
+void open_buffer(CardBuffer *b, FILE *bdf) {
+    b->bdf = bdf;
+    b->used = 0;
+    b->data = static_cast<char *>(std::malloc(gather_size));
+    b->size = b->data ? gather_size : fallback_size;
+    if (!b->data) b->data = b->fallback;
 }
 
-void write_tf_term(FILE *bdf, int32_t point, double a0) {
-    std::fprintf(bdf, "        %8d%8d%8s%8.4f%8.4f\n", point, 0, BDFreal8(a0).text, 0.0, 0.0);
+// Hands the gathered text to the stream; write errors stay in the stream's
+// error indicator.
+void flush_buffer(CardBuffer *b) {
+    if (b->used > 0) std::fwrite(b->data, 1, b->used, b->bdf);
+    b->used = 0;
+}
+
+void close_buffer(CardBuffer *b) {
+    flush_buffer(b);
+    if (b->data != b->fallback) std::free(b->data);
+}
+
+// Where the next line goes: room for the longest line is made first.
+char *line_start(CardBuffer *b) {
+    if (b->size - b->used < longest_line) flush_buffer(b);
+    return b->data + b->used;
+}
+
+void line_end(CardBuffer *b, char *end) {
+    *end++ = '\n';
+    b->used = static_cast<size_t>(end - b->data);
+}
+
+char *put_text(char *p, const char *text, size_t n) {
+    std::memcpy(p, text, n);
+    return p + n;
+}
+
+// value right-justified in width characters, or wider when it needs more,
+// as "%*d" prints it.
+char *put_int(char *p, int32_t value, int width) {
+    char digits[12];
+    int n = 0;
+    uint32_t u = value < 0 ? 0U - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    do {
+        digits[n++] = static_cast<char>('0' + u % 10);
+        u /= 10;
+    } while (u != 0);
+    if (value < 0) digits[n++] = '-';
+    for (int k = n; k < width; ++k)
+        *p++ = ' ';
+    while (n > 0)
+        *p++ = digits[--n];
+    return p;
+}
+
+// The field of a point identifier: for 1 to 99999999 (every point of a
+// checked model) 8 characters, spelt in the lanes of one word (four digits,
+// two, one) with the leading zeros turned into blanks; otherwise as put_int
+// spells it, up to 11 characters.
+char *put_point(char *p, int32_t value) {
+    if (value < 1 || value > 99999999) return put_int(p, value, 8);
+    const uint32_t v = static_cast<uint32_t>(value);
+    uint64_t w = v / 10000 | uint64_t{v % 10000} << 32;
+    const uint64_t hundreds = ((w * 10486) >> 20) & 0x0000007F0000007F; // / 100
+    w = hundreds | (w - hundreds * 100) << 16;
+    const uint64_t tens = ((w * 103) >> 10) & 0x000F000F000F000F; // / 10
+    w = tens | (w - tens * 10) << 8;
+    // One byte per digit, the most significant first; the leading zero
+    // bytes (at most 7) become blanks.
+    const uint64_t leading = (uint64_t{1} << (std::countr_zero(w) & ~7)) - 1;
+    w = ((w + 0x3030303030303030) & ~leading) | (0x2020202020202020 & leading);
+    for (int i = 0; i < 8; ++i)
+        p[i] = static_cast<char>(w >> (8 * i));
+    return p + 8;
+}
+
+char *put_real8(char *p, double value) {
+    return put_text(p, BDFreal8(value).text, 8);
+}
+
+// "TF%14d%8d%8d" with the set, the dependent point and component 0.
+char *put_tf_start(CardBuffer *b, int32_t point) {
+    char *p = put_text(line_start(b), "TF", 2);
+    p = put_int(p, tf_id, 14);
+    p = put_point(p, point);
+    return put_text(p, zero_component, 8);
+}
+
+// The first line of a state equation: B0 the printed diagonal term, B1 -1.0.
+void write_tf_head(CardBuffer *b, int32_t point, double b0) {
+    char *p = put_real8(put_tf_start(b, point), b0);
+    p = put_text(p, minus_one_field, 8);
+    line_end(b, put_text(p, zero_field, 8));
+}
+
+// The point fields of base + 1, base + 2, ... along one matrix row, counted
+// up in decimal rather than spelt one by one. The text serves while the
+// value lies in 1 to 99999999 (it is spelt anew on reaching 1); outside, as
+// a checked model never has, put_int spells each value.
+struct PointCounter {
+    int32_t value;
+    char text[8];
+};
+
+void start_counter(PointCounter *c, int32_t first) {
+    c->value = first;
+    std::memset(c->text, ' ', sizeof c->text);
+    if (first >= 1 && first <= 99999999) put_point(c->text, first); // 8 characters then
+}
+
+void count_up(PointCounter *c) {
+    if (c->value == INT32_MAX) return; // the row would not fit the range anyway
+    if (++c->value == 1) {
+        put_point(c->text, 1);
+        return;
+    }
+    for (int i = 7; i >= 0; --i) { // trailing nines become zeros, the digit before goes up
+        char &digit = c->text[i];
+        if (digit != '9') {
+            digit = digit == ' ' ? '1' : static_cast<char>(digit + 1);
+            return;
+        }
+        digit = '0';
+    }
+}
+
+char *put_counter(char *p, const PointCounter *c) {
+    if (c->value < 1 || c->value > 99999999) return put_int(p, c->value, 8);
+    return put_text(p, c->text, 8);
+}
+
+// "        %8d%8d%8s%8.4f%8.4f": one term of an equation.
+void write_tf_term(CardBuffer *b, const PointCounter *point, double a0) {
+    char *p = put_text(line_start(b), "        ", 8);
+    p = put_counter(p, point);
+    p = put_real8(put_text(p, zero_component, 8), a0);
+    p = put_text(p, zero_field, 8);
+    line_end(b, put_text(p, zero_field, 8));
 }
 
 // The terms of matrix row i that pass the threshold, on points base + j + 1,
 // leaving out column skip (the diagonal of A, written on the first line).
-void write_row_terms(FILE *bdf, const ABCmtx *m, int32_t i, int32_t base, int32_t skip) {
+void write_row_terms(CardBuffer *b, const ABCmtx *m, int32_t i, int32_t base, int32_t skip) {
     const double *row = m->rows[i];
-    for (int32_t j = 0; j < m->ncols; ++j)
-        if (j != skip && BDFpasses_threshold(row[j])) write_tf_term(bdf, base + j + 1, row[j]);
+    const double limit = thresh;
+    PointCounter point;
+    start_counter(&point, base + 1);
+    for (int32_t j = 0; j < m->ncols; ++j, count_up(&point))
+        if (j != skip && std::fabs(row[j]) >= limit) write_tf_term(b, &point, row[j]);
 }
 
 } // namespace
@@ -77,19 +239,26 @@ void BDFwrite_epoint(FILE *bdf, const MAPmodel *map, const ABCmtx *a) {
 
 void BDFwrite_tf_state(FILE *bdf, const ABCmtx *a, const ABCmtx *b) {
     BDFbanner(bdf, "dot(x) = A * x + B * u");
+    CardBuffer cards;
+    open_buffer(&cards, bdf);
     for (int32_t i = 0; i < a->nrows; ++i) {
-        write_tf_head(bdf, state_id_base + i + 1, a->rows[i][i], -1.0);
-        write_row_terms(bdf, a, i, state_id_base, i);
-        write_row_terms(bdf, b, i, input_id_base, -1);
+        write_tf_head(&cards, state_id_base + i + 1, a->rows[i][i]);
+        write_row_terms(&cards, a, i, state_id_base, i);
+        write_row_terms(&cards, b, i, input_id_base, -1);
     }
+    close_buffer(&cards);
 }
 
 void BDFwrite_tf_output(FILE *bdf, const ABCmtx *c, const ABCmtx *d) {
     BDFbanner(bdf, "y = C * x + D * u");
+    CardBuffer cards;
+    open_buffer(&cards, bdf);
     for (int32_t i = 0; i < c->nrows; ++i) {
-        std::fprintf(bdf, "TF%14d%8d%8d%8.4f%8.4f%8.4f\n", tf_id, output_id_base + i + 1, 0, -1.0,
-                     0.0, 0.0);
-        write_row_terms(bdf, c, i, state_id_base, -1);
-        write_row_terms(bdf, d, i, input_id_base, -1);
+        char *p = put_text(put_tf_start(&cards, output_id_base + i + 1), minus_one_field, 8);
+        p = put_text(p, zero_field, 8);
+        line_end(&cards, put_text(p, zero_field, 8));
+        write_row_terms(&cards, c, i, state_id_base, -1);
+        write_row_terms(&cards, d, i, input_id_base, -1);
     }
+    close_buffer(&cards);
 }

@@ -72,9 +72,10 @@ function(sorvan_export_list target list_file)
 endfunction()
 
 # The Windows half of sorvan_export_list: a .def file that names every entry
-# of the list, an alias as "name = entry". Symbols the runtime libraries
-# would otherwise export on their own are kept in (--exclude-all-symbols),
-# so the export table is the list and nothing else.
+# of the list, an alias as "name = entry". --exclude-all-symbols keeps the
+# linker from exporting anything on its own (it would export every global
+# symbol of a DLL that names no exports), so the export table is the list
+# and nothing else.
 function(sorvan_export_def target names aliases)
   set(def_file "${CMAKE_CURRENT_BINARY_DIR}/${target}.def")
   set(def "EXPORTS\n")

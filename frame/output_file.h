@@ -8,6 +8,7 @@
 #ifndef SORVAN_FRAME_OUTPUT_FILE_H
 #define SORVAN_FRAME_OUTPUT_FILE_H
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 
@@ -21,8 +22,10 @@ class OutputFile {
     ~OutputFile() { abandon(); }
 
     // Creates the temporary file for final_name, in text mode unless binary
-    // is set. Returns its stream, or nullptr with error() set when it cannot
-    // be created.
+    // is set, with a stream buffer of buffer_size bytes (large writes keep
+    // files of hundreds of megabytes at the speed of the disk; the system's
+    // default buffer when that much memory cannot be had). Returns its
+    // stream, or nullptr with error() set when it cannot be created.
     std::FILE *open(const char *final_name, bool binary = false);
 
     std::FILE *stream() const { return stream_; }
@@ -40,10 +43,14 @@ class OutputFile {
     // The system's error number behind error(); 0 when none.
     int error_number() const { return errno_; }
 
+    static constexpr std::size_t buffer_size = std::size_t{1} << 20;
+
   private:
     bool fail(const char *what, int err);
+    int close_stream();
 
     std::FILE *stream_ = nullptr;
+    char *buffer_ = nullptr; // the stream's buffer, released after its close
     std::string final_;
     std::string temp_;
     std::string error_;

@@ -1,5 +1,6 @@
 // ABC matrix files: the 25-character field, the row writer and the reader.
 #include "model_input/abc.h"
+#include "support/files.h"
 
 #include <gtest/gtest.h>
 
@@ -36,13 +37,7 @@ std::string scratch(const std::string &name)
     return testing::TempDir() + "abc_test_" + run + "_" + name;
 }
 
-void write_file(const std::string &path, const std::string &bytes)
-{
-    FILE *f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << path;
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-}
+using sorvan::test::write_bytes;
 
 uint64_t bits(double v)
 {
@@ -168,7 +163,7 @@ TEST(AbcRead, ColumnRuleAndTokens)
     const std::string base = scratch("cols_");
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
-        write_file(base + "a", c.text);
+        write_bytes(base + "a", c.text);
         Matrix m = read_abc(base, 'a');
         ASSERT_NE(m, nullptr);
         EXPECT_EQ(m->nrows, c.nrows);
@@ -181,7 +176,7 @@ TEST(AbcRead, ColumnRuleAndTokens)
     }
     // Any length of base name.
     const std::string longer = scratch(std::string(200, 'x'));
-    write_file(longer + "c", one + "\n");
+    write_bytes(longer + "c", one + "\n");
     EXPECT_NE(read_abc(longer, 'c'), nullptr);
     std::remove((base + "a").c_str());
     std::remove((longer + "c").c_str());
@@ -205,7 +200,7 @@ TEST(AbcMalformed, RefusedWithFileAndLine)
     const std::string base = scratch("bad_");
     for (const auto &c : malformed) {
         SCOPED_TRACE(c[1]);
-        write_file(base + "d", c[0]);
+        write_bytes(base + "d", c[0]);
         testing::internal::CaptureStdout();
         EXPECT_EQ(read_abc(base, 'd'), nullptr);
         const std::string out = testing::internal::GetCapturedStdout();

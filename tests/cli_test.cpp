@@ -2,6 +2,7 @@
 // folder of its own on copies of the bundled example, and the tests look at
 // its exit status, its messages and the files it leaves.
 #include "cli/road_plot.h"
+#include "support/files.h"
 #include "support/rpc3_reader.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -18,10 +18,6 @@
 
 #ifndef _WIN32
 #include <sys/wait.h>
-#include <unistd.h>
-#else
-#include <process.h>
-#define getpid _getpid
 #endif
 
 namespace {
@@ -30,18 +26,10 @@ namespace fs = std::filesystem;
 
 const std::string end_comment = "$*\n$* KAVEL2PELDA: End of BDF for PELDA:\n$*\n";
 
-// In text mode: text files the program writes end their lines with CR LF
-// on Windows.
-std::string read_file(const fs::path &path) {
-    std::ifstream in(path);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void write_file(const fs::path &path, const std::string &text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+// Text files the program writes end their lines with CR LF on Windows:
+// they are read in text mode.
+using sorvan::test::read_text;
+using sorvan::test::write_bytes;
 
 bool contains(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
@@ -71,15 +59,9 @@ struct Result {
 class Cli : public testing::Test {
   protected:
     void SetUp() override {
-        const auto *info = testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() /
-               (std::string("sorvan_cli_") + info->name() + "_" + std::to_string(getpid()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
         for (const char *name : {"vehicle.map", "vehicle_a", "vehicle_b", "vehicle_c", "vehicle_d"})
             fs::copy_file(fs::path(SORVAN_EXAMPLES) / "vehicle" / name, dir_ / name);
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     // Runs "sorvan WORDS --plugin PLUGIN" in the folder (the plug-in option
     // is left out when plugin is false).
@@ -99,8 +81,8 @@ class Cli : public testing::Test {
 #else
         r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 #endif
-        r.out = without_cr(read_file(dir_ / "out.txt"));
-        r.err = without_cr(read_file(dir_ / "err.txt"));
+        r.out = without_cr(read_text(dir_ / "out.txt"));
+        r.err = without_cr(read_text(dir_ / "err.txt"));
         return r;
     }
 
@@ -108,13 +90,14 @@ class Cli : public testing::Test {
 
     // Copies vehicle.map to name with one text replaced.
     void edit_map(const std::string &name, const std::string &from, const std::string &to) {
-        std::string text = read_file(file("vehicle.map"));
+        std::string text = read_text(file("vehicle.map"));
         size_t at = text.find(from);
         ASSERT_NE(at, std::string::npos) << from;
-        write_file(file(name), text.replace(at, from.size(), to));
+        write_bytes(file(name), text.replace(at, from.size(), to));
     }
 
-    fs::path dir_;
+    sorvan::test::ScratchDir scratch_{"sorvan_cli"};
+    const fs::path &dir_ = scratch_.path();
 };
 
 #define EXPECT_STATUS(result, expected)                                                      \
@@ -134,7 +117,7 @@ TEST_F(Cli, ConvertWritesTheBdfInBothModes) {
         fs::remove(file("vehicle.bdf"));
         Result r = run(std::string("convert vehicle.map vehicle_") + (direct ? " --direct" : ""));
         EXPECT_STATUS(r, 0);
-        std::string bdf = read_file(file("vehicle.bdf"));
+        std::string bdf = read_text(file("vehicle.bdf"));
         ASSERT_FALSE(bdf.empty());
         EXPECT_TRUE(contains(bdf, "\nEPOINT   1000001    THRU 1000004\n"));
         ASSERT_GE(bdf.size(), end_comment.size());
@@ -155,13 +138,13 @@ TEST_F(Cli, ConvertTakesConnectingValuesInTheModesUnits) {
     // The MAP file is in millimetres and newtons: 1 N/mm is 1000 N/m.
     Result r = run("convert vehicle.map vehicle_ --stiffness 1 --length-unit mm");
     EXPECT_STATUS(r, 0);
-    std::string bdf = read_file(file("vehicle.bdf"));
+    std::string bdf = read_text(file("vehicle.bdf"));
     EXPECT_TRUE(contains(bdf, "connecting stiffness value: (1.000000E+03 [N/m])"));
     EXPECT_TRUE(contains(bdf, "length unit: MILLIMETER"));
 
     r = run("convert vehicle.map vehicle_ --stiffness 1 --direct --time-unit ms");
     EXPECT_STATUS(r, 0);
-    bdf = read_file(file("vehicle.bdf"));
+    bdf = read_text(file("vehicle.bdf"));
     EXPECT_TRUE(contains(bdf, "connecting stiffness value: (1.000000E+00 [N/m])"));
     EXPECT_TRUE(contains(bdf, "time unit:   MILLISECOND"));
 }
@@ -248,14 +231,14 @@ TEST_F(Cli, ReduceKeepsTheModesBelowTheLimit) {
     Result r = run("reduce vehicle_ red_ --max-frequency 20");
     EXPECT_STATUS(r, 0);
     EXPECT_TRUE(contains(r.out, "kept 20 of 26 states, dropped 6")) << r.out;
-    EXPECT_EQ(lines_of(read_file(file("red_a"))).size(), 20u);
-    EXPECT_EQ(lines_of(read_file(file("red_b"))).size(), 20u);
-    EXPECT_EQ(read_file(file("red_d")), read_file(file("vehicle_d")));
+    EXPECT_EQ(lines_of(read_text(file("red_a"))).size(), 20u);
+    EXPECT_EQ(lines_of(read_text(file("red_b"))).size(), 20u);
+    EXPECT_EQ(read_text(file("red_d")), read_text(file("vehicle_d")));
 
     // The reduced set is a model the converter takes again.
     r = run("convert vehicle.map red_");
     EXPECT_STATUS(r, 0);
-    std::string bdf = read_file(file("vehicle.bdf"));
+    std::string bdf = read_text(file("vehicle.bdf"));
     ASSERT_GE(bdf.size(), end_comment.size());
     EXPECT_EQ(bdf.substr(bdf.size() - end_comment.size()), end_comment);
 
@@ -307,7 +290,7 @@ TEST_F(Cli, RoadOneTrackIsTheSeededSequence) {
                    "--csv one.csv --labels ROAD");
     EXPECT_STATUS(r, 0);
     std::string header;
-    auto rows = read_csv(read_file(file("one.csv")), &header);
+    auto rows = read_csv(read_text(file("one.csv")), &header);
     EXPECT_EQ(header, "distance,z1");
     ASSERT_EQ(rows.size(), 4u);
     const double z[4] = {-0.85570077, 0.21422127, -0.80267450, 0.70885226};
@@ -342,9 +325,9 @@ TEST_F(Cli, RoadClockSeedIsPrintedAndReproducible) {
     r = run("road b.rsp --length 50 --tracks 2 --csv b.csv --seed " + m[1].str());
     EXPECT_STATUS(r, 0);
     EXPECT_FALSE(contains(r.out, "from the clock"));
-    std::string a = read_file(file("a.csv"));
+    std::string a = read_text(file("a.csv"));
     EXPECT_EQ(lines_of(a).size(), 502u); // header and 501 samples at the default 0.1 m
-    EXPECT_EQ(a, read_file(file("b.csv")));
+    EXPECT_EQ(a, read_text(file("b.csv")));
 }
 
 // Two tracks: the RPC III file, the table and the plot hold the same
@@ -356,7 +339,7 @@ TEST_F(Cli, RoadTwoTracksWriteFileTableAndPlot) {
     EXPECT_TRUE(contains(r.out, "2 channels of 3001 samples")) << r.out;
 
     std::string header;
-    auto rows = read_csv(read_file(file("two.csv")), &header);
+    auto rows = read_csv(read_text(file("two.csv")), &header);
     EXPECT_EQ(header, "distance,z1,z2");
     ASSERT_EQ(rows.size(), 3001u);
     for (size_t i = 0; i < rows.size(); ++i) {
@@ -378,7 +361,7 @@ TEST_F(Cli, RoadTwoTracksWriteFileTableAndPlot) {
             ASSERT_NEAR(rpc.values[c][i], rows[i][c + 1], half) << "channel " << c + 1 << " " << i;
     }
 
-    std::string svg = read_file(file("two.svg"));
+    std::string svg = read_text(file("two.svg"));
     EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
     EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
     EXPECT_TRUE(contains(svg, "wavenumber v (cycle/m)"));
@@ -387,7 +370,7 @@ TEST_F(Cli, RoadTwoTracksWriteFileTableAndPlot) {
 
     r = run("road one.rsp --seed 5 --length 300 --psd-plot one.svg");
     EXPECT_STATUS(r, 0);
-    svg = read_file(file("one.svg"));
+    svg = read_text(file("one.svg"));
     EXPECT_TRUE(contains(svg, "elevation PSD"));
     EXPECT_FALSE(contains(svg, "coherence"));
 }

@@ -4,15 +4,14 @@
 #include "bdf_export/bdf.h"
 #include "bdf_export/driver.h"
 #include "support/bdf_check.h"
+#include "support/files.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,9 +19,6 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#else
-#include <process.h>
-#define getpid _getpid
 #endif
 
 namespace fs = std::filesystem;
@@ -31,16 +27,9 @@ namespace {
 
 const std::string data_dir = std::string(SORVAN_TEST_DATA) + "/bdf/";
 
-std::string read_file(const fs::path &path) {
-    std::ifstream in(path);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void write_file(const fs::path &path, const std::string &text) {
-    std::ofstream(path) << text;
-}
+using sorvan::test::has_line;
+using sorvan::test::read_text;
+using sorvan::test::write_text;
 
 std::string replaced(std::string text, const std::string &from, const std::string &to) {
     size_t at = text.find(from);
@@ -49,18 +38,9 @@ std::string replaced(std::string text, const std::string &from, const std::strin
     return text;
 }
 
-bool has_line(const std::string &text, const std::string &line) {
-    return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
-}
-
 class Driver : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("bdf_driver_" + std::to_string(getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
         for (const char *name : {"truck.map", "truck_a", "truck_b", "truck_c", "truck_d"})
             fs::copy_file(data_dir + name, dir / name);
         inputs = files();
@@ -69,10 +49,7 @@ class Driver : public ::testing::Test {
         previous = fs::current_path();
         fs::current_path(dir);
     }
-    void TearDown() override {
-        fs::current_path(previous);
-        fs::remove_all(dir);
-    }
+    void TearDown() override { fs::current_path(previous); }
 
     std::set<std::string> files() const {
         std::set<std::string> names;
@@ -95,7 +72,7 @@ class Driver : public ::testing::Test {
 
     // A variant of the test MAP file under another name.
     void write_map(const std::string &name, const std::string &from, const std::string &to) {
-        write_file(dir / name, replaced(read_file(dir / "truck.map"), from, to));
+        write_text(dir / name, replaced(read_text(dir / "truck.map"), from, to));
         inputs = files();
     }
 
@@ -106,7 +83,9 @@ class Driver : public ::testing::Test {
         EXPECT_EQ(files(), inputs);
     }
 
-    fs::path dir, previous;
+    sorvan::test::ScratchDir scratch{"bdf_driver"};
+    const fs::path &dir = scratch.path();
+    fs::path previous;
     std::set<std::string> inputs;
     std::string out;
     sorvan::test::SavedParameters saved;
@@ -115,7 +94,7 @@ class Driver : public ::testing::Test {
 TEST_F(Driver, WritesACompleteFileForTheTestModel) {
     ASSERT_EQ(convert("truck.map"), 1) << out;
     EXPECT_EQ(files().size(), inputs.size() + 1);
-    const std::string bdf = read_file(dir / "truck.bdf");
+    const std::string bdf = read_text(dir / "truck.bdf");
     auto check = sorvan::test::check_bdf_text(bdf);
     EXPECT_TRUE(check.ok()) << check.report();
     EXPECT_EQ(check.cards["EPOINT"], 4);
@@ -174,7 +153,7 @@ TEST_F(Driver, SecondConversionNumbersFromItsOwnOffsets) {
     write_map("other.map", "GRID_ID_OFFSET = 1000\nELEMENT_ID_OFFSET = 2000",
               "GRID_ID_OFFSET = 5000\nELEMENT_ID_OFFSET = 7000");
     ASSERT_EQ(convert("other.map"), 1) << out;
-    const std::string bdf = read_file(dir / "other.bdf");
+    const std::string bdf = read_text(dir / "other.bdf");
     EXPECT_TRUE(has_line(bdf, "EPOINT      5001    THRU    5003"));
     EXPECT_TRUE(has_line(bdf, "PLOTEL      7001    5035    5036"));
 }
@@ -197,7 +176,7 @@ TEST_F(Driver, SharedSequenceAddsExternalInputsAndCallsTheHook) {
     EXPECT_EQ(seen_length, 0.001);
     EXPECT_STREQ(lu_lab, "METER");
     EXPECT_STREQ(tu_lab, "SECOND");
-    const std::string bdf = read_file(dir / "truck.bdf");
+    const std::string bdf = read_text(dir / "truck.bdf");
     EXPECT_TRUE(sorvan::test::check_bdf_text(bdf).ok());
     EXPECT_NE(bdf.find("$* KAVEL Variable Name: road elevation front left\nEPOINT      1004\n"),
               std::string::npos);
@@ -241,8 +220,8 @@ TEST_F(Driver, ResultCodesLeaveNothingBehind) {
     write_map("wide.map", "ABCD_INPUT_N = 4\nABCD_OUTPUT_N = 5\nABCD_EXTERNAL_N = 1",
               "ABCD_INPUT_N = 5\nABCD_OUTPUT_N = 5\nABCD_EXTERNAL_N = 2");
     expect_refused(convert("wide.map"), -4, "Unmatch state input size. MAP: 5, MTX: 4");
-    std::string c = read_file(dir / "truck_c");
-    write_file(dir / "short_c", c.substr(0, c.size() - 76));
+    std::string c = read_text(dir / "truck_c");
+    write_text(dir / "short_c", c.substr(0, c.size() - 76));
     for (char l : {'a', 'b', 'd'})
         fs::copy_file(dir / (std::string("truck_") + l), dir / (std::string("short_") + l));
     inputs = files();
@@ -259,9 +238,9 @@ TEST_F(Driver, BdfNameRule) {
     fs::copy_file(dir / "truck.map", dir / "plain");
     fs::create_directories(dir / "run.1");
     fs::copy_file(dir / "truck.map", dir / "run.1" / "model");
-    write_file(dir / "model.bdf", "an older file\n");
+    write_text(dir / "model.bdf", "an older file\n");
     EXPECT_EQ(convert("model.m"), 1) << out;
-    EXPECT_NE(read_file(dir / "model.bdf"), "an older file\n");
+    EXPECT_NE(read_text(dir / "model.bdf"), "an older file\n");
     EXPECT_EQ(convert("a.b.c"), 1) << out;
     EXPECT_TRUE(fs::exists(dir / "a.b.bdf"));
     EXPECT_EQ(convert("plain"), 1) << out;
@@ -277,7 +256,7 @@ TEST_F(Driver, BdfNameRule) {
     inputs = files();
     expect_refused(convert("same.bdf"), -1, "would replace the MAP file");
     expect_refused(convert("same.BDF"), -1, "would replace the MAP file");
-    EXPECT_EQ(read_file(dir / "same.bdf"), read_file(dir / "truck.map"));
+    EXPECT_EQ(read_text(dir / "same.bdf"), read_text(dir / "truck.map"));
 
     // A MAP name that opens but whose BDF name would not fit the name buffer.
     fs::copy_file(dir / "truck.map", dir / "t.m");
@@ -315,12 +294,12 @@ TEST_F(Driver, RefusesWhatWouldCorruptTheFile) {
 }
 
 TEST_F(Driver, RefusesMatrixTermsThatDoNotPrint) {
-    std::string a = read_file(dir / "truck_a");
+    std::string a = read_text(dir / "truck_a");
     const std::string nan_field = std::string(22, ' ') + "nan";
-    write_file(dir / "nan_a", replaced(a, " -1.0000000000000000E+000", nan_field));
-    write_file(dir / "big_a",
+    write_text(dir / "nan_a", replaced(a, " -1.0000000000000000E+000", nan_field));
+    write_text(dir / "big_a",
                replaced(a, " +1.2500000000000000E-001", " +1.0000000000000000E+031"));
-    write_file(dir / "odd_a", "");
+    write_text(dir / "odd_a", "");
     for (const char *base : {"nan_", "big_", "odd_"})
         for (char l : {'b', 'c', 'd'})
             fs::copy_file(dir / (std::string("truck_") + l), dir / (std::string(base) + l));
@@ -347,7 +326,7 @@ TEST_F(Driver, BundledExamplePassesTheChecker) {
 // A write that fails half-way (file size limit) gives -1 and no file, and
 // the BDF that was there stays as it was.
 TEST_F(Driver, WriteFailureLeavesNoFile) {
-    write_file(dir / "truck.bdf", "an older file\n");
+    write_text(dir / "truck.bdf", "an older file\n");
     inputs = files();
     std::fflush(stdout);
     pid_t child = fork();
@@ -366,7 +345,7 @@ TEST_F(Driver, WriteFailureLeavesNoFile) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(files(), inputs);
-    EXPECT_EQ(read_file(dir / "truck.bdf"), "an older file\n");
+    EXPECT_EQ(read_text(dir / "truck.bdf"), "an older file\n");
 }
 #endif
 

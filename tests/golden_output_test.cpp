@@ -17,6 +17,7 @@
 #include "bdf_export/bdf.h"
 #include "host/plexa_setup.h"
 #include "support/bdf_check.h"
+#include "support/files.h"
 #include "support/golden.h"
 #include "support/rpc3_reader.h"
 
@@ -27,13 +28,6 @@
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#ifdef _WIN32
-#include <process.h>
-#define getpid _getpid
-#else
-#include <unistd.h>
-#endif
 
 namespace fs = std::filesystem;
 using sorvan::test::differs_from_golden_bytes;
@@ -56,24 +50,21 @@ class Golden : public ::testing::Test {
   protected:
     void SetUp() override {
         plexa_reset();
-        dir = fs::temp_directory_path() /
-              ("golden_" + std::to_string(getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
         previous = fs::current_path();
         fs::current_path(dir);
     }
     void TearDown() override {
         fs::current_path(previous);
         plexa_reset();
-        if (HasFailure())
+        if (HasFailure()) {
             std::printf("outputs left in %s\n", dir.string().c_str());
-        else
-            fs::remove_all(dir);
+            scratch.keep();
+        }
     }
 
-    fs::path dir, previous;
+    sorvan::test::ScratchDir scratch{"golden"};
+    const fs::path &dir = scratch.path();
+    fs::path previous;
     sorvan::test::SavedParameters saved;
 };
 

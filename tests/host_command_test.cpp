@@ -5,6 +5,7 @@
 #include "host/plexa_setup.h"
 #include "sorvan_view.h"
 #include "support/bdf_check.h"
+#include "support/files.h"
 
 #include <gtest/gtest.h>
 
@@ -12,20 +13,11 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <set>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
-
-#ifdef _WIN32
-#include <process.h>
-#define getpid _getpid
-#else
-#include <unistd.h>
-#endif
 
 namespace fs = std::filesystem;
 
@@ -46,20 +38,9 @@ constexpr double map_length = 0.001;              // millimetre
 constexpr double map_angle = 0.017453292519943295; // degree
 constexpr double map_force = 1.0;                 // newton
 
-std::string read_text(const fs::path &path) {
-    std::ifstream in(path);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void write_text(const fs::path &path, const std::string &text) {
-    std::ofstream(path) << text;
-}
-
-bool has_line(const std::string &text, const std::string &line) {
-    return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
-}
+using sorvan::test::has_line;
+using sorvan::test::read_text;
+using sorvan::test::write_text;
 
 const char *const section_ext = "$* KAVEL2PELDA: External Input Stiffness Matrix";
 
@@ -67,21 +48,13 @@ class HostCommand : public ::testing::Test {
   protected:
     void SetUp() override {
         plexa_reset();
-        dir = fs::temp_directory_path() /
-              ("host_command_" + std::to_string(getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
         for (const char *name : {"quarter.map", "quarter_a", "quarter_b", "quarter_c", "quarter_d"})
             fs::copy_file(data_dir / name, dir / name);
         command = plexa_object_create(command_type, nullptr);
         folder = plexa_object_create(1, nullptr);
         plexa_set_object(command, attr_folder, folder);
     }
-    void TearDown() override {
-        plexa_reset();
-        fs::remove_all(dir);
-    }
+    void TearDown() override { plexa_reset(); }
 
     // A unit-naming object under parent (the folder by default).
     ac_object unit(int32_t id, const char *label, ac_object parent = nullptr) {
@@ -137,7 +110,8 @@ class HostCommand : public ::testing::Test {
     }
 
     sorvan::test::SavedParameters saved;
-    fs::path dir;
+    sorvan::test::ScratchDir scratch{"host_command"};
+    const fs::path &dir = scratch.path();
     ac_object command = nullptr, folder = nullptr;
     std::string map_file, base, out;
 };

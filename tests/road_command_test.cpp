@@ -4,6 +4,7 @@
 // failure leaves behind.
 #include "host/plexa_setup.h"
 #include "road_profile/profile.h"
+#include "support/files.h"
 #include "support/rpc3_reader.h"
 
 #include <gtest/gtest.h>
@@ -16,13 +17,6 @@
 #include <limits>
 #include <string>
 #include <vector>
-
-#ifdef _WIN32
-#include <process.h>
-#define getpid _getpid
-#else
-#include <unistd.h>
-#endif
 
 namespace fs = std::filesystem;
 
@@ -72,18 +66,10 @@ class RoadCommand : public ::testing::Test {
     void SetUp() override {
         plexa_reset();
         plexa_rpc_set_date("06-Dec-2025 21:44:00");
-        dir = fs::temp_directory_path() /
-              ("road_command_" + std::to_string(getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
         file = (dir / "road.rsp").string();
         args.strings[0] = file;
     }
-    void TearDown() override {
-        plexa_reset();
-        fs::remove_all(dir);
-    }
+    void TearDown() override { plexa_reset(); }
 
     // Calls the command with arrays built from args; returns the status in
     // the result array, which is freed again (-1 when there was none).
@@ -154,7 +140,8 @@ class RoadCommand : public ::testing::Test {
         }
     }
 
-    fs::path dir;
+    sorvan::test::ScratchDir scratch{"road_command"};
+    const fs::path &dir = scratch.path();
     std::string file, out;
     Args args;
 };

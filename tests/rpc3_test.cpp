@@ -1,6 +1,7 @@
 // RPC III files written by the durability services, read back with an
 // independent reader; the error codes; whole-or-nothing output.
 #include "host/plexa_setup.h"
+#include "support/files.h"
 #include "support/rpc3_reader.h"
 
 #include <gtest/gtest.h>
@@ -9,14 +10,9 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 
-#ifdef _WIN32
-#include <process.h>
-#define getpid _getpid
-#else
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -34,17 +30,9 @@ class Rpc3 : public ::testing::Test {
     void SetUp() override {
         plexa_reset();
         plexa_rpc_set_date(DATE);
-        dir = fs::path(::testing::TempDir()) /
-              ("rpc3_test_" + std::to_string(getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
         ac_dur_initialize();
     }
-    void TearDown() override {
-        plexa_reset();
-        fs::remove_all(dir);
-    }
+    void TearDown() override { plexa_reset(); }
 
     std::string path(const char *name) const { return (dir / name).string(); }
 
@@ -77,7 +65,8 @@ class Rpc3 : public ::testing::Test {
         return ac_dur_rpc_writeclose(h);
     }
 
-    fs::path dir;
+    sorvan::test::ScratchDir scratch{"rpc3_test"};
+    const fs::path &dir = scratch.path();
 };
 
 std::vector<double> wave(size_t n, double amplitude, double phase) {
@@ -85,12 +74,6 @@ std::vector<double> wave(size_t n, double amplitude, double phase) {
     for (size_t i = 0; i < n; ++i)
         v[i] = amplitude * std::sin(0.013 * double(i) + phase);
     return v;
-}
-
-[[maybe_unused]] // only the POSIX-only tests use it
-std::string slurp(const std::string &file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 double peak(const std::vector<double> &v) {
@@ -426,12 +409,12 @@ TEST_F(Rpc3, FailedWriteLeavesNoFile) {
 
 TEST_F(Rpc3, FailedWriteKeepsTheExistingFile) {
     std::string file = path("keep.rsp");
-    std::ofstream(file, std::ios::binary) << "earlier contents";
+    sorvan::test::write_bytes(file, "earlier contents");
     EXPECT_EQ(write_under_small_limit(file), PLEXA_RPC_E_WRITE);
     ac_dur_rpc h = ac_dur_rpc_create(file.c_str(), 2, 10, 0.1, nullptr);
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(ac_dur_rpc_writeclose(h), PLEXA_RPC_E_MISSING);
-    EXPECT_EQ(slurp(file), "earlier contents");
+    EXPECT_EQ(sorvan::test::read_bytes(file), "earlier contents");
     EXPECT_EQ(listing(), std::vector<std::string>{"keep.rsp"});
     // A successful write replaces it.
     ASSERT_EQ(write(file, {std::vector<double>(10, 1.0)}), 0);

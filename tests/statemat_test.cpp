@@ -5,6 +5,7 @@
 #include "host/plexa_setup.h"
 #include "sorvan_view.h"
 #include "support/bdf_check.h"
+#include "support/files.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,6 @@
 #include <fstream>
 #include <limits>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,9 +23,6 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#else
-#include <process.h>
-#define getpid _getpid
 #endif
 
 namespace fs = std::filesystem;
@@ -84,17 +81,9 @@ class StateMatrix : public ::testing::Test {
   protected:
     void SetUp() override {
         plexa_reset();
-        dir = fs::temp_directory_path() /
-              ("statemat_" + std::to_string(getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
         base = (dir / "model_").string();
     }
-    void TearDown() override {
-        plexa_reset();
-        fs::remove_all(dir);
-    }
+    void TearDown() override { plexa_reset(); }
 
     ac_object object(const Model &m) {
         ac_object obj = plexa_object_create(1, nullptr);
@@ -151,7 +140,8 @@ class StateMatrix : public ::testing::Test {
         }
     }
 
-    fs::path dir;
+    sorvan::test::ScratchDir scratch{"statemat"};
+    const fs::path &dir = scratch.path();
     std::string base, out;
 };
 
@@ -374,7 +364,7 @@ TEST_F(StateMatrix, WriteCutShortLeavesNoPartialMember) {
     for (int32_t i = 0; i < n; ++i) a[size_t(i) * n + i] = -1.0 - i;
     Model m = model(n, a);
     ac_object obj = object(m);
-    { std::ofstream(base + "a") << "an older file\n"; }
+    sorvan::test::write_text(base + "a", "an older file\n");
     std::fflush(stdout);
     pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -428,10 +418,8 @@ TEST_F(StateMatrix, ExampleReducedAt20HzConvertsAgain) {
     auto check = sorvan::test::check_bdf_file((dir / "vehicle.bdf").string());
     EXPECT_TRUE(check.ok()) << check.report();
     // 4 internal and 2 external inputs, 125 outputs, then the 20 states.
-    std::ifstream bdf(dir / "vehicle.bdf");
-    std::ostringstream text;
-    text << bdf.rdbuf();
-    EXPECT_NE(text.str().find("$* State variable\nEPOINT   1000132    THRU 1000151\n"),
+    const std::string text = sorvan::test::read_text(dir / "vehicle.bdf");
+    EXPECT_NE(text.find("$* State variable\nEPOINT   1000132    THRU 1000151\n"),
               std::string::npos);
     // One card per state and per output, a coupling and a force card per
     // internal input.

@@ -8,6 +8,7 @@
 // with the Windows version API.
 #include "host/plexa_setup.h"
 #include "sorvan_view.h"
+#include "support/files.h"
 #include "support/golden.h"
 
 #include <gtest/gtest.h>
@@ -186,11 +187,6 @@ class WindowsHost : public WindowsPlugin {
         initialize = plugin().get<void (*)()>("sorvan_initialize");
         terminate = plugin().get<void (*)()>("sorvan_terminate");
         ASSERT_TRUE(initialize && terminate);
-        dir = fs::temp_directory_path() /
-              ("windows_load_" + std::to_string(GetCurrentProcessId()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
         previous = fs::current_path();
         fs::current_path(dir);
     }
@@ -198,7 +194,7 @@ class WindowsHost : public WindowsPlugin {
         if (terminate) terminate();
         plexa_reset();
         fs::current_path(previous);
-        if (!HasFailure()) fs::remove_all(dir);
+        if (HasFailure()) scratch.keep();
     }
 
     // The registered host function of that name, checked against the export.
@@ -220,7 +216,9 @@ class WindowsHost : public WindowsPlugin {
 
     void (*initialize)() = nullptr;
     void (*terminate)() = nullptr;
-    fs::path dir, previous;
+    sorvan::test::ScratchDir scratch{"windows_load"};
+    const fs::path &dir = scratch.path();
+    fs::path previous;
 };
 
 TEST_F(WindowsHost, InitialiseAndTerminate) {
@@ -261,7 +259,7 @@ TEST_F(WindowsHost, ConversionWritesTheExpectedFile) {
     EXPECT_EQ(sorvan::test::differs_from_golden_text((dir / "vehicle.bdf").string(), "vehicle.bdf"),
               "");
     // Text files get the platform's line ends.
-    std::string bytes = sorvan::test::read_bytes((dir / "vehicle.bdf").string());
+    std::string bytes = sorvan::test::read_bytes(dir / "vehicle.bdf");
     EXPECT_NE(bytes.find("\r\n"), std::string::npos);
 }
 

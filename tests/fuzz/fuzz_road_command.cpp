@@ -33,7 +33,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path scratch; // the working directory
+fs::path scratch; // one folder per fuzzer process
 
 // Sample arrays beyond this size are refused as if memory ran out: the
 // command's path for that is fuzzed too, and no run takes long.
@@ -145,6 +145,16 @@ vc_array make_array(Input &in, int which, int32_t wanted)
     return a;
 }
 
+// Runs in the scratch folder while it lives, so that every relative name an
+// entry is given or forms stays in there; the fuzzer's own folder comes
+// back afterwards (it reads its corpus and writes its findings by the names
+// it was given).
+struct InScratch {
+    fs::path previous = fs::current_path();
+    InScratch() { fs::current_path(scratch); }
+    ~InScratch() { fs::current_path(previous); }
+};
+
 std::vector<std::string> names()
 {
     std::vector<std::string> found;
@@ -170,7 +180,6 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     scratch = fs::temp_directory_path() / ("sorvan_fuzz_road_" + std::to_string(getpid()));
     fs::remove_all(scratch);
     fs::create_directories(scratch);
-    fs::current_path(scratch);
     rprof_set_calloc(small_calloc);
     return 0;
 }
@@ -180,6 +189,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (const auto &entry : fs::directory_iterator(scratch))
         fs::remove_all(entry.path());
     plexa_reset();
+    InScratch here;
     Input in{data, size};
     vc_array ints = make_array(in, 0, 2);
     vc_array reals = make_array(in, 1, 6);

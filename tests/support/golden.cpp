@@ -2,9 +2,9 @@
 #include "support/golden.h"
 
 #include "host/plexa_setup.h"
+#include "support/files.h"
 
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -12,13 +12,6 @@ namespace fs = std::filesystem;
 namespace sorvan::test {
 
 namespace {
-
-std::string read_file(const std::string &path, std::ios::openmode mode) {
-    std::ifstream in(path, std::ios::in | mode);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::string golden_file(const char *name) {
     return (fs::path(SORVAN_TEST_DATA) / "golden" / name).string();
@@ -39,14 +32,6 @@ std::string first_difference(const std::string &got, const std::string &want) {
 }
 
 } // namespace
-
-std::string read_text(const std::string &path) {
-    return read_file(path, {});
-}
-
-std::string read_bytes(const std::string &path) {
-    return read_file(path, std::ios::binary);
-}
 
 std::string differs_from_golden_text(const std::string &file, const char *expected) {
     const std::string want = read_text(golden_file(expected));

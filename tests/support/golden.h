@@ -5,16 +5,12 @@
 #define SORVAN_TESTS_SUPPORT_GOLDEN_H
 
 #include "frame/host_api.h"
+#include "support/files.h"
 
 #include <cstdint>
 #include <string>
 
 namespace sorvan::test {
-
-// Contents of a file: in text mode (the platform's line ends become "\n")
-// or byte for byte; "" when it cannot be read.
-std::string read_text(const std::string &path);
-std::string read_bytes(const std::string &path);
 
 // "" when the text file equals the expected file of that name, line ends
 // aside; otherwise the first line where they part.

@@ -1,0 +1,47 @@
+// Files as the tests read and write them, and the scratch folder a test
+// runs in.
+#ifndef SORVAN_TESTS_SUPPORT_FILES_H
+#define SORVAN_TESTS_SUPPORT_FILES_H
+
+#include <filesystem>
+#include <string>
+
+namespace sorvan::test {
+
+// Contents of a file: in text mode (the platform's line ends become "\n")
+// or byte for byte; "" when it cannot be read.
+std::string read_text(const std::filesystem::path &path);
+std::string read_bytes(const std::filesystem::path &path);
+
+// Writes a file whole: in text mode ("\n" becomes the platform's line end)
+// or byte for byte. A file that cannot be opened is a test failure.
+void write_text(const std::filesystem::path &path, const std::string &text);
+void write_bytes(const std::filesystem::path &path, const std::string &bytes);
+
+// Whether text holds line as a whole line ended by "\n".
+bool has_line(const std::string &text, const std::string &line);
+
+// A fresh, empty folder for the running test:
+// temp_directory_path()/<prefix>_<process id>_<test name>, unique across
+// test programs and tests that run at once. Removed again when the object
+// goes (unless kept); a failure to remove it is a test failure.
+class ScratchDir {
+  public:
+    explicit ScratchDir(const std::string &prefix);
+    ~ScratchDir();
+    ScratchDir(const ScratchDir &) = delete;
+    ScratchDir &operator=(const ScratchDir &) = delete;
+
+    const std::filesystem::path &path() const { return path_; }
+
+    // Leaves the folder behind, for a look at what a failing test wrote.
+    void keep() { keep_ = true; }
+
+  private:
+    std::filesystem::path path_;
+    bool keep_ = false;
+};
+
+} // namespace sorvan::test
+
+#endif
