@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdint>
 #include <cmath>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -256,7 +256,8 @@ BDFreal8_text BDFreal8(double value) {
     uint64_t r;
     if (!rounded_estimate(value * t.reciprocal(e), scale, &r))
         r = rounded(value / pow10_table[e + max_exponent], scale);
-    if (r < 100000 && put_real8(out.text, value < 0, static_cast<uint32_t>(r), three, e)) return out;
+    if (r < 100000 && put_real8(out.text, value < 0, static_cast<uint32_t>(r), three, e))
+        return out;
     return real8_general(value / pow10_table[e + max_exponent], e);
 }
 

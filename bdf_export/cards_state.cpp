@@ -51,9 +51,9 @@ constexpr size_t fallback_size = 4096;
 // integer possibly widened to 11 characters, and the line end.
 constexpr size_t longest_line = 2 + 14 + 3 * 11 + 4 * 8 + 1;
 
-constexpr char zero_field[] = "  0.0000"; // "%8.4f" of 0.0
+constexpr char zero_field[] = "  0.0000";      // "%8.4f" of 0.0
 constexpr char minus_one_field[] = " -1.0000"; // "%8.4f" of -1.0
-constexpr char zero_component[] = "       0"; // "%8d" of 0
+constexpr char zero_component[] = "       0";  // "%8d" of 0
 
 struct CardBuffer {
     FILE *bdf;

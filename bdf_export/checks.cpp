@@ -26,13 +26,16 @@ bool check_shape(bool ok, const char *abc_file, char letter, const char *what, i
 }
 
 // The terms of the first rows of a matrix that the writers print: the
-// diagonal of A always, every other term when it passes the threshold.
+// diagonal of A always, every other term when it passes the threshold. The
+// threshold test (BDFpasses_threshold) and the field's limit (BDFreal8_fits)
+// are spelt out here: this runs over every term of a model.
 bool check_terms(const ABCmtx *m, int32_t rows, const char *abc_file, char letter, bool diagonal) {
+    const double limit = thresh;
     for (int32_t i = 0; i < rows; ++i)
         for (int32_t j = 0; j < m->ncols; ++j) {
             double value = m->rows[i][j];
-            bool shown = (diagonal && i == j) || BDFpasses_threshold(value);
-            if (!shown || BDFreal8_fits(value)) continue;
+            bool shown = (diagonal && i == j) || std::fabs(value) >= limit;
+            if (!shown || std::fabs(value) < BDF_REAL8_LIMIT) continue; // NaN fails both
             if (std::isnan(value))
                 BDFreport("%s%c: row %d, column %d: the diagonal term is not a number", abc_file,
                           letter, i + 1, j + 1);

@@ -35,7 +35,8 @@ void write_term(std::FILE *bdf, int32_t point, double a0) {
 
 void write_terms(std::FILE *bdf, const ABCmtx *m, int32_t i, int32_t base, int32_t skip) {
     for (int32_t j = 0; j < m->ncols; ++j)
-        if (j != skip && std::fabs(m->rows[i][j]) >= thresh) write_term(bdf, base + j + 1, m->rows[i][j]);
+        if (j != skip && std::fabs(m->rows[i][j]) >= thresh)
+            write_term(bdf, base + j + 1, m->rows[i][j]);
 }
 
 } // namespace
@@ -57,12 +58,14 @@ ABCmtx *baseline_read_mtx(const char *base, char letter) {
         ++m->nrows;
     m->ncols = static_cast<int32_t>(static_cast<double>(std::strlen(line)) * 0.04);
     if (m->nrows > 0)
-        m->rows = static_cast<double **>(std::calloc(static_cast<size_t>(m->nrows), sizeof(double *)));
+        m->rows =
+            static_cast<double **>(std::calloc(static_cast<size_t>(m->nrows), sizeof(double *)));
     std::rewind(f);
     for (int32_t i = 0; i < m->nrows; ++i) {
         if (!std::fgets(line, static_cast<int>(first) + 1, f)) break;
         if (m->ncols == 0) continue;
-        m->rows[i] = static_cast<double *>(std::calloc(static_cast<size_t>(m->ncols), sizeof(double)));
+        m->rows[i] =
+            static_cast<double *>(std::calloc(static_cast<size_t>(m->ncols), sizeof(double)));
         parse_line(line, m->rows[i], m->ncols);
     }
     std::free(line);

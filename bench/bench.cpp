@@ -15,6 +15,7 @@
 
 #include "bdf_export/bdf.h"
 #include "bdf_export/cards.h"
+#include "bdf_export/checks.h"
 #include "frame/output_file.h"
 #include "host/plexa_setup.h"
 #include "model_input/abc.h"
@@ -23,12 +24,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <ctime>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <limits>
 #include <string>
@@ -102,7 +103,9 @@ struct Model {
     int n = 0, inputs = 0, outputs = 0;
     std::string base, map, bdf;
     std::vector<double> a, b, c, d; // row by row
-    int64_t values() const { return int64_t{n} * n + int64_t{n} * inputs + int64_t{outputs} * (n + inputs); }
+    int64_t values() const {
+        return int64_t{n} * n + int64_t{n} * inputs + int64_t{outputs} * (n + inputs);
+    }
 };
 
 // splitmix64: the same model on every run.
@@ -122,7 +125,8 @@ struct Random {
 void fill(std::vector<double> &m, size_t count, Random &r) {
     m.resize(count);
     for (double &v : m)
-        v = (r.next() & 1 ? -1.0 : 1.0) * (1.0 + 9.0 * r.uniform()) * std::pow(10.0, std::floor(r.uniform() * 16.0) - 10.0);
+        v = (r.next() & 1 ? -1.0 : 1.0) * (1.0 + 9.0 * r.uniform()) *
+            std::pow(10.0, std::floor(r.uniform() * 16.0) - 10.0);
 }
 
 bool write_matrix(const std::string &name, const std::vector<double> &m, int rows, int cols) {
@@ -136,11 +140,12 @@ bool write_matrix(const std::string &name, const std::vector<double> &m, int row
 bool write_map(const Model &m) {
     std::FILE *f = std::fopen(m.map.c_str(), "w");
     if (!f) return false;
-    std::fprintf(f, "[FILE_SUMMARY]\n ABCD_INPUT_N = %d\n ABCD_OUTPUT_N = %d\n ABCD_EXTERNAL_N = 0\n"
-                    " GRAPHICS_ELEMENT_N = 0\n GRAPHICS_NODE_N = 0\n WHEEL_GRAPHICS_N = 0\n"
-                    " GRID_ID_OFFSET = 100000\n ELEMENT_ID_OFFSET = 200000\n"
-                    "[UNITS]\n LENGTH = 'mm'\n ANGLE = 'deg'\n FORCE = 'newton'\n MASS = 'kg'\n"
-                    " TIME = 'sec'\n[STATE_SPACE_INPUTS]\n{abcd_index id dof}\n",
+    std::fprintf(f,
+                 "[FILE_SUMMARY]\n ABCD_INPUT_N = %d\n ABCD_OUTPUT_N = %d\n ABCD_EXTERNAL_N = 0\n"
+                 " GRAPHICS_ELEMENT_N = 0\n GRAPHICS_NODE_N = 0\n WHEEL_GRAPHICS_N = 0\n"
+                 " GRID_ID_OFFSET = 100000\n ELEMENT_ID_OFFSET = 200000\n"
+                 "[UNITS]\n LENGTH = 'mm'\n ANGLE = 'deg'\n FORCE = 'newton'\n MASS = 'kg'\n"
+                 " TIME = 'sec'\n[STATE_SPACE_INPUTS]\n{abcd_index id dof}\n",
                  m.inputs, m.outputs);
     for (int i = 0; i < m.inputs; ++i)
         std::fprintf(f, " %d %d %d\n", i + 1, 10 + i / 3, 1 + i % 3);
@@ -275,7 +280,8 @@ void write_cards(FILE *f, const Model &model, MAPmodel *map, const Matrices &m, 
     std::fputs("$*\n$* KAVEL2PELDA: End of BDF for PELDA:\n$*\n", f);
 }
 
-void write_bdf_library(const Model &model, MAPmodel *map, const Matrices &m, const std::string &name) {
+void write_bdf_library(const Model &model, MAPmodel *map, const Matrices &m,
+                       const std::string &name) {
     sorvan::OutputFile out;
     if (FILE *f = out.open(name.c_str())) {
         write_cards(f, model, map, m, BDFwrite_tf_state, BDFwrite_tf_output);
@@ -283,7 +289,8 @@ void write_bdf_library(const Model &model, MAPmodel *map, const Matrices &m, con
     }
 }
 
-void write_bdf_baseline(const Model &model, MAPmodel *map, const Matrices &m, const std::string &name) {
+void write_bdf_baseline(const Model &model, MAPmodel *map, const Matrices &m,
+                        const std::string &name) {
     if (FILE *f = std::fopen(name.c_str(), "w")) {
         write_cards(f, model, map, m, baseline_write_tf_state, baseline_write_tf_output);
         std::fclose(f);
@@ -299,12 +306,20 @@ int32_t convert_library(const Model &model) {
     return kavel2pelda(model.map.c_str(), model.base.c_str(), metre, newton, kilogram, '1');
 }
 
+// The conversion with the baseline reader and state-space writers; the
+// rest, the checks included, as the driver does it.
 void convert_baseline(const Model &model, const std::string &bdf) {
     MAPmodel *map = read_map(model.map.c_str());
     if (!map) return;
     Matrices m;
     read_all(model, m, baseline_read_mtx);
-    write_bdf_baseline(model, map, m, bdf);
+    const sorvan::bdf::Matrices checked{m.m[0], m.m[1], m.m[2], m.m[3]};
+    const char *map_file = model.map.c_str(), *abc_file = model.base.c_str();
+    if (sorvan::bdf::check_shapes(checked, *map, abc_file) &&
+        sorvan::bdf::check_tables(*map, map_file) &&
+        sorvan::bdf::check_identifiers(*map, m.m[0]->nrows, map_file) &&
+        sorvan::bdf::check_values(checked, *map, map_file, abc_file))
+        write_bdf_baseline(model, map, m, bdf);
     MAPfree(map);
 }
 
@@ -319,7 +334,8 @@ ac_object host_object(const Model &m) {
     for (int k = 0; k < 4; ++k) {
         plexa_set_int(obj, 815 + 3 * k, sizes[2 * k]);
         plexa_set_int(obj, 816 + 3 * k, sizes[2 * k + 1]);
-        plexa_set_reals(obj, 817 + 3 * k, values[k]->data(), static_cast<int32_t>(values[k]->size()));
+        plexa_set_reals(obj, 817 + 3 * k, values[k]->data(),
+                        static_cast<int32_t>(values[k]->size()));
     }
     return obj;
 }
@@ -349,16 +365,19 @@ double seconds(const std::function<void()> &run, bool wall) {
     clock_gettime(clock, &start);
     run();
     clock_gettime(clock, &end);
-    return static_cast<double>(end.tv_sec - start.tv_sec) + 1e-9 * static_cast<double>(end.tv_nsec - start.tv_nsec);
+    return static_cast<double>(end.tv_sec - start.tv_sec) +
+           1e-9 * static_cast<double>(end.tv_nsec - start.tv_nsec);
 }
 
 struct Case {
     std::string name;
     double values = 0;
-    std::function<void()> setup; // before every timed run, untimed
+    // Before every timed run, untimed, with the variant about to run:
+    // floor, library or baseline. It removes that variant's output.
+    std::function<void(int)> setup;
     std::function<void()> floor, library, baseline;
-    double floor_limit = 0;   // target: library / floor at most this (0: none)
-    double speedup_min = 0;   // target: baseline / library at least this (0: none)
+    double floor_limit = 0; // target: library / floor at most this (0: none)
+    double speedup_min = 0; // target: baseline / library at least this (0: none)
 };
 
 struct Row {
@@ -387,16 +406,18 @@ std::string target_text(const Case &c) {
 void print_row(const Row &r) {
     char speed[32] = "-";
     if (r.speedup > 0) std::snprintf(speed, sizeof speed, "%.1f", r.speedup);
-    std::printf("| %-34s | %9.3g | %10.3g | %8.2f | %9s | %-28s | %-3s |\n", r.name.c_str(), r.values,
-                r.rate, r.to_floor, speed, r.target.c_str(), r.has_target ? (r.met ? "yes" : "no") : "-");
+    std::printf("| %-34s | %9.3g | %10.3g | %8.2f | %9s | %-28s | %-3s |\n", r.name.c_str(),
+                r.values, r.rate, r.to_floor, speed, r.target.c_str(),
+                r.has_target ? (r.met ? "yes" : "no") : "-");
     std::fflush(stdout);
 }
 
 void print_head() {
     std::printf("| %-34s | %9s | %10s | %8s | %9s | %-28s | %-3s |\n", "case", "values", "values/s",
                 "x floor", "speed-up", "target", "met");
-    std::printf("|%s|%s|%s|%s|%s|%s|%s|\n", std::string(36, '-').c_str(), std::string(11, '-').c_str(),
-                std::string(12, '-').c_str(), std::string(10, '-').c_str(), std::string(11, '-').c_str(),
+    std::printf("|%s|%s|%s|%s|%s|%s|%s|\n", std::string(36, '-').c_str(),
+                std::string(11, '-').c_str(), std::string(12, '-').c_str(),
+                std::string(10, '-').c_str(), std::string(11, '-').c_str(),
                 std::string(30, '-').c_str(), std::string(5, '-').c_str());
 }
 
@@ -405,18 +426,24 @@ void run_case(const Case &c, const Options &o) {
     double floor = inf, library = inf, baseline = inf;
     // Every run starts with no dirty pages anywhere, so that none pays for
     // the writing-back of what another left behind.
-    auto timed = [&](const std::function<void()> &f, double &best) {
-        if (c.setup) c.setup();
+    auto timed = [&](int variant, const std::function<void()> &f, double &best) {
+        if (c.setup) c.setup(variant);
         ::sync();
         best = std::min(best, seconds(f, o.wall));
     };
     for (int r = 0; r < o.repeat; ++r) {
-        timed(c.floor, floor);
-        timed(c.library, library);
-        if (c.baseline && r < o.baseline_repeat) timed(c.baseline, baseline);
+        timed(0, c.floor, floor);
+        timed(1, c.library, library);
+        if (c.baseline && r < o.baseline_repeat) timed(2, c.baseline, baseline);
     }
-    Row row{c.name, target_text(c), c.values, c.values / library, library / floor,
-            c.baseline ? baseline / library : 0, c.floor_limit > 0 || c.speedup_min > 0, true};
+    Row row{c.name,
+            target_text(c),
+            c.values,
+            c.values / library,
+            library / floor,
+            c.baseline ? baseline / library : 0,
+            c.floor_limit > 0 || c.speedup_min > 0,
+            true};
     if (c.floor_limit > 0) row.met = row.met && row.to_floor <= c.floor_limit;
     if (c.speedup_min > 0) row.met = row.met && row.speedup >= c.speedup_min;
     rows.push_back(row);
@@ -467,64 +494,142 @@ void memory_row(const Model &m) {
     const double limit = 1.25 * bytes + 32.0 * 1024 * 1024;
     const double peak = conversion_peak(m);
     char line[256];
-    std::snprintf(line, sizeof line,
-                  "| %5d | %8.1f | %8.1f | %8.1f | %5.2f | %-3s |", m.n, bytes / 1048576,
-                  peak / 1048576, limit / 1048576, peak / limit, peak > 0 && peak <= limit ? "yes" : "no");
+    std::snprintf(line, sizeof line, "| %5d | %8.1f | %8.1f | %8.1f | %5.2f | %-3s |", m.n,
+                  bytes / 1048576, peak / 1048576, limit / 1048576, peak / limit,
+                  peak > 0 && peak <= limit ? "yes" : "no");
     memory_lines.push_back(line);
+}
+
+// ======================================================================
+// Outputs of library and baseline compared
+// ======================================================================
+
+std::vector<std::string> comparisons;
+bool outputs_differ = false;
+
+// Whether two files hold the same bytes.
+bool same_bytes(const std::string &x, const std::string &y) {
+    std::FILE *a = std::fopen(x.c_str(), "rb"), *b = std::fopen(y.c_str(), "rb");
+    bool same = a && b;
+    static std::vector<char> p(block), q(block);
+    while (same) {
+        const size_t n = std::fread(p.data(), 1, block, a), k = std::fread(q.data(), 1, block, b);
+        same = n == k && std::memcmp(p.data(), q.data(), n) == 0;
+        if (n == 0) break;
+    }
+    if (a) std::fclose(a);
+    if (b) std::fclose(b);
+    return same;
+}
+
+void compare_outputs(const std::string &name, const std::vector<std::string> &library,
+                     const std::vector<std::string> &baseline) {
+    bool same = library.size() == baseline.size();
+    for (size_t k = 0; same && k < library.size(); ++k)
+        same = same_bytes(library[k], baseline[k]);
+    outputs_differ = outputs_differ || !same;
+    comparisons.push_back(name + ": " + (same ? "the same bytes" : "DIFFERENT") + " (" +
+                          std::to_string(total_size(library)) + " bytes)");
+}
+
+void remove_all(const std::vector<std::string> &files) {
+    for (const std::string &f : files)
+        std::remove(f.c_str());
+}
+
+// ======================================================================
+// The cases of one model
+// ======================================================================
+
+// The setup of a case whose three variants write the given files.
+std::function<void(int)> removing(std::vector<std::string> floor, std::vector<std::string> library,
+                                  std::vector<std::string> baseline) {
+    return [=](int variant) {
+        remove_all(variant == 0 ? floor : variant == 1 ? library : baseline);
+    };
+}
+
+void read_case(const Model &m, const std::string &label, const Options &o) {
+    const std::vector<std::string> abc = abc_files(m.base);
+    run_case({"read ABC set" + label, static_cast<double>(m.values()), nullptr,
+              [abc] { read_floor(abc); },
+              [&m] {
+                  Matrices x;
+                  read_all(m, x, ABCread_mtx);
+              },
+              [&m] {
+                  Matrices x;
+                  read_all(m, x, sorvan::bench::baseline_read_mtx);
+              },
+              3, 0},
+             o);
+}
+
+// The writers alone, on the matrices in memory.
+void write_case(const Model &m, const std::string &label, const Options &o,
+                const std::string &floor, const std::string &library, const std::string &baseline) {
+    MAPmodel *map = read_map(m.map.c_str());
+    Matrices loaded;
+    read_all(m, loaded, ABCread_mtx);
+    write_bdf_library(m, map, loaded, library);
+    const long bdf_bytes = file_size(library);
+    run_case({"write BDF" + label, static_cast<double>(m.values()),
+              removing({floor}, {library}, {baseline}),
+              [floor, bdf_bytes] { write_floor(floor, bdf_bytes); },
+              [&] { write_bdf_library(m, map, loaded, library); },
+              [&] { write_bdf_baseline(m, map, loaded, baseline); }, 0, 0},
+             o);
+    MAPfree(map);
+    compare_outputs("write BDF" + label, {library}, {baseline});
+}
+
+void convert_case(const Model &m, const std::string &label, const Options &o, bool largest,
+                  const std::string &floor, const std::string &baseline) {
+    const std::vector<std::string> abc = abc_files(m.base);
+    const long bdf_bytes = file_size(m.bdf);
+    run_case({"convert (kavel2pelda)" + label, static_cast<double>(m.values()),
+              removing({floor}, {m.bdf}, {baseline}),
+              [abc, floor, bdf_bytes] {
+                  read_floor(abc);
+                  write_floor(floor, bdf_bytes);
+              },
+              [&m] { convert_library(m); }, [&m, baseline] { convert_baseline(m, baseline); },
+              largest ? 2.0 : 0, largest ? 10.0 : 0},
+             o);
+    compare_outputs("convert (kavel2pelda)" + label, {m.bdf}, {baseline});
+}
+
+void statemat_case(const Model &m, const std::string &label, const Options &o,
+                   const std::string &floor) {
+    const long abc_bytes = total_size(abc_files(m.base));
+    ac_object obj = host_object(m);
+    const std::string set = o.work + "/set_", base_set = o.work + "/base_set_";
+    run_case({"stmatwri" + label, static_cast<double>(m.values()),
+              removing({floor}, abc_files(set), abc_files(base_set)),
+              [floor, abc_bytes] { write_floor(floor, abc_bytes); },
+              [obj, set] { stmatwri(obj, set.c_str(), 0.0, 1.0); },
+              [&m, base_set] { statemat_baseline(m, base_set); }, 2, 0},
+             o);
+    compare_outputs("stmatwri" + label, abc_files(set), abc_files(base_set));
+    remove_all(abc_files(set));
+    remove_all(abc_files(base_set));
+    plexa_db_reset();
 }
 
 void model_cases(const Options &o, Model &m) {
     const std::string label = ", " + std::to_string(m.n) + " states";
-    const std::vector<std::string> abc = abc_files(m.base);
-    const double values = static_cast<double>(m.values());
-    const std::string out = o.work + "/out", base_out = o.work + "/out.bdf";
-    auto clean = [out, base_out] {
-        std::remove(out.c_str());
-        std::remove(base_out.c_str());
-    };
+    const std::string floor = o.work + "/floor.out", library = o.work + "/library.bdf",
+                      baseline = o.work + "/baseline.bdf";
     const bool largest = m.n == *std::max_element(o.sizes.begin(), o.sizes.end());
     if (convert_library(m) != 1) {
         std::fprintf(stderr, "the generated model of %d states was not converted\n", m.n);
         std::exit(1);
     }
-    std::remove(m.bdf.c_str());
-
-    run_case({"read ABC set" + label, values, nullptr, [abc] { read_floor(abc); },
-              [&m] { Matrices x; read_all(m, x, ABCread_mtx); },
-              [&m] { Matrices x; read_all(m, x, sorvan::bench::baseline_read_mtx); }, 3, 0},
-             o);
-
-    MAPmodel *map = read_map(m.map.c_str());
-    Matrices loaded;
-    read_all(m, loaded, ABCread_mtx);
-    write_bdf_library(m, map, loaded, out);
-    const long bdf_bytes = file_size(out);
-    run_case({"write BDF" + label, values, clean, [out, bdf_bytes] { write_floor(out, bdf_bytes); },
-              [&] { write_bdf_library(m, map, loaded, out); },
-              [&] { write_bdf_baseline(m, map, loaded, base_out); }, 0, 0},
-             o);
-    MAPfree(map);
-
-    const long abc_bytes = total_size(abc);
-    run_case({"convert (kavel2pelda)" + label, values, [&m, clean] { clean(); std::remove(m.bdf.c_str()); },
-              [abc, out, bdf_bytes] { read_floor(abc); write_floor(out, bdf_bytes); },
-              [&m] { convert_library(m); }, [&m, base_out] { convert_baseline(m, base_out); },
-              largest ? 2.0 : 0, largest ? 10.0 : 0},
-             o);
-
-    ac_object obj = host_object(m);
-    const std::string set = o.work + "/set_";
-    auto clean_set = [set] {
-        for (char k = 'a'; k <= 'd'; ++k)
-            std::remove((set + k).c_str());
-    };
-    run_case({"stmatwri" + label, values, clean_set, [out, abc_bytes] { write_floor(out, abc_bytes); },
-              [obj, set] { stmatwri(obj, set.c_str(), 0.0, 1.0); },
-              [&m, set] { statemat_baseline(m, set); }, 2, 0},
-             o);
-    clean_set();
-    clean();
-    plexa_db_reset();
+    read_case(m, label, o);
+    write_case(m, label, o, floor, library, baseline);
+    convert_case(m, label, o, largest, floor, baseline);
+    statemat_case(m, label, o, floor);
+    remove_all({floor, library, baseline});
     memory_row(m);
     std::remove(m.bdf.c_str());
 }
@@ -536,21 +641,22 @@ void road_case(const Options &o, int nprofs) {
     const std::string file = o.work + "/road.rsp";
     // Every sample draws three deviates from each of nprofs == 1 ? 1 : 3 streams.
     const double draws = n * 3 * (nprofs == 1 ? 1 : 3);
-    run_case({"road profile + RPC III, " + std::to_string(nprofs) + " track" + (nprofs == 1 ? "" : "s"),
-              n, [file] { std::remove(file.c_str()); },
-              [draws] {
-                  int32_t idum = -1;
-                  double sum = 0;
-                  for (double k = 0; k < draws; ++k)
-                      sum += gasdev(&idum);
-                  if (sum == 0.123456789) std::puts(""); // keeps the draws
-              },
-              [=] {
-                  genrprof_sayers_to_rpc(file.c_str(), "left", "right", 2e-7, 1e-6, 5e-6, 5.0,
-                                         length, interval, nprofs, 1);
-              },
-              nullptr, 1.5, 0},
-             o);
+    run_case(
+        {"road profile + RPC III, " + std::to_string(nprofs) + " track" + (nprofs == 1 ? "" : "s"),
+         n, [file](int) { std::remove(file.c_str()); },
+         [draws] {
+             int32_t idum = -1;
+             double sum = 0;
+             for (double k = 0; k < draws; ++k)
+                 sum += gasdev(&idum);
+             if (sum == 0.123456789) std::puts(""); // keeps the draws
+         },
+         [=] {
+             genrprof_sayers_to_rpc(file.c_str(), "left", "right", 2e-7, 1e-6, 5e-6, 5.0, length,
+                                    interval, nprofs, 1);
+         },
+         nullptr, 1.5, 0},
+        o);
     std::remove(file.c_str());
 }
 
@@ -570,8 +676,9 @@ int main(int argc, char **argv) {
     if (argc == 4 && std::strcmp(argv[1], "--convert") == 0) return convert_once(argv[2], argv[3]);
     Options o;
     if (!parse_options(argc, argv, o)) {
-        std::fprintf(stderr, "usage: %s [--work DIR] [--sizes N,N,...] [--repeat N] "
-                             "[--baseline-repeat N] [--samples N] [--keep] [--wall]\n",
+        std::fprintf(stderr,
+                     "usage: %s [--work DIR] [--sizes N,N,...] [--repeat N] "
+                     "[--baseline-repeat N] [--samples N] [--keep] [--wall]\n",
                      argv[0]);
         return 64;
     }
@@ -600,10 +707,14 @@ int main(int argc, char **argv) {
     print_head();
     for (const Row &r : rows)
         print_row(r);
-    std::printf("\nPeak resident memory of one conversion (MiB), limit 1.25 x the matrices as doubles + 32 MiB:\n\n"
+    std::printf("\nPeak resident memory of one conversion (MiB), limit 1.25 x the matrices as "
+                "doubles + 32 MiB:\n\n"
                 "| states | matrices | peak | limit | peak / limit | met |\n"
                 "|---|---|---|---|---|---|\n");
     for (const std::string &line : memory_lines)
         std::printf("%s\n", line.c_str());
-    return 0;
+    std::printf("\nOutputs of library and baseline:\n");
+    for (const std::string &line : comparisons)
+        std::printf("- %s\n", line.c_str());
+    return outputs_differ ? 1 : 0;
 }

@@ -65,7 +65,8 @@ std::vector<double> exact_ties(std::mt19937_64 &random) {
     std::vector<double> ties;
     for (int d = -7; d <= 15; ++d) {
         const int s = 18 - d;
-        const double low = std::ldexp(std::pow(10.0, d - 1), s), high = std::ldexp(std::pow(10.0, d), s);
+        const double low = std::ldexp(std::pow(10.0, d - 1), s),
+                     high = std::ldexp(std::pow(10.0, d), s);
         for (int k = 0; k < 200; ++k) {
             uint64_t n = static_cast<uint64_t>(low + (high - low) * (random() >> 11) * 0x1p-53) | 1;
             const double v = std::ldexp(static_cast<double>(n), -s);
@@ -142,7 +143,8 @@ std::string random_field(std::mt19937_64 &random, int kind) {
     }
     std::string t;
     if (random() % 3) t += random() % 2 ? '+' : '-';
-    const int digits = 1 + static_cast<int>(random() % 22), point = static_cast<int>(random() % (digits + 2));
+    const int digits = 1 + static_cast<int>(random() % 22),
+              point = static_cast<int>(random() % (digits + 2));
     for (int k = 0; k < digits; ++k) {
         if (k == point) t += '.';
         t += digit();
@@ -192,7 +194,8 @@ TEST(AbcDiff, ReadingMatchesTheThreePassReaderWithStrtod) {
     const std::string base = scratch("read_");
     constexpr int rows_per_file = 25000; // 10^6 values, 25 MB
     for (int64_t done = 0, n = value_count(); done < n; done += rows_per_file * 40) {
-        compare_batch(random, static_cast<int>(std::min<int64_t>(rows_per_file, (n - done + 39) / 40)), base);
+        compare_batch(
+            random, static_cast<int>(std::min<int64_t>(rows_per_file, (n - done + 39) / 40)), base);
         if (HasFatalFailure()) break;
     }
     std::remove((base + "a").c_str());

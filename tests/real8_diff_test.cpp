@@ -5,9 +5,9 @@
 //
 // SORVAN_DIFF_VALUES sets how many values are compared (10^6 by default;
 // the long run takes 10^8).
-#include "bench/baseline.h"
 #include "bdf_export/bdf.h"
 #include "bdf_export/cards.h"
+#include "bench/baseline.h"
 #include "support/bdf_check.h"
 
 #include <gtest/gtest.h>
@@ -73,8 +73,8 @@ std::vector<double> edge_values() {
     around(v, 1.0e-30, 4);
     around(v, BDF_REAL8_LIMIT, 4);
     const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
-    for (double x : {0.0, DBL_MIN, DBL_MAX, std::numeric_limits<double>::denorm_min(), 1e-300,
-                     inf, nan})
+    for (double x :
+         {0.0, DBL_MIN, DBL_MAX, std::numeric_limits<double>::denorm_min(), 1e-300, inf, nan})
         v.push_back(x);
     const size_t n = v.size();
     for (size_t i = 0; i < n; ++i)
@@ -89,8 +89,8 @@ double random_value(std::mt19937_64 &random) {
     const uint64_t r = random();
     const uint64_t sign = r & (uint64_t{1} << 63);
     const uint64_t fraction = random() & ((uint64_t{1} << 52) - 1);
-    if ((r & 63) == 0) return from_bits(sign | fraction);     // subnormal (or zero)
-    const uint64_t biased = 1023 - 116 + (r >> 8) % 233; // 2^-116 to 2^116
+    if ((r & 63) == 0) return from_bits(sign | fraction); // subnormal (or zero)
+    const uint64_t biased = 1023 - 116 + (r >> 8) % 233;  // 2^-116 to 2^116
     return from_bits(sign | biased << 52 | fraction);
 }
 
