@@ -19,6 +19,7 @@ namespace {
 // Results of the host command beyond those of the conversion.
 constexpr int32_t wrong_type = -7;
 constexpr int32_t too_few_values = -8;
+constexpr int32_t failed = -1;
 
 // Host object types and attributes the command reads.
 constexpr int32_t command_type = 64;
@@ -72,13 +73,7 @@ bool set_connecting_values(const MAPmodel &map, const double value[4]) {
     return true;
 }
 
-} // namespace
-
-} // namespace sorvan::bdf
-
-extern "C" SORVAN_API int32_t kavel2pelda_full(ac_object obj, const char *map_file,
-                                               const char *abc_file) {
-    using namespace sorvan::bdf;
+int32_t full_conversion(ac_object obj, const char *map_file, const char *abc_file) {
     ac_initialize("KAVEL_VIEW");
     if (ac_object_type(obj) != command_type) return wrong_type;
     ac_object folder = nullptr;
@@ -93,14 +88,16 @@ extern "C" SORVAN_API int32_t kavel2pelda_full(ac_object obj, const char *map_fi
         return too_few_values;
 
     std::optional<int32_t> wanted[4];
-    for (int k = 0; k < 4; ++k) wanted[k] = identifier(values[k]);
+    for (int k = 0; k < 4; ++k)
+        wanted[k] = identifier(values[k]);
     char labels[4][AC_STRING_SIZE] = {};
     fetch_unit_labels(folder, wanted, labels);
 
     Conversion c;
     c.map_file = map_file;
     c.abc_file = abc_file;
-    for (int k = 0; k < 4; ++k) c.labels[k] = labels[k];
+    for (int k = 0; k < 4; ++k)
+        c.labels[k] = labels[k];
     c.copy_labels = true;
     c.external_inputs = true;
     const double *connecting = values.data() + 4;
@@ -108,4 +105,19 @@ extern "C" SORVAN_API int32_t kavel2pelda_full(ac_object obj, const char *map_fi
         return set_connecting_values(map, connecting);
     };
     return run_conversion(c);
+}
+
+} // namespace
+
+} // namespace sorvan::bdf
+
+extern "C" SORVAN_API int32_t kavel2pelda_full(ac_object obj, const char *map_file,
+                                               const char *abc_file) {
+    using namespace sorvan::bdf;
+    try {
+        return full_conversion(obj, map_file, abc_file);
+    } catch (...) { // out of memory: nothing may cross the C boundary into the host
+        BDFreport("%s: the conversion ran out of memory", map_file ? map_file : "(no name)");
+        return failed;
+    }
 }

@@ -87,7 +87,12 @@ void baseline_real8(double value, char out[real8_text_size]) {
 
 void baseline_format_value(double value, char out[field_text_size]) {
     char text[field_text_size];
-    std::snprintf(text, sizeof text, " %+23.16E", value);
+    // The sign of a NaN as glibc prints it: the Windows C library's printf
+    // drops it, and the field must be the same on both.
+    if (std::isnan(value))
+        std::snprintf(text, sizeof text, " %23s", std::signbit(value) ? "-NAN" : "+NAN");
+    else
+        std::snprintf(text, sizeof text, " %+23.16E", value);
     char *mark = std::strchr(text, 'E');
     if (mark && std::strlen(mark) == 4) { // "E+dd": one more exponent digit
         std::memmove(mark + 3, mark + 2, 3);

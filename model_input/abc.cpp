@@ -57,41 +57,34 @@ struct big {
     uint32_t limb[big_limbs]; // least significant first
 };
 
-constexpr int bit_length(const big &b)
-{
+constexpr int bit_length(const big &b) {
     for (int i = big_limbs - 1; i >= 0; --i)
-        if (b.limb[i] != 0)
-            return 32 * i + 32 - std::countl_zero(b.limb[i]);
+        if (b.limb[i] != 0) return 32 * i + 32 - std::countl_zero(b.limb[i]);
     return 0;
 }
 
 // Limb i of b, 0 beyond either end.
-constexpr uint64_t limb(const big &b, int i)
-{
+constexpr uint64_t limb(const big &b, int i) {
     return i < 0 || i >= big_limbs ? 0 : b.limb[i];
 }
 
 // The 64 bits of b from bit pos upward (bits below 0 read as zeros).
-constexpr uint64_t bits_from(const big &b, int pos)
-{
+constexpr uint64_t bits_from(const big &b, int pos) {
     const int k = pos >= 0 ? pos / 32 : -((31 - pos) / 32); // rounded down
     const int r = pos - 32 * k;
     const uint64_t low = limb(b, k) | limb(b, k + 1) << 32;
     return r == 0 ? low : low >> r | limb(b, k + 2) << (64 - r);
 }
 
-constexpr bool any_bit_below(const big &b, int pos)
-{
+constexpr bool any_bit_below(const big &b, int pos) {
     for (int i = 0; i < big_limbs && 32 * i < pos; ++i) {
         const int n = pos - 32 * i; // bits of limb i below pos
-        if (b.limb[i] & (n >= 32 ? 0xFFFFFFFFU : (1U << n) - 1))
-            return true;
+        if (b.limb[i] & (n >= 32 ? 0xFFFFFFFFU : (1U << n) - 1)) return true;
     }
     return false;
 }
 
-constexpr void multiply_small(big &b, uint32_t factor)
-{
+constexpr void multiply_small(big &b, uint32_t factor) {
     uint64_t carry = 0;
     for (uint32_t &l : b.limb) {
         const uint64_t v = uint64_t{l} * factor + carry;
@@ -111,16 +104,14 @@ constexpr void divide_small(big &b, uint32_t divisor) // rounds down
 }
 
 // The leading 128 bits of b, which has length bits.
-constexpr pow10_entry leading_bits(const big &b, int length, int32_t exp2, bool exact)
-{
+constexpr pow10_entry leading_bits(const big &b, int length, int32_t exp2, bool exact) {
     return pow10_entry{bits_from(b, length - 64), bits_from(b, length - 128), exp2, exact};
 }
 
 // 10^k = 5^k * 2^k for k >= 0; for k = -n < 0 the quotient 2^1279 / 5^n,
 // rounded down, holds the leading bits of 10^-n * 2^(1279 + n). Rounding
 // down repeatedly by 5 is rounding down once by 5^n.
-constexpr pow10_table make_pow10()
-{
+constexpr pow10_table make_pow10() {
     pow10_table t{};
     big p{};
     p.limb[0] = 1;
@@ -143,8 +134,7 @@ constexpr pow10_table make_pow10()
 
 constexpr pow10_table pow10 = make_pow10();
 
-constexpr const pow10_entry &pow10_of(int k)
-{
+constexpr const pow10_entry &pow10_of(int k) {
     return pow10.at[k - pow10_min];
 }
 
@@ -158,8 +148,7 @@ struct u128 {
     uint64_t hi, lo;
 };
 
-u128 multiply(uint64_t a, uint64_t b)
-{
+u128 multiply(uint64_t a, uint64_t b) {
 #if defined(__SIZEOF_INT128__)
     const unsigned __int128 p = static_cast<unsigned __int128>(a) * b;
     return {static_cast<uint64_t>(p >> 64), static_cast<uint64_t>(p)};
@@ -171,15 +160,13 @@ u128 multiply(uint64_t a, uint64_t b)
 #endif
 }
 
-double from_bits(uint64_t bits)
-{
+double from_bits(uint64_t bits) {
     double v;
     std::memcpy(&v, &bits, sizeof v);
     return v;
 }
 
-uint64_t to_bits(double v)
-{
+uint64_t to_bits(double v) {
     uint64_t bits;
     std::memcpy(&bits, &v, sizeof bits);
     return bits;
@@ -199,10 +186,8 @@ constexpr uint64_t fraction_mask = (uint64_t{1} << 52) - 1;
 // leading bits of the result; where a carry from the bits left out could
 // still change them, the lower table word is taken in, and an exact tie
 // between two doubles is never decided here.
-bool scale_decimal(uint64_t w, int q, bool negative, double *out)
-{
-    if (q < pow10_min || q > pow10_max)
-        return false;
+bool scale_decimal(uint64_t w, int q, bool negative, double *out) {
+    if (q < pow10_min || q > pow10_max) return false;
     const pow10_entry &t = pow10_of(q);
     const int shift = std::countl_zero(w);
     w <<= shift;
@@ -211,10 +196,8 @@ bool scale_decimal(uint64_t w, int q, bool negative, double *out)
         const u128 y = multiply(w, t.lo);
         uint64_t hi = x.hi;
         const uint64_t lo = x.lo + y.hi;
-        if (lo < x.lo)
-            ++hi;
-        if ((hi & 0x1FF) == 0x1FF && lo + 1 == 0 && y.lo + w < w)
-            return false;
+        if (lo < x.lo) ++hi;
+        if ((hi & 0x1FF) == 0x1FF && lo + 1 == 0 && y.lo + w < w) return false;
         x = {hi, lo};
     }
     const int top = static_cast<int>(x.hi >> 63);
@@ -228,26 +211,22 @@ bool scale_decimal(uint64_t w, int q, bool negative, double *out)
         mantissa >>= 1;
         ++exponent;
     }
-    if (exponent <= 0 || exponent >= 0x7FF)
-        return false;
+    if (exponent <= 0 || exponent >= 0x7FF) return false;
     const uint64_t bits = static_cast<uint64_t>(exponent) << 52 | (mantissa & fraction_mask);
     *out = from_bits(negative ? bits | sign_bit : bits);
     return true;
 }
 
-bool is_digit(char c)
-{
+bool is_digit(char c) {
     return c >= '0' && c <= '9';
 }
 
-bool is_sign(char c)
-{
+bool is_sign(char c) {
     return c == '+' || c == '-';
 }
 
 // Eight characters as a little-endian word, the first in the lowest byte.
-uint64_t load8(const char *p)
-{
+uint64_t load8(const char *p) {
     uint64_t v = 0;
     for (int i = 7; i >= 0; --i)
         v = v << 8 | static_cast<unsigned char>(p[i]);
@@ -255,15 +234,13 @@ uint64_t load8(const char *p)
 }
 
 // Whether all eight bytes of the word are the digits '0' to '9'.
-bool eight_digits(uint64_t v)
-{
+bool eight_digits(uint64_t v) {
     return ((v & 0xF0F0F0F0F0F0F0F0) | (((v + 0x0606060606060606) & 0xF0F0F0F0F0F0F0F0) >> 4)) ==
            0x3333333333333333;
 }
 
 // The number that eight digit bytes spell, the first the most significant.
-uint32_t eight_digit_value(uint64_t v)
-{
+uint32_t eight_digit_value(uint64_t v) {
     v -= 0x3030303030303030;
     v = v * 10 + (v >> 8); // pairs of digits
     v = (((v & 0x000000FF000000FF) * 0x000F424000000064) +
@@ -275,20 +252,17 @@ uint32_t eight_digit_value(uint64_t v)
 // One field in exactly the writer's layout, " +d.ddddddddddddddddE+ddd" (a
 // lower-case "e" allowed), into *out; false when any character deviates, and
 // the caller parses the line the general way.
-bool parse_field(const char *p, double *out)
-{
+bool parse_field(const char *p, double *out) {
     if (p[0] != ' ' || !is_sign(p[1]) || !is_digit(p[2]) || p[3] != '.' ||
-        (p[20] != 'E' && p[20] != 'e') || !is_sign(p[21]) || !is_digit(p[22]) ||
-        !is_digit(p[23]) || !is_digit(p[24]))
+        (p[20] != 'E' && p[20] != 'e') || !is_sign(p[21]) || !is_digit(p[22]) || !is_digit(p[23]) ||
+        !is_digit(p[24]))
         return false;
     const uint64_t high = load8(p + 4), low = load8(p + 12);
-    if (!eight_digits(high) || !eight_digits(low))
-        return false;
+    if (!eight_digits(high) || !eight_digits(low)) return false;
     const uint64_t w = static_cast<uint64_t>(p[2] - '0') * 10000000000000000 +
                        uint64_t{eight_digit_value(high)} * 100000000 + eight_digit_value(low);
     int exponent = (p[22] - '0') * 100 + (p[23] - '0') * 10 + (p[24] - '0');
-    if (p[21] == '-')
-        exponent = -exponent;
+    if (p[21] == '-') exponent = -exponent;
     const bool negative = p[1] == '-';
     if (w == 0)
         *out = negative ? -0.0 : 0.0;
@@ -314,8 +288,7 @@ constexpr uint64_t pow10_17 = 100000000000000000;
 // m and T, shifted right by sh bits, plus less than m units of P's last
 // bit. That error can only matter when the bits below the half bit sit
 // just under a half; at or above a half it only adds.
-bool seventeen_digits(double v, uint64_t *n, int *exp10)
-{
+bool seventeen_digits(double v, uint64_t *n, int *exp10) {
     const uint64_t bits = to_bits(v) & ~sign_bit;
     const int biased = static_cast<int>(bits >> 52);
     uint64_t m = bits & fraction_mask;
@@ -337,15 +310,13 @@ bool seventeen_digits(double v, uint64_t *n, int *exp10)
     }
     for (int attempt = 0; attempt < 2; ++attempt) {
         const int k = 16 - e10;
-        if (k < pow10_min || k > pow10_max)
-            return false;
+        if (k < pow10_min || k > pow10_max) return false;
         const pow10_entry &t = pow10_of(k);
         const u128 high = multiply(normal, t.hi), low = multiply(normal, t.lo);
         const uint64_t p0 = low.lo, p1 = low.hi + high.lo;
         const uint64_t p2 = high.hi + (p1 < low.hi ? 1 : 0);
         const int sh = 127 - e2 + shift - t.exp2;
-        if (sh < 129 || sh > 191)
-            return false;
+        if (sh < 129 || sh > 191) return false;
         const int half_at = sh - 129; // the bit of p2 worth one half
         const uint64_t whole = p2 >> (sh - 128);
         if (whole >= pow10_17 || whole < pow10_16) {
@@ -373,13 +344,13 @@ bool seventeen_digits(double v, uint64_t *n, int *exp10)
     return false;
 }
 
-const char digit_pairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-                           "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-                           "8081828384858687888990919293949596979899";
+const char digit_pairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
 
 // Stores the eight bytes of v at out, the lowest byte first.
-void store8(char *out, uint64_t v)
-{
+void store8(char *out, uint64_t v) {
     for (int i = 0; i < 8; ++i)
         out[i] = static_cast<char>(v >> (8 * i));
 }
@@ -387,8 +358,7 @@ void store8(char *out, uint64_t v)
 // The eight decimal digits of v < 10^8, zero-padded, at out. The digits are
 // split in lanes of one word: two of four digits, four of two, eight of one
 // (v * 10486 >> 20 is v / 100 below 10^4, v * 103 >> 10 is v / 10 below 100).
-void put_eight(char *out, uint32_t v)
-{
+void put_eight(char *out, uint32_t v) {
     uint64_t w = v / 10000 | uint64_t{v % 10000} << 32;
     const uint64_t hundreds = ((w * 10486) >> 20) & 0x0000007F0000007F;
     w = hundreds | (w - hundreds * 100) << 16;
@@ -398,8 +368,7 @@ void put_eight(char *out, uint32_t v)
 }
 
 // The writer's field for a finite value other than zero, from its digits.
-void put_field(char *out, bool negative, uint64_t n, int e10)
-{
+void put_field(char *out, bool negative, uint64_t n, int e10) {
     out[0] = ' ';
     out[1] = negative ? '-' : '+';
     out[2] = static_cast<char>('0' + n / pow10_16);
@@ -417,8 +386,7 @@ void put_field(char *out, bool negative, uint64_t n, int e10)
 
 // The general formatting, exact for every value: the standard conversion
 // with 16 decimals, its exponent widened to three digits.
-void format_exact(double value, char out[ABC_FIELD_WIDTH + 1])
-{
+void format_exact(double value, char out[ABC_FIELD_WIDTH + 1]) {
     std::memset(out, ' ', ABC_FIELD_WIDTH);
     out[ABC_FIELD_WIDTH] = '\0';
     const char sign = std::signbit(value) ? '-' : '+';
@@ -447,8 +415,7 @@ void format_exact(double value, char out[ABC_FIELD_WIDTH + 1])
 // Writing
 // ======================================================================
 
-extern "C" void ABCformat_value(double value, char out[ABC_FIELD_WIDTH + 1])
-{
+extern "C" void ABCformat_value(double value, char out[ABC_FIELD_WIDTH + 1]) {
     uint64_t n;
     int e10;
     if (value != 0.0 && std::isfinite(value) && seventeen_digits(value, &n, &e10))
@@ -457,21 +424,17 @@ extern "C" void ABCformat_value(double value, char out[ABC_FIELD_WIDTH + 1])
         format_exact(value, out);
 }
 
-extern "C" int ABCwrite_row(FILE *file, const double *values, int32_t n)
-{
-    if (file == nullptr || n < 0 || (n > 0 && values == nullptr))
-        return -1;
+extern "C" int ABCwrite_row(FILE *file, const double *values, int32_t n) {
+    if (file == nullptr || n < 0 || (n > 0 && values == nullptr)) return -1;
     enum { fields_per_write = 160 }; // 4000 bytes at a time
     char buffer[fields_per_write * ABC_FIELD_WIDTH + 1];
     for (int32_t i = 0; i < n;) {
         size_t used = 0;
         for (int k = 0; k < fields_per_write && i < n; ++k, ++i, used += ABC_FIELD_WIDTH)
             ABCformat_value(values[i], buffer + used);
-        if (std::fwrite(buffer, 1, used, file) != used)
-            return -1;
+        if (std::fwrite(buffer, 1, used, file) != used) return -1;
     }
-    if (std::fputc('\n', file) == EOF || std::ferror(file))
-        return -1;
+    if (std::fputc('\n', file) == EOF || std::ferror(file)) return -1;
     return 0;
 }
 
@@ -503,26 +466,23 @@ struct reader {
     bool at_end;
     const char *line;
     size_t length;
+    char message[48]; // a diagnostic composed for the current line
 };
 
 // Makes room behind the unread bytes: moves them to the front, and doubles
 // the buffer when they fill it. False when out of memory.
-bool make_room(reader *r)
-{
+bool make_room(reader *r) {
     const size_t unread = r->fill - r->pos;
     if (r->pos > 0) {
         std::memmove(r->buffer, r->buffer + r->pos, unread);
         r->pos = 0;
         r->fill = unread;
     }
-    if (r->fill < r->capacity)
-        return true;
-    if (r->capacity > SIZE_MAX / 2)
-        return false;
+    if (r->fill < r->capacity) return true;
+    if (r->capacity > SIZE_MAX / 2) return false;
     const size_t capacity = r->capacity == 0 ? chunk_size : r->capacity * 2;
     char *grown = static_cast<char *>(std::realloc(r->buffer, capacity));
-    if (grown == nullptr)
-        return false;
+    if (grown == nullptr) return false;
     r->buffer = grown;
     r->capacity = capacity;
     return true;
@@ -530,8 +490,7 @@ bool make_room(reader *r)
 
 // Reads the next line, of at most limit characters before its line end
 // (a "\r" before the "\n" is allowed beyond it and dropped).
-line_status next_line(reader *r, unsigned long long limit)
-{
+line_status next_line(reader *r, unsigned long long limit) {
     ++r->number;
     size_t searched = 0; // unread bytes known to hold no "\n"
     for (;;) {
@@ -542,27 +501,23 @@ line_status next_line(reader *r, unsigned long long limit)
         if (lf != nullptr) {
             size_t n = static_cast<size_t>(lf - start);
             r->pos += n + 1;
-            if (n > 0 && start[n - 1] == '\r')
-                --n;
+            if (n > 0 && start[n - 1] == '\r') --n;
             r->line = start;
             r->length = n;
             return n > limit ? line_too_long : line_read;
         }
         searched = unread;
-        if (unread > limit + 1)
-            return line_too_long;
+        if (unread > limit + 1) return line_too_long;
         if (r->at_end) {
             r->line = start;
             r->length = unread;
             r->pos = r->fill;
             return unread > 0 ? line_read : line_eof;
         }
-        if (!make_room(r))
-            return line_no_memory;
+        if (!make_room(r)) return line_no_memory;
         const size_t got = std::fread(r->buffer + r->fill, 1, r->capacity - r->fill, r->file);
         if (got == 0) {
-            if (std::ferror(r->file))
-                return line_error;
+            if (std::ferror(r->file)) return line_error;
             r->at_end = true;
         }
         r->fill += got;
@@ -570,8 +525,7 @@ line_status next_line(reader *r, unsigned long long limit)
 }
 
 // Prints a diagnostic about the current line and returns NULL.
-ABCmtx *refuse(reader *r, const char *what)
-{
+ABCmtx *refuse(reader *r, const char *what) {
     std::printf("ABC file %s, line %lu: %s\n", r->name, r->number, what);
     std::fflush(stdout);
     return nullptr;
@@ -580,34 +534,39 @@ ABCmtx *refuse(reader *r, const char *what)
 // Converts the first ncols tokens of the current line into row; tokens are
 // runs of characters other than space and line end. Returns the number of
 // values found (at most ncols). A line of ncols fields in the writer's
-// layout takes the fast path; any other line is tokenised.
-int32_t parse_row(const reader *r, double *row, int32_t ncols)
-{
+// layout takes the fast path; any other line is tokenised. A token that is
+// not wholly a number (letters after the digits, a NUL byte, a Fortran "D"
+// exponent) would be read as its numeric prefix, silently another matrix:
+// its position, from 1, goes to *bad and the parse stops there.
+int32_t parse_row(const reader *r, double *row, int32_t ncols, int32_t *bad) {
+    *bad = 0;
     const char *p = r->line;
     if (r->length == static_cast<size_t>(ncols) * ABC_FIELD_WIDTH) {
         int32_t j = 0;
         while (j < ncols && parse_field(p + static_cast<size_t>(j) * ABC_FIELD_WIDTH, &row[j]))
             ++j;
-        if (j == ncols)
-            return ncols;
+        if (j == ncols) return ncols;
     }
     const char *end = r->line + r->length;
     int32_t found = 0;
     while (found < ncols) {
         while (p < end && (*p == ' ' || *p == '\n'))
             ++p;
-        if (p == end)
-            break;
+        if (p == end) break;
         const char *token = p;
         while (p < end && *p != ' ' && *p != '\n')
             ++p;
-        row[found++] = MAPparse_real(token, p, nullptr);
+        const char *stop = nullptr;
+        row[found++] = MAPparse_real(token, p, &stop);
+        if (stop != p) {
+            *bad = found;
+            break;
+        }
     }
     return found;
 }
 
-void release(ABCmtx *m, int32_t rows)
-{
+void release(ABCmtx *m, int32_t rows) {
     if (m->rows != nullptr)
         for (int32_t i = 0; i < rows; ++i)
             std::free(m->rows[i]);
@@ -616,60 +575,56 @@ void release(ABCmtx *m, int32_t rows)
 }
 
 // Makes room for one more row pointer.
-bool grow_rows(ABCmtx *m, int32_t *capacity)
-{
-    if (m->nrows < *capacity)
-        return true;
+bool grow_rows(ABCmtx *m, int32_t *capacity) {
+    if (m->nrows < *capacity) return true;
     int32_t wanted = *capacity < 16 ? 16 : *capacity;
     wanted = wanted > INT32_MAX / 2 ? INT32_MAX : wanted * 2;
-    if (static_cast<unsigned long long>(wanted) > SIZE_MAX / sizeof(double *))
-        return false;
+    if (static_cast<unsigned long long>(wanted) > SIZE_MAX / sizeof(double *)) return false;
     void *grown = std::realloc(m->rows, static_cast<size_t>(wanted) * sizeof(double *));
-    if (grown == nullptr)
-        return false;
+    if (grown == nullptr) return false;
     m->rows = static_cast<double **>(grown);
     *capacity = wanted;
     return true;
 }
 
 // Adds the current line as the next row.
-const char *add_row(reader *r, ABCmtx *m, int32_t *capacity)
-{
-    if (m->nrows == INT32_MAX)
-        return "more than 2147483647 rows";
-    if (!grow_rows(m, capacity))
-        return "out of memory";
+const char *add_row(reader *r, ABCmtx *m, int32_t *capacity) {
+    if (m->nrows == INT32_MAX) return "more than 2147483647 rows";
+    if (!grow_rows(m, capacity)) return "out of memory";
     double *row = nullptr;
     if (m->ncols > 0) {
         row = static_cast<double *>(std::calloc(static_cast<size_t>(m->ncols), sizeof *row));
-        if (row == nullptr)
-            return "out of memory";
+        if (row == nullptr) return "out of memory";
     }
     m->rows[m->nrows++] = row;
-    if (parse_row(r, row, m->ncols) < m->ncols)
-        return "fewer values than the first line's columns";
+    int32_t bad = 0;
+    const int32_t found = parse_row(r, row, m->ncols, &bad);
+    if (bad > 0) {
+        std::snprintf(r->message, sizeof r->message, "field %d is not a number", bad);
+        return r->message;
+    }
+    if (found < m->ncols) return "fewer values than the first line's columns";
     return nullptr;
 }
 
-const char *status_text(line_status s)
-{
+const char *status_text(line_status s) {
     switch (s) {
-    case line_error: return "read error";
-    case line_too_long: return "longer than the first line";
-    default: return "out of memory";
+    case line_error:
+        return "read error";
+    case line_too_long:
+        return "longer than the first line";
+    default:
+        return "out of memory";
     }
 }
 
 // Reads the open file whole; NULL (with a diagnostic) when it breaks the
 // layout.
-ABCmtx *read_matrix(reader *r)
-{
+ABCmtx *read_matrix(reader *r) {
     ABCmtx *m = static_cast<ABCmtx *>(std::calloc(1, sizeof(ABCmtx)));
-    if (m == nullptr)
-        return refuse(r, "out of memory");
+    if (m == nullptr) return refuse(r, "out of memory");
     line_status s = next_line(r, max_line);
-    if (s == line_eof)
-        return m; // a matrix without rows
+    if (s == line_eof) return m; // a matrix without rows
     if (s != line_read) {
         release(m, 0);
         return refuse(r, s == line_too_long ? "more than 2147483647 columns" : status_text(s));
@@ -685,8 +640,7 @@ ABCmtx *read_matrix(reader *r)
             return refuse(r, fault);
         }
         s = next_line(r, width);
-        if (s == line_eof)
-            return m;
+        if (s == line_eof) return m;
         if (s != line_read || r->length != width) {
             release(m, m->nrows);
             if (s == line_read)
@@ -698,11 +652,9 @@ ABCmtx *read_matrix(reader *r)
 }
 
 // base followed by the letter, on the heap; NULL when out of memory.
-char *file_name(const char *base, char letter)
-{
+char *file_name(const char *base, char letter) {
     const size_t n = std::strlen(base);
-    if (n > SIZE_MAX - 2)
-        return nullptr;
+    if (n > SIZE_MAX - 2) return nullptr;
     char *name = static_cast<char *>(std::malloc(n + 2));
     if (name != nullptr) {
         std::memcpy(name, base, n);
@@ -714,13 +666,10 @@ char *file_name(const char *base, char letter)
 
 } // namespace
 
-extern "C" ABCmtx *ABCread_mtx(const char *base, char letter)
-{
-    if (base == nullptr)
-        return nullptr;
+extern "C" ABCmtx *ABCread_mtx(const char *base, char letter) {
+    if (base == nullptr) return nullptr;
     char *name = file_name(base, letter);
-    if (name == nullptr)
-        return nullptr;
+    if (name == nullptr) return nullptr;
     FILE *file = std::fopen(name, "r");
     if (file == nullptr) {
         std::free(name);
@@ -742,9 +691,7 @@ extern "C" ABCmtx *ABCread_mtx(const char *base, char letter)
     return m;
 }
 
-extern "C" void ABCfree(ABCmtx *mtx)
-{
-    if (mtx == nullptr)
-        return;
+extern "C" void ABCfree(ABCmtx *mtx) {
+    if (mtx == nullptr) return;
     release(mtx, mtx->nrows);
 }

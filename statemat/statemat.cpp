@@ -79,9 +79,9 @@ bool fetch_values(ac_object obj, Matrix m[4]) {
         int32_t count = m[k].rows * m[k].cols;
         if (count == 0) continue;
         int32_t held = 0;
-        if (ac_get_reals(obj, codes[k].values, &held, nullptr) <= 0 || held != count)
-            return false;
-        m[k].values = static_cast<double *>(std::calloc(static_cast<size_t>(count), sizeof(double)));
+        if (ac_get_reals(obj, codes[k].values, &held, nullptr) <= 0 || held != count) return false;
+        m[k].values =
+            static_cast<double *>(std::calloc(static_cast<size_t>(count), sizeof(double)));
         if (!m[k].values) return false;
         held = count;
         if (ac_get_reals(obj, codes[k].values, &held, m[k].values) != AC_OK || held != count)
@@ -113,8 +113,8 @@ bool write_member(const std::string &base, const MatrixCodes &code, const Matrix
     }
     if (ok && out.commit()) return true;
     out.abandon();
-    std::printf("STATEMAT_WRITE: %s\n", out.error().empty() ? ("cannot write " + name).c_str()
-                                                            : out.error().c_str());
+    std::printf("STATEMAT_WRITE: %s\n",
+                out.error().empty() ? ("cannot write " + name).c_str() : out.error().c_str());
     return false;
 }
 
@@ -150,8 +150,10 @@ std::vector<char> select_states(const double *a, int32_t n, double limit, double
 
 } // namespace sorvan
 
-extern "C" SORVAN_API double stmatwri(ac_object obj, const char *base, double freq_limit,
-                                      double real_switch) {
+namespace {
+
+double write_state_matrices(ac_object obj, const char *base, double freq_limit,
+                            double real_switch) {
     using namespace sorvan;
     ac_initialize("KAVEL_VIEW");
     Matrix m[4];
@@ -171,7 +173,8 @@ extern "C" SORVAN_API double stmatwri(ac_object obj, const char *base, double fr
     double limit = state_limit(m[0].values, n, freq_limit);
     std::vector<char> keep = select_states(m[0].values, n, limit, real_switch);
     bool any = false;
-    for (char k : keep) any = any || k;
+    for (char k : keep)
+        any = any || k;
     if (!any) return none_selected;
     if (!base) return not_opened;
     std::string name = base;
@@ -182,4 +185,16 @@ extern "C" SORVAN_API double stmatwri(ac_object obj, const char *base, double fr
         !write_member(name, codes[3], m[3], nullptr, nullptr))
         return not_opened;
     return written;
+}
+
+} // namespace
+
+extern "C" SORVAN_API double stmatwri(ac_object obj, const char *base, double freq_limit,
+                                      double real_switch) {
+    try {
+        return write_state_matrices(obj, base, freq_limit, real_switch);
+    } catch (...) { // out of memory: nothing may cross the C boundary into the host
+        std::printf("STATEMAT_WRITE: out of memory\n");
+        return sorvan::no_size;
+    }
 }

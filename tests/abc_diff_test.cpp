@@ -149,11 +149,11 @@ std::string random_field(std::mt19937_64 &random, int kind) {
         if (k == point) t += '.';
         t += digit();
     }
-    if (random() % 2) {
-        t += random() % 2 ? 'E' : 'e';
-        t += std::to_string(static_cast<int>(random() % 700) - 350);
+    if (random() % 2) { // an exponent where it fits whole: a cut one is no number
+        std::string e = random() % 2 ? "E" : "e";
+        e += std::to_string(static_cast<int>(random() % 700) - 350);
+        if (t.size() + e.size() <= 24) t += e;
     }
-    t = t.substr(0, 24);
     std::snprintf(text, sizeof text, "%25s", t.c_str());
     return text;
 }

@@ -18,29 +18,25 @@ namespace {
 
 using Matrix = std::unique_ptr<ABCmtx, decltype(&ABCfree)>;
 
-Matrix read_abc(const std::string &base, char letter)
-{
+Matrix read_abc(const std::string &base, char letter) {
     return Matrix(ABCread_mtx(base.c_str(), letter), ABCfree);
 }
 
-std::string field(double v)
-{
+std::string field(double v) {
     char out[ABC_FIELD_WIDTH + 1];
     ABCformat_value(v, out);
     return out;
 }
 
 // A scratch base name, unique across test processes that run at once.
-std::string scratch(const std::string &name)
-{
+std::string scratch(const std::string &name) {
     static const std::string run = std::to_string(std::random_device()());
     return testing::TempDir() + "abc_test_" + run + "_" + name;
 }
 
 using sorvan::test::write_bytes;
 
-uint64_t bits(double v)
-{
+uint64_t bits(double v) {
     uint64_t b;
     std::memcpy(&b, &v, sizeof b);
     return b;
@@ -49,10 +45,14 @@ uint64_t bits(double v)
 const std::string one = " +1.0000000000000000E+000"; // the stated example fields
 const std::string small = " -1.2500000000000000E-003";
 
+// A token right-aligned in a 25-character field.
+std::string pad(const std::string &token) {
+    return std::string(25 - token.size(), ' ') + token;
+}
+
 } // namespace
 
-TEST(AbcFormat, FieldsAreAlways25Characters)
-{
+TEST(AbcFormat, FieldsAreAlways25Characters) {
     EXPECT_EQ(field(1.0), one);
     EXPECT_EQ(field(-0.00125), small);
     EXPECT_EQ(field(0.0), " +0.0000000000000000E+000");
@@ -66,8 +66,7 @@ TEST(AbcFormat, FieldsAreAlways25Characters)
     EXPECT_EQ(field(std::nan("")).size(), size_t{ABC_FIELD_WIDTH});
 }
 
-TEST(AbcWrite, RowsAndWriteErrors)
-{
+TEST(AbcWrite, RowsAndWriteErrors) {
     const std::string path = scratch("row");
     FILE *f = std::fopen(path.c_str(), "wb");
     const double row[] = {1.0, -0.00125};
@@ -85,19 +84,18 @@ TEST(AbcWrite, RowsAndWriteErrors)
     std::remove(path.c_str());
 }
 
-TEST(AbcRoundTrip, ValuesReadBackBitIdentical)
-{
+TEST(AbcRoundTrip, ValuesReadBackBitIdentical) {
     const double denorm = std::numeric_limits<double>::denorm_min();
-    std::vector<double> values = {0.0,     -0.0,    DBL_MAX, -DBL_MAX, DBL_MIN,  denorm,  -denorm,
-                                  2.2250738585072009e-308, 1e-300,  1e-100,   -1e100,  1e308,
-                                  -1e-308, 1.0 / 3, 0.1,     1e23,     INFINITY, -INFINITY};
+    std::vector<double> values = {
+        0.0,      -0.0,     DBL_MAX, -DBL_MAX, DBL_MIN, denorm,  -denorm, 2.2250738585072009e-308,
+        1e-300,   1e-100,   -1e100,  1e308,    -1e-308, 1.0 / 3, 0.1,     1e23,
+        INFINITY, -INFINITY};
     std::mt19937_64 random(20050201);
     while (values.size() < 40 * 50) { // random bit patterns over the whole range
         const uint64_t b = random();
         double v;
         std::memcpy(&v, &b, sizeof v);
-        if (!std::isnan(v))
-            values.push_back(v);
+        if (!std::isnan(v)) values.push_back(v);
     }
     const std::string base = scratch("trip_");
     FILE *f = std::fopen((base + "b").c_str(), "w");
@@ -115,8 +113,7 @@ TEST(AbcRoundTrip, ValuesReadBackBitIdentical)
 
 // The data set model[a-d]: one 2 x 3 matrix with LF, with CR LF and without
 // its final line end, and a file of three empty lines.
-TEST(AbcRead, TheModelSet)
-{
+TEST(AbcRead, TheModelSet) {
     const std::string base = SORVAN_TEST_DATA "/abc/model";
     for (char letter : {'a', 'b', 'c'}) {
         Matrix m = read_abc(base, letter);
@@ -137,9 +134,7 @@ TEST(AbcRead, TheModelSet)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
-TEST(AbcRead, ColumnRuleAndTokens)
-{
-    auto pad = [](const std::string &token) { return std::string(25 - token.size(), ' ') + token; };
+TEST(AbcRead, ColumnRuleAndTokens) {
     std::string forty;
     std::vector<double> forty_values;
     for (int j = 0; j < 40; ++j) {
@@ -156,8 +151,10 @@ TEST(AbcRead, ColumnRuleAndTokens)
         {"", 0, 0, {}},                       // a matrix without rows
         {one + small, 1, 2, {1.0, -0.00125}}, // no line end at all
         {" +1.0000000000000000E+00 +2.0000000000000000E+00\n", 1, 1, {1.0}}, // 49 characters
-        {pad("hello") + pad("+3.5E+000xyz") + pad("\t+2.5") + pad("0x10") + "\n", 1, 4,
-         {0.0, 3.5, 2.5, 0.0}}, // decimal text only; a tab is leading white space
+        {pad("+35E-1") + pad("\t+2.5") + pad("-inf") + pad("1e400") + "\n",
+         1,
+         4,
+         {3.5, 2.5, -INFINITY, INFINITY}},                // a tab is leading white space
         {one + "\r\n" + small + "\n" + one, 3, 1, {1.0}}, // mixed line ends
     };
     const std::string base = scratch("cols_");
@@ -182,8 +179,7 @@ TEST(AbcRead, ColumnRuleAndTokens)
     std::remove((longer + "c").c_str());
 }
 
-TEST(AbcMalformed, RefusedWithFileAndLine)
-{
+TEST(AbcMalformed, RefusedWithFileAndLine) {
     const std::string f = one, blank(25, ' ');
     // Each file: its text, what it breaks, the diagnostic after "ABC file <name>, ".
     const std::string malformed[][3] = {
@@ -196,6 +192,14 @@ TEST(AbcMalformed, RefusedWithFileAndLine)
          "line 2: fewer values than the first line's columns"},
         {"\n" + f + "\n", "a value after an empty first line",
          "line 2: longer than the first line"},
+        // A field is a number whole or the file is refused: its numeric
+        // prefix would be another matrix.
+        {f + pad("hello") + "\n", "a word", "line 1: field 2 is not a number"},
+        {f + pad("+3.5E+000xyz") + "\n", "letters after the digits",
+         "line 1: field 2 is not a number"},
+        {pad("0x10") + f + "\n", "a hexadecimal value", "line 1: field 1 is not a number"},
+        {f + f + "\n" + f + pad("1.5D+03") + "\n", "a Fortran exponent",
+         "line 2: field 2 is not a number"},
     };
     const std::string base = scratch("bad_");
     for (const auto &c : malformed) {

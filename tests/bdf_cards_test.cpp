@@ -3,6 +3,7 @@
 #include "bdf_export/bdf.h"
 #include "bdf_export/cards.h"
 #include "support/bdf_check.h"
+#include "support/files.h"
 
 #include <gtest/gtest.h>
 
@@ -77,7 +78,7 @@ struct Matrix {
 };
 
 std::string written(const std::function<void(FILE *)> &write) {
-    FILE *f = std::tmpfile();
+    FILE *f = sorvan::test::temp_stream();
     if (!f) return "";
     write(f);
     std::rewind(f);

@@ -1,6 +1,7 @@
 // Texts of real numbers and the file header of a bulk data file.
 #include "bdf_export/bdf.h"
 #include "support/bdf_check.h"
+#include "support/files.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +19,7 @@ std::string real8(double v) {
 }
 
 std::string written(void (*write)(FILE *)) {
-    FILE *f = std::tmpfile();
+    FILE *f = sorvan::test::temp_stream();
     if (!f) return "";
     write(f);
     std::rewind(f);

@@ -83,15 +83,16 @@ int run_limited(rlim_t limit, const std::function<Result()> &body) {
 // streams use, and an even spread between.
 std::vector<size_t> positions(size_t lo, size_t hi, size_t spread = 24) {
     std::set<size_t> p;
-    for (size_t edge : {size_t{0}, size_t{1}, size_t{2}, size_t{511}, size_t{512}, size_t{513},
-                        size_t{4095}, size_t{4096}, size_t{4097}, size_t{8191}, size_t{8192},
-                        size_t{8193}})
+    for (size_t edge :
+         {size_t{0}, size_t{1}, size_t{2}, size_t{511}, size_t{512}, size_t{513}, size_t{4095},
+          size_t{4096}, size_t{4097}, size_t{8191}, size_t{8192}, size_t{8193}})
         p.insert(edge);
     p.insert(lo);
     p.insert(lo + 1);
     if (hi >= 2) p.insert(hi - 2);
     if (hi >= 1) p.insert(hi - 1);
-    for (size_t k = 0; k < spread; ++k) p.insert(lo + (hi - lo) * k / spread);
+    for (size_t k = 0; k < spread; ++k)
+        p.insert(lo + (hi - lo) * k / spread);
     std::vector<size_t> in_range;
     for (size_t x : p)
         if (x >= lo && x < hi) in_range.push_back(x);
@@ -183,9 +184,8 @@ TEST_F(FaultInjection, BdfOfTheHostCommand) {
     }
     const double values[8] = {1, 2, 3, 4, 1e9, 1e6, 1e6, 1e4};
     plexa_set_reals(obj, 505, values, 8);
-    cut_everywhere("truck.bdf", [obj] {
-        return converted(kavel2pelda_full(obj, "truck.map", "truck_"));
-    });
+    cut_everywhere("truck.bdf",
+                   [obj] { return converted(kavel2pelda_full(obj, "truck.map", "truck_")); });
 }
 
 TEST_F(FaultInjection, RpcFileOfTheRoadProfileCommand) {
@@ -195,9 +195,11 @@ TEST_F(FaultInjection, RpcFileOfTheRoadProfileCommand) {
     plexa_array_set_int(ints, 0, 2);
     plexa_array_set_int(ints, 1, 4711);
     const double r[6] = {1e-6, 1e-8, 1e-7, 1.5, 600.0, 0.125}; // 4801 points, two channels
-    for (int k = 0; k < 6; ++k) plexa_array_set_real(reals, k, r[k]);
+    for (int k = 0; k < 6; ++k)
+        plexa_array_set_real(reals, k, r[k]);
     const char *s[3] = {"road.rsp", "left", "right"};
-    for (int k = 0; k < 3; ++k) plexa_array_set_text(strings, k, s[k]);
+    for (int k = 0; k < 3; ++k)
+        plexa_array_set_text(strings, k, s[k]);
     plexa_rpc_set_date("01-Jan-2000 00:00:00"); // the same file every time
     cut_everywhere("road.rsp", [=] {
         vc_array result = cmd_to_genrprof_sayers(ints, reals, strings);
@@ -216,11 +218,13 @@ TEST_F(FaultInjection, RpcFileOfTheRoadProfileCommand) {
 // smaller one, since the limit holds for every file.
 TEST_F(FaultInjection, EveryMemberOfTheStateMatrixSet) {
     const int32_t dims[4][2] = {{2, 2}, {2, 8}, {16, 2}, {16, 8}};
-    const int32_t codes[4][3] = {{815, 816, 817}, {818, 819, 820}, {821, 822, 823}, {824, 825, 826}};
+    const int32_t codes[4][3] = {
+        {815, 816, 817}, {818, 819, 820}, {821, 822, 823}, {824, 825, 826}};
     ac_object obj = plexa_object_create(1, nullptr);
     for (int k = 0; k < 4; ++k) {
         std::vector<double> v(size_t(dims[k][0]) * size_t(dims[k][1]));
-        for (size_t i = 0; i < v.size(); ++i) v[i] = 0.5 * double(i) - 1.0 - k;
+        for (size_t i = 0; i < v.size(); ++i)
+            v[i] = 0.5 * double(i) - 1.0 - k;
         if (k == 0) v = {-1.0, 0.0, 0.0, -2.0};
         plexa_set_int(obj, codes[k][0], dims[k][0]);
         plexa_set_int(obj, codes[k][1], dims[k][1]);
@@ -246,7 +250,8 @@ TEST_F(FaultInjection, EveryMemberOfTheStateMatrixSet) {
             SCOPED_TRACE(names[k] + " cut at byte " + std::to_string(limit));
             const bool existing = n++ % 2 == 0;
             if (existing)
-                for (const std::string &name : names) write_file(name, older);
+                for (const std::string &name : names)
+                    write_file(name, older);
             EXPECT_EQ(run_limited(limit, entry), failed);
             // Earlier members written whole; this one and the later ones as
             // they were (older, or not there); no temporary file.
@@ -265,11 +270,13 @@ TEST_F(FaultInjection, EveryMemberOfTheStateMatrixSet) {
                 if (it != after.end()) after.erase(it);
             }
             EXPECT_TRUE(after.empty()) << after.begin()->first;
-            for (const std::string &name : names) fs::remove(name);
+            for (const std::string &name : names)
+                fs::remove(name);
         }
     }
     EXPECT_EQ(run_limited(whole[3].size(), entry), succeeded);
-    for (int k = 0; k < 4; ++k) EXPECT_EQ(read_file(names[k]), whole[k]);
+    for (int k = 0; k < 4; ++k)
+        EXPECT_EQ(read_file(names[k]), whole[k]);
 }
 
 // The size of this process's address space in bytes, 0 when unknown.
@@ -299,11 +306,9 @@ bool under_memory_tools() {
 // attribute 505 into storage sized from its count; here that allocation
 // fails, in a child whose address space has no room for it.
 TEST_F(FaultInjection, ExhaustedMemoryInTheHostCommandIsAResult) {
-    GTEST_SKIP() << "kavel2pelda_full lets std::bad_alloc escape (bdf_export/host_command.cpp "
-                    "has no catch at the C boundary; the process ends in std::terminate); "
-                    "routed to its owner";
-    if (under_memory_tools()) GTEST_SKIP() << "address space limits do not apply under "
-                                              "the sanitizers or valgrind";
+    if (under_memory_tools())
+        GTEST_SKIP() << "address space limits do not apply under "
+                        "the sanitizers or valgrind";
     copy_truck();
     ac_object obj = plexa_object_create(64, nullptr);
     std::vector<double> values(16777216, 1.0); // the host's largest attribute: 128 MiB

@@ -1,6 +1,7 @@
 // MAP file: the record, the key-line sections, the tables and the files that
 // break the layout.
 #include "model_input/map.h"
+#include "support/files.h"
 
 #include <gtest/gtest.h>
 
@@ -17,20 +18,17 @@ namespace {
 using Model = std::unique_ptr<MAPmodel, decltype(&MAPfree)>;
 using File = std::unique_ptr<FILE, decltype(&std::fclose)>;
 
-Model fresh()
-{
+Model fresh() {
     return Model(static_cast<MAPmodel *>(std::calloc(1, sizeof(MAPmodel))), MAPfree);
 }
 
-File text_file(const std::string &text)
-{
-    FILE *f = std::tmpfile();
+File text_file(const std::string &text) {
+    FILE *f = sorvan::test::temp_stream();
     std::fwrite(text.data(), 1, text.size(), f);
     return File(f, std::fclose);
 }
 
-File data_file(const char *name)
-{
+File data_file(const char *name) {
     return File(std::fopen((std::string(SORVAN_TEST_DATA "/map/") + name).c_str(), "r"),
                 std::fclose);
 }
@@ -43,23 +41,20 @@ struct Outcome {
 
 // The readers of a conversion in its order (null: MAPalloc), or the first n.
 int (*const sequence[])(MAPmodel *, FILE *) = {
-    MAPread_size,  MAPread_unit, nullptr,       MAPread_input, MAPread_output,
-    MAPread_external_input,      MAPread_node,  MAPread_element, MAPread_wheel};
+    MAPread_size,           MAPread_unit, nullptr,         MAPread_input, MAPread_output,
+    MAPread_external_input, MAPread_node, MAPread_element, MAPread_wheel};
 
-Outcome read_map(FILE *file, size_t n = std::size(sequence))
-{
+Outcome read_map(FILE *file, size_t n = std::size(sequence)) {
     Model map = fresh();
     int status = MAP_OK;
     testing::internal::CaptureStdout();
     for (size_t i = 0; i < n && status == MAP_OK; ++i)
         status = sequence[i] ? sequence[i](map.get(), file) : MAPalloc(map.get());
-    if (status != MAP_OK)
-        (void)map.release(); // MAPerror has released it
+    if (status != MAP_OK) (void)map.release(); // MAPerror has released it
     return {status, testing::internal::GetCapturedStdout(), std::move(map)};
 }
 
-Outcome read_map(const std::string &text, size_t n = std::size(sequence))
-{
+Outcome read_map(const std::string &text, size_t n = std::size(sequence)) {
     return read_map(text_file(text).get(), n);
 }
 
@@ -67,25 +62,23 @@ Outcome read_map(const std::string &text, size_t n = std::size(sequence))
 // wheel, so n_output_all = 1 + 3 + 6 = 10. Line numbers in the comments.
 const std::string small = "[FILE_SUMMARY]\nABCD_INPUT_N = 2\nABCD_OUTPUT_N = 1\n"
                           "ABCD_EXTERNAL_N = 1\nGRAPHICS_ELEMENT_N = 1\n"
-                          "GRAPHICS_NODE_N = 1\nWHEEL_GRAPHICS_N = 1\n"     // 6, 7
-                          "[UNITS]\nLENGTH = 'm'\n"                         // 8, 9
-                          "[STATE_SPACE_INPUTS]\n{abcd_index id dof}\n1 7 1\n" // 12
-                          "[STATE_SPACE_OUTPUTS]\n{abcd_index}\n1 7 1 1\n"  // 15
-                          "[STATE_SPACE_EXTERNAL]\n{abcd_index}\n2 $ext\n1\n" // 18, 19
-                          "(NODES)\n{id}\n5 0 0 0 2 3 4\n"                   // 22
-                          "(CONNECTIVITY)\n{id}\n9 1 1\n"                    // 25
+                          "GRAPHICS_NODE_N = 1\nWHEEL_GRAPHICS_N = 1\n"               // 6, 7
+                          "[UNITS]\nLENGTH = 'm'\n"                                   // 8, 9
+                          "[STATE_SPACE_INPUTS]\n{abcd_index id dof}\n1 7 1\n"        // 12
+                          "[STATE_SPACE_OUTPUTS]\n{abcd_index}\n1 7 1 1\n"            // 15
+                          "[STATE_SPACE_EXTERNAL]\n{abcd_index}\n2 $ext\n1\n"         // 18, 19
+                          "(NODES)\n{id}\n5 0 0 0 2 3 4\n"                            // 22
+                          "(CONNECTIVITY)\n{id}\n9 1 1\n"                             // 25
                           "(WHEEL_GRAPHICS)\n{id}\n6 0 0 0 0 0 0 1 1 5 6 7 8 9 10\n"; // 26-28
 
-std::string small_with(const std::string &from, const std::string &to)
-{
+std::string small_with(const std::string &from, const std::string &to) {
     std::string text = small;
     const size_t at = text.find(from);
     EXPECT_NE(at, std::string::npos) << from;
     return at == std::string::npos ? text : text.replace(at, from.size(), to);
 }
 
-void expect_signal(const MAPsignal &s, int id, int dof, int kind)
-{
+void expect_signal(const MAPsignal &s, int id, int dof, int kind) {
     EXPECT_EQ(s.id, id);
     EXPECT_EQ(s.dof, dof);
     EXPECT_EQ(s.kind, kind);
@@ -93,8 +86,7 @@ void expect_signal(const MAPsignal &s, int id, int dof, int kind)
 
 } // namespace
 
-TEST(MapFile, ReadsTheModelFileInAnyOrderOfSections)
-{
+TEST(MapFile, ReadsTheModelFileInAnyOrderOfSections) {
     for (const char *name : {"model.map", "reordered.map"}) {
         SCOPED_TRACE(name);
         Outcome r = read_map(data_file(name).get());
@@ -133,20 +125,19 @@ TEST(MapFile, ReadsTheModelFileInAnyOrderOfSections)
     }
 }
 
-TEST(MapSummary, KeyLines)
-{
+TEST(MapSummary, KeyLines) {
     const std::string filler(MAP_LINE_MAX, 'x');
     Outcome r = read_map(" [FILE_SUMMARY] not at the start of its line\nABCD_INPUT_N = 99\n"
-                     "[FILE_SUMMARY] the rest of the marker line is ignored\n"
-                     "ABCD_INPUT_NUMBER = 4\n"          // letters follow the key text
-                     "ABCD_OUTPUT_ ABCD_EXTERNA = 7\n"  // two keys, one value
-                     "GRAPHICS_ELE = 5\nGRAPHICS_ELE = none\n" // the later line; no digits
-                     "graphics_nod = 99\nGRAPHICS_NOD =  +12abc\n"
-                     "WHEEL_GRAPHICS_N\n(WHEEL_GRAPHICS)\n" // no "=": no key lines
-                     "GRID_ID_OFFSET = -5\nELEMENT_ID_OFFSET = 3 = 4\n" +
-                         filler + "[ the rest of a long line is a line of its own\n" +
-                         "WHEEL_GRAPHICS_N = 9\n[FILE_SUMMARY]\nABCD_INPUT_N = 1\n",
-                     1);
+                         "[FILE_SUMMARY] the rest of the marker line is ignored\n"
+                         "ABCD_INPUT_NUMBER = 4\n"                 // letters follow the key text
+                         "ABCD_OUTPUT_ ABCD_EXTERNA = 7\n"         // two keys, one value
+                         "GRAPHICS_ELE = 5\nGRAPHICS_ELE = none\n" // the later line; no digits
+                         "graphics_nod = 99\nGRAPHICS_NOD =  +12abc\n"
+                         "WHEEL_GRAPHICS_N\n(WHEEL_GRAPHICS)\n" // no "=": no key lines
+                         "GRID_ID_OFFSET = -5\nELEMENT_ID_OFFSET = 3 = 4\n" +
+                             filler + "[ the rest of a long line is a line of its own\n" +
+                             "WHEEL_GRAPHICS_N = 9\n[FILE_SUMMARY]\nABCD_INPUT_N = 1\n",
+                         1);
     ASSERT_EQ(r.status, MAP_OK) << r.out;
     const int32_t counts[] = {4, 7, 7, 0, 12, 0};
     EXPECT_EQ(std::memcmp(r.map.get(), counts, sizeof counts), 0);
@@ -154,12 +145,11 @@ TEST(MapSummary, KeyLines)
     EXPECT_EQ(r.map->element_id_offset, 3);
 }
 
-TEST(MapUnits, LabelRules)
-{
+TEST(MapUnits, LabelRules) {
     Outcome r = read_map("[UNITS]\n LENGTH = 'CENTIMETER'\n" // holds "TIME" too
-                     " ANGLE = rad \n force = 'n'\n"     // keys have case
-                     " MASS =  ' slug' 'extra'\n FORCE = kip , more\n[END]\n TIME = 'h'\n",
-                     2);
+                         " ANGLE = rad \n force = 'n'\n"     // keys have case
+                         " MASS =  ' slug' 'extra'\n FORCE = kip , more\n[END]\n TIME = 'h'\n",
+                         2);
     ASSERT_EQ(r.status, MAP_OK) << r.out;
     const double units[] = {0.01, 1.0, 4448.22161526, 14.5939029372, 0.01};
     EXPECT_EQ(std::memcmp(&r.map->unit_length, units, sizeof units), 0);
@@ -167,7 +157,7 @@ TEST(MapUnits, LabelRules)
     r = read_map("[UNITS]\nLENGTH = 'centimeter'\nTIME = 'ms'\n", 2);
     EXPECT_EQ(r.map->unit_length, 0.01);
     EXPECT_EQ(r.map->unit_time, 0.001); // from its own line only
-    r = read_map("LENGTH = 'mm'\n", 2);      // no units section: no error
+    r = read_map("LENGTH = 'mm'\n", 2); // no units section: no error
     EXPECT_EQ(r.map->unit_length, 0.0);
 
     char line[] = "LENGTH = 'mm' TIME = 'h'\n";
@@ -175,8 +165,7 @@ TEST(MapUnits, LabelRules)
     EXPECT_STREQ(line, "LENGTH = 'mm"); // later keys see the text up to the label
 }
 
-TEST(MapTable, FieldRules)
-{
+TEST(MapTable, FieldRules) {
     // Integer fields written as reals; a tab after a space is white space; a
     // record naming row 2 is overridden by the node's line.
     Outcome r = read_map(small_with("1 7 1\n", "  1.0 \t7.9 1.0E+00\n"));
@@ -196,15 +185,14 @@ TEST(MapTable, FieldRules)
     EXPECT_EQ(std::string(r.map->ext_name[0]), longest + "\n");
 
     r = read_map("[FILE_SUMMARY]\nABCD_INPUT_N = 1\nABCD_OUTPUT_N = 1\n[STATE_SPACE_IN]\n"
-             "{abcd_index}\n1 3 2\n[STATE_SPACE_OU]\n{abcd_index}\n1 3 2 1\n");
+                 "{abcd_index}\n1 3 2\n[STATE_SPACE_OU]\n{abcd_index}\n1 3 2 1\n");
     ASSERT_EQ(r.status, MAP_OK) << r.out; // no graphic sections needed
     EXPECT_EQ(r.map->n_output_all, 1);
     EXPECT_EQ(r.map->node_id, nullptr);
     EXPECT_EQ(r.map->wheel_geom, nullptr);
 }
 
-TEST(MapMalformed, RefusedThroughMapError)
-{
+TEST(MapMalformed, RefusedThroughMapError) {
     // Each change to the small model, what it breaks, the message (fragment).
     const char *const malformed[][4] = {
         {"2 $ext\n", "2 ext\n", "a name line without \"$\"",
@@ -255,8 +243,7 @@ TEST(MapMalformed, RefusedThroughMapError)
     EXPECT_EQ(read_map(small).status, MAP_OK);
 }
 
-TEST(MapRecord, AllocErrorAndFree)
-{
+TEST(MapRecord, AllocErrorAndFree) {
     Model map = fresh();
     map->n_input = 4;
     map->n_output = 3;
@@ -289,8 +276,7 @@ TEST(MapRecord, AllocErrorAndFree)
                   "MAP summary section: the MAP file is not open\n");
 }
 
-TEST(MapNumbers, RealsAndIntegersOfAnySize)
-{
+TEST(MapNumbers, RealsAndIntegersOfAnySize) {
     auto real = [](const char *text, const char **stop = nullptr) {
         return MAPparse_real(text, text + std::strlen(text), stop);
     };

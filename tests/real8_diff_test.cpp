@@ -9,6 +9,7 @@
 #include "bdf_export/cards.h"
 #include "bench/baseline.h"
 #include "support/bdf_check.h"
+#include "support/files.h"
 
 #include <gtest/gtest.h>
 
@@ -174,7 +175,7 @@ void compare_cards(double threshold, int32_t states, int32_t inputs, int32_t out
     Matrix c(outputs, states, values, next), d(outputs, inputs, values, next);
     for (int32_t i = 0; i < states; ++i) // the diagonal is always written: no NaN there
         if (std::isnan(a.data[i][i])) a.data[i][i] = 0.0;
-    std::FILE *mine = std::tmpfile(), *theirs = std::tmpfile();
+    std::FILE *mine = sorvan::test::temp_stream(), *theirs = sorvan::test::temp_stream();
     ASSERT_TRUE(mine && theirs);
     BDFwrite_tf_state(mine, &a.m, &b.m);
     BDFwrite_tf_output(mine, &c.m, &d.m);
@@ -211,7 +212,7 @@ TEST(CardDiff, IdentifiersOfEveryWidth) {
         state_id_base = input_id_base = output_id_base = base;
         size_t next = 0;
         Matrix a(12, 12, values, next), b(12, 3, values, next);
-        std::FILE *mine = std::tmpfile(), *theirs = std::tmpfile();
+        std::FILE *mine = sorvan::test::temp_stream(), *theirs = sorvan::test::temp_stream();
         ASSERT_TRUE(mine && theirs);
         BDFwrite_tf_state(mine, &a.m, &b.m);
         BDFwrite_tf_output(mine, &a.m, &b.m);

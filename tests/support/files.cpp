@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <system_error>
 
 #ifdef _WIN32
 #include <process.h>
+#include <windows.h>
 #define getpid _getpid
 #else
 #include <unistd.h>
@@ -37,6 +39,42 @@ void write_file(const fs::path &path, const std::string &text, std::ios::openmod
 }
 
 } // namespace
+
+std::string crt_name(const fs::path &path) {
+#ifdef _WIN32
+    const std::wstring wide = path.wstring();
+    if (wide.empty()) return {};
+    const int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(), n,
+                        nullptr, nullptr);
+    return narrow;
+#else
+    return path.string();
+#endif
+}
+
+std::FILE *temp_stream() {
+    static int count = 0;
+    const std::string name =
+        (fs::temp_directory_path() /
+         ("sorvan_stream_" + std::to_string(getpid()) + "_" + std::to_string(++count)))
+            .string();
+#ifdef _WIN32
+    std::FILE *f = std::fopen(name.c_str(), "w+bTD"); // removed when closed
+#else
+    std::FILE *f = std::fopen(name.c_str(), "w+b");
+    if (f) std::remove(name.c_str()); // the open stream keeps it
+#endif
+    if (!f) ADD_FAILURE() << "cannot create " << name;
+    return f;
+}
+
+void rename_file(const std::string &from, const std::string &to) {
+    if (std::rename(from.c_str(), to.c_str()) != 0)
+        ADD_FAILURE() << "cannot rename " << from << " to " << to;
+}
 
 std::string read_text(const fs::path &path) {
     return read_file(path, {});

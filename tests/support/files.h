@@ -3,6 +3,7 @@
 #ifndef SORVAN_TESTS_SUPPORT_FILES_H
 #define SORVAN_TESTS_SUPPORT_FILES_H
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -17,6 +18,23 @@ std::string read_bytes(const std::filesystem::path &path);
 // or byte for byte. A file that cannot be opened is a test failure.
 void write_text(const std::filesystem::path &path, const std::string &text);
 void write_bytes(const std::filesystem::path &path, const std::string &bytes);
+
+// A name as the C library's narrow file functions (fopen, rename) spell
+// it: the bytes the library under test receives. On Windows those are in
+// the process's ANSI code page, while std::filesystem's narrow strings are
+// UTF-8, so a non-ASCII name must not cross between the two unconverted.
+std::string crt_name(const std::filesystem::path &path);
+
+// Renames a file by narrow names, as the library under test opens them.
+// A failure is a test failure.
+void rename_file(const std::string &from, const std::string &to);
+
+// An anonymous scratch stream opened for update in binary mode, gone
+// when closed: tmpfile() as the tests need it. Its names are unique per
+// process, which the Windows C library's tmpfile() does not promise to
+// test programs running at once. A file that cannot be created is a test
+// failure (and null).
+std::FILE *temp_stream();
 
 // Whether text holds line as a whole line ended by "\n".
 bool has_line(const std::string &text, const std::string &line);
