@@ -218,10 +218,6 @@ BDFreal8_text real8_general(double mantissa, int e) {
 
 } // namespace
 
-int BDFreal8_fits(double value) {
-    return std::isfinite(value) && std::fabs(value) < BDF_REAL8_LIMIT;
-}
-
 size_t BDFformat_fixed(double value, int width, int precision, char *out, size_t size) {
     if (size == 0) return 0;
     out[0] = '\0';

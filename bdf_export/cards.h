@@ -32,8 +32,11 @@ void BDFwrite_tf_state(FILE *bdf, const ABCmtx *a, const ABCmtx *b);
 /* One TF card per output row: y = C x + D u. */
 void BDFwrite_tf_output(FILE *bdf, const ABCmtx *c, const ABCmtx *d);
 
-/* Whether a matrix term is written: magnitude not below thresh, a number. */
-int BDFpasses_threshold(double value);
+/* Whether a matrix term is written: magnitude not below thresh, a number
+** (NaN fails the comparison). Inline: it runs over every term of a model. */
+static inline int BDFpasses_threshold(double value) {
+    return fabs(value) >= thresh;
+}
 
 /* ---- graphic geometry cards ----------------------------------------- */
 

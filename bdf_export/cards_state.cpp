@@ -214,10 +214,6 @@ void write_row_terms(CardBuffer *b, const ABCmtx *m, int32_t i, int32_t base, in
 
 } // namespace
 
-int BDFpasses_threshold(double value) {
-    return std::fabs(value) >= thresh; // false for a value that is not a number
-}
-
 void BDFwrite_epoint(FILE *bdf, const MAPmodel *map, const ABCmtx *a) {
     int32_t n_int = map->n_input - map->n_external;
     BDFbanner(bdf, "EPOINT data for TFs");

@@ -26,16 +26,13 @@ bool check_shape(bool ok, const char *abc_file, char letter, const char *what, i
 }
 
 // The terms of the first rows of a matrix that the writers print: the
-// diagonal of A always, every other term when it passes the threshold. The
-// threshold test (BDFpasses_threshold) and the field's limit (BDFreal8_fits)
-// are spelt out here: this runs over every term of a model.
+// diagonal of A always, every other term when it passes the threshold.
 bool check_terms(const ABCmtx *m, int32_t rows, const char *abc_file, char letter, bool diagonal) {
-    const double limit = thresh;
     for (int32_t i = 0; i < rows; ++i)
         for (int32_t j = 0; j < m->ncols; ++j) {
             double value = m->rows[i][j];
-            bool shown = (diagonal && i == j) || std::fabs(value) >= limit;
-            if (!shown || std::fabs(value) < BDF_REAL8_LIMIT) continue; // NaN fails both
+            bool shown = (diagonal && i == j) || BDFpasses_threshold(value);
+            if (!shown || BDFreal8_fits(value)) continue;
             if (std::isnan(value))
                 BDFreport("%s%c: row %d, column %d: the diagonal term is not a number", abc_file,
                           letter, i + 1, j + 1);
@@ -278,6 +275,12 @@ bool check_values(const Matrices &m, const MAPmodel &map, const char *map_file,
                                "-(unit_length / lu_fac)"))
             return false;
     return check_geometry(map, map_file);
+}
+
+bool check_model(const Matrices &m, const MAPmodel &map, const char *map_file,
+                 const char *abc_file) {
+    return check_shapes(m, map, abc_file) && check_tables(map, map_file) &&
+           check_identifiers(map, m.a->nrows, map_file) && check_values(m, map, map_file, abc_file);
 }
 
 } // namespace sorvan::bdf

@@ -46,6 +46,11 @@ bool check_identifiers(const MAPmodel &map, int32_t n_state, const char *map_fil
 bool check_values(const Matrices &m, const MAPmodel &map, const char *map_file,
                   const char *abc_file);
 
+// All of the above that follow the reading, in order: shapes, tables,
+// identifiers, values. Stops at the first that fails.
+bool check_model(const Matrices &m, const MAPmodel &map, const char *map_file,
+                 const char *abc_file);
+
 } // namespace sorvan::bdf
 
 #endif

@@ -18,9 +18,6 @@ namespace sorvan::bdf {
 
 namespace {
 
-constexpr int32_t done = 1;
-constexpr int32_t failed = -1;
-
 // Size of the time label that a time unit code selects ("hour" at most).
 constexpr size_t time_label_size = 32;
 
@@ -222,9 +219,7 @@ int32_t write_bdf(const Conversion &c, MAPmodel *map, const Matrices &m) {
 }
 
 bool ready_to_write(const Conversion &c, const MAPmodel &map, const Matrices &m) {
-    return check_shapes(m, map, c.abc_file) && check_tables(map, c.map_file) &&
-           check_identifiers(map, m.a->nrows, c.map_file) &&
-           check_values(m, map, c.map_file, c.abc_file) && form_bdf_name(c.map_file, c.abc_file);
+    return check_model(m, map, c.map_file, c.abc_file) && form_bdf_name(c.map_file, c.abc_file);
 }
 
 } // namespace
@@ -243,6 +238,15 @@ int32_t run_conversion(const Conversion &c) {
     return rc;
 }
 
+int32_t run_entry(const char *map_file, const std::function<int32_t()> &work) {
+    try {
+        return work();
+    } catch (...) {
+        BDFreport("%s: the conversion ran out of memory", map_file ? map_file : "(no name)");
+        return failed;
+    }
+}
+
 } // namespace sorvan::bdf
 
 // ======================================================================
@@ -252,7 +256,7 @@ int32_t run_conversion(const Conversion &c) {
 extern "C" int32_t kavel2pelda(const char *map_file, const char *abc_file, char *length_unit,
                                char *force_unit, char *mass_unit, char time_unit) {
     using namespace sorvan::bdf;
-    try {
+    return run_entry(map_file, [&] {
         char time_label[time_label_size];
         const char *label = time_unit == '0'   ? "ms"
                             : time_unit == '2' ? "min"
@@ -265,8 +269,5 @@ extern "C" int32_t kavel2pelda(const char *map_file, const char *abc_file, char 
         char *labels[4] = {length_unit, force_unit, mass_unit, time_label};
         std::copy(labels, labels + 4, c.labels);
         return run_conversion(c);
-    } catch (...) { // out of memory: nothing may cross the C boundary
-        BDFreport("%s: the conversion ran out of memory", map_file ? map_file : "(no name)");
-        return failed;
-    }
+    });
 }

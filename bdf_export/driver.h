@@ -9,6 +9,10 @@
 
 namespace sorvan::bdf {
 
+// Results that every converter entry shares.
+constexpr int32_t done = 1;
+constexpr int32_t failed = -1;
+
 struct Conversion {
     const char *map_file = nullptr;
     const char *abc_file = nullptr;
@@ -39,6 +43,11 @@ struct Conversion {
 // on the standard output stream and leaves no BDF or temporary file behind;
 // a BDF of the same name that existed before stays as it was.
 int32_t run_conversion(const Conversion &conversion);
+
+// Runs the work of an exported converter entry. Exhausted memory (or any
+// other exception) becomes result -1 with a line naming the MAP file:
+// nothing may cross the C boundary into the host.
+int32_t run_entry(const char *map_file, const std::function<int32_t()> &work);
 
 } // namespace sorvan::bdf
 

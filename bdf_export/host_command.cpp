@@ -19,7 +19,6 @@ namespace {
 // Results of the host command beyond those of the conversion.
 constexpr int32_t wrong_type = -7;
 constexpr int32_t too_few_values = -8;
-constexpr int32_t failed = -1;
 
 // Host object types and attributes the command reads.
 constexpr int32_t command_type = 64;
@@ -114,10 +113,5 @@ int32_t full_conversion(ac_object obj, const char *map_file, const char *abc_fil
 extern "C" SORVAN_API int32_t kavel2pelda_full(ac_object obj, const char *map_file,
                                                const char *abc_file) {
     using namespace sorvan::bdf;
-    try {
-        return full_conversion(obj, map_file, abc_file);
-    } catch (...) { // out of memory: nothing may cross the C boundary into the host
-        BDFreport("%s: the conversion ran out of memory", map_file ? map_file : "(no name)");
-        return failed;
-    }
+    return run_entry(map_file, [&] { return full_conversion(obj, map_file, abc_file); });
 }

@@ -314,11 +314,7 @@ void convert_baseline(const Model &model, const std::string &bdf) {
     Matrices m;
     read_all(model, m, baseline_read_mtx);
     const sorvan::bdf::Matrices checked{m.m[0], m.m[1], m.m[2], m.m[3]};
-    const char *map_file = model.map.c_str(), *abc_file = model.base.c_str();
-    if (sorvan::bdf::check_shapes(checked, *map, abc_file) &&
-        sorvan::bdf::check_tables(*map, map_file) &&
-        sorvan::bdf::check_identifiers(*map, m.m[0]->nrows, map_file) &&
-        sorvan::bdf::check_values(checked, *map, map_file, abc_file))
+    if (sorvan::bdf::check_model(checked, *map, model.map.c_str(), model.base.c_str()))
         write_bdf_baseline(model, map, m, bdf);
     MAPfree(map);
 }
