@@ -452,6 +452,10 @@ constexpr unsigned long long max_line = 25ULL * INT32_MAX + 23;
 // buffer grows beyond this only to hold one line whole.
 constexpr size_t chunk_size = size_t{1} << 20;
 
+// A file smaller than a chunk gets a window of its own size (the D matrix
+// of a set is often a few hundred bytes), rounded up to whole pages.
+constexpr size_t page_size = 4096;
+
 enum line_status { line_read, line_eof, line_error, line_too_long, line_no_memory };
 
 // The reading state of one file: a window of its bytes and the current
@@ -463,6 +467,7 @@ struct reader {
     unsigned long number; // of the current line, from 1
     char *buffer;
     size_t pos, fill, capacity; // unread bytes are buffer[pos, fill)
+    size_t window;              // capacity of the first allocation
     bool at_end;
     const char *line;
     size_t length;
@@ -480,7 +485,7 @@ bool make_room(reader *r) {
     }
     if (r->fill < r->capacity) return true;
     if (r->capacity > SIZE_MAX / 2) return false;
-    const size_t capacity = r->capacity == 0 ? chunk_size : r->capacity * 2;
+    const size_t capacity = r->capacity == 0 ? r->window : r->capacity * 2;
     char *grown = static_cast<char *>(std::realloc(r->buffer, capacity));
     if (grown == nullptr) return false;
     r->buffer = grown;
@@ -651,6 +656,21 @@ ABCmtx *read_matrix(reader *r) {
     }
 }
 
+// The first window for a file: its size and one byte more (so that the
+// first read meets the end), in whole pages, at most a chunk. A file whose
+// size cannot be told (a pipe) gets a chunk; 0 when the file was measured
+// but cannot be wound back to its start.
+size_t first_window(FILE *file) {
+    if (std::fseek(file, 0, SEEK_END) != 0) {
+        std::clearerr(file);
+        return chunk_size;
+    }
+    const long size = std::ftell(file);
+    if (std::fseek(file, 0, SEEK_SET) != 0) return 0;
+    if (size < 0 || static_cast<unsigned long>(size) >= chunk_size) return chunk_size;
+    return (static_cast<size_t>(size) / page_size + 1) * page_size;
+}
+
 // base followed by the letter, on the heap; NULL when out of memory.
 char *file_name(const char *base, char letter) {
     const size_t n = std::strlen(base);
@@ -680,7 +700,11 @@ extern "C" ABCmtx *ABCread_mtx(const char *base, char letter) {
     if (r != nullptr) {
         r->file = file;
         r->name = name;
-        m = read_matrix(r);
+        r->window = first_window(file);
+        if (r->window != 0)
+            m = read_matrix(r);
+        else
+            std::printf("ABC file %s: read error\n", name);
         std::free(r->buffer);
         std::free(r);
     } else {

@@ -12,7 +12,12 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -178,6 +183,61 @@ TEST(AbcRead, ColumnRuleAndTokens) {
     std::remove((base + "a").c_str());
     std::remove((longer + "c").c_str());
 }
+
+// A one-column file of exactly `size` bytes (size >= 26 * 27): LF lines of
+// 26 bytes and CR LF lines of 27, row i holding the value i.
+int32_t rows_in(size_t size) {
+    return static_cast<int32_t>(size % 26 + (size - 27 * (size % 26)) / 26);
+}
+
+std::string file_of_size(size_t size) {
+    const int32_t crlf = static_cast<int32_t>(size % 26);
+    std::string text;
+    for (int32_t i = 0; i < rows_in(size); ++i)
+        text += field(static_cast<double>(i)) + (i < crlf ? "\r\n" : "\n");
+    return text;
+}
+
+// The reader sizes its first read to the file: every file size around a
+// page and around the largest first read reads whole, in order.
+TEST(AbcRead, FileSizesAroundTheFirstRead) {
+    const std::string base = scratch("sizes_");
+    for (size_t size : {4095, 4096, 4097, 8192, 1048575, 1048576, 1048577, 3000000}) {
+        SCOPED_TRACE(size);
+        const std::string text = file_of_size(size);
+        ASSERT_EQ(text.size(), size);
+        write_bytes(base + "a", text);
+        Matrix m = read_abc(base, 'a');
+        ASSERT_NE(m, nullptr);
+        const int32_t rows = rows_in(size);
+        ASSERT_EQ(m->nrows, rows);
+        ASSERT_EQ(m->ncols, 1);
+        for (int32_t i = 0; i < rows; ++i)
+            ASSERT_EQ(m->rows[i][0], i);
+    }
+    std::remove((base + "a").c_str());
+}
+
+#ifndef _WIN32
+// A file that cannot be measured (a pipe) reads like any other.
+TEST(AbcRead, FromAPipe) {
+    const std::string base = scratch("pipe_");
+    ASSERT_EQ(mkfifo((base + "a").c_str(), 0600), 0);
+    const std::string text = file_of_size(100000);
+    std::thread writer([&] {
+        FILE *f = std::fopen((base + "a").c_str(), "w");
+        if (f == nullptr) return;
+        std::fwrite(text.data(), 1, text.size(), f);
+        std::fclose(f);
+    });
+    Matrix m = read_abc(base, 'a');
+    writer.join();
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->nrows, rows_in(100000));
+    EXPECT_EQ(m->rows[m->nrows - 1][0], m->nrows - 1);
+    std::remove((base + "a").c_str());
+}
+#endif
 
 TEST(AbcMalformed, RefusedWithFileAndLine) {
     const std::string f = one, blank(25, ' ');
