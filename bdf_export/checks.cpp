@@ -19,26 +19,31 @@ bool in_range(int64_t value, int64_t low, int64_t high) {
 
 // ---- matrices ---------------------------------------------------------
 
-bool check_shape(bool ok, const char *abc_file, char letter, const char *what, int32_t found,
-                 int32_t wanted) {
-    if (!ok) BDFreport("%s%c: %s is %d, %d wanted", abc_file, letter, what, found, wanted);
-    return ok;
+bool check_shape(const ABCmtx *m, const char *abc_file, char letter, const char *what,
+                 int32_t found, int32_t wanted) {
+    if (found == wanted) return true;
+    BDFreport("%s%c: %s is %d, %d wanted%s", abc_file, letter, what, found, wanted,
+              m->nrows == 0 ? " (the file is empty)" : "");
+    return false;
 }
 
-// The terms of the first rows of a matrix that the writers print: the
-// diagonal of A always, every other term when it passes the threshold.
-bool check_terms(const ABCmtx *m, int32_t rows, const char *abc_file, char letter, bool diagonal) {
-    for (int32_t i = 0; i < rows; ++i)
+// Every term of a matrix: none may be other than a finite number (a NaN
+// would pass no threshold and silently drop out of its card), and those the
+// writers print (the diagonal of A always, every other term when it passes
+// the threshold) must fit an 8-character field.
+bool check_terms(const ABCmtx *m, const char *abc_file, char letter, bool diagonal) {
+    for (int32_t i = 0; i < m->nrows; ++i)
         for (int32_t j = 0; j < m->ncols; ++j) {
             double value = m->rows[i][j];
+            if (!std::isfinite(value)) {
+                BDFreport("%s%c: row %d, column %d: %g is not a finite number", abc_file, letter,
+                          i + 1, j + 1, value);
+                return false;
+            }
             bool shown = (diagonal && i == j) || BDFpasses_threshold(value);
             if (!shown || BDFreal8_fits(value)) continue;
-            if (std::isnan(value))
-                BDFreport("%s%c: row %d, column %d: the diagonal term is not a number", abc_file,
-                          letter, i + 1, j + 1);
-            else
-                BDFreport("%s%c: row %d, column %d: %g does not fit an 8-character field", abc_file,
-                          letter, i + 1, j + 1, value);
+            BDFreport("%s%c: row %d, column %d: %g does not fit an 8-character field", abc_file,
+                      letter, i + 1, j + 1, value);
             return false;
         }
     return true;
@@ -207,17 +212,18 @@ bool check_units(const MAPmodel &map, const char *map_file) {
 }
 
 bool check_shapes(const Matrices &m, const MAPmodel &map, const char *abc_file) {
-    int32_t n_state = m.a->nrows;
-    return check_shape(m.a->ncols == n_state, abc_file, 'a', "the column count", m.a->ncols,
-                       n_state) &&
-           check_shape(m.b->nrows >= n_state, abc_file, 'b', "the row count", m.b->nrows,
-                       n_state) &&
-           check_shape(m.c->ncols == n_state, abc_file, 'c', "the column count", m.c->ncols,
-                       n_state) &&
-           check_shape(m.d->nrows >= m.c->nrows, abc_file, 'd', "the row count", m.d->nrows,
-                       m.c->nrows) &&
-           check_shape(m.d->ncols == map.n_input, abc_file, 'd', "the column count", m.d->ncols,
-                       map.n_input);
+    const int32_t n_state = m.a->nrows;
+    // An empty A means a model without states; C then must have no columns.
+    if (n_state == 0 && m.c->ncols != 0) {
+        BDFreport("%sa: the file is empty (no states), but %sc has %d columns", abc_file, abc_file,
+                  m.c->ncols);
+        return false;
+    }
+    return check_shape(m.a, abc_file, 'a', "the column count", m.a->ncols, n_state) &&
+           check_shape(m.b, abc_file, 'b', "the row count", m.b->nrows, n_state) &&
+           check_shape(m.c, abc_file, 'c', "the column count", m.c->ncols, n_state) &&
+           check_shape(m.d, abc_file, 'd', "the row count", m.d->nrows, m.c->nrows) &&
+           check_shape(m.d, abc_file, 'd', "the column count", m.d->ncols, map.n_input);
 }
 
 bool check_tables(const MAPmodel &map, const char *map_file) {
@@ -262,11 +268,8 @@ bool check_identifiers(const MAPmodel &map, int32_t n_state, const char *map_fil
 
 bool check_values(const Matrices &m, const MAPmodel &map, const char *map_file,
                   const char *abc_file) {
-    const int32_t n_state = m.a->nrows, n_row = m.c->nrows;
-    if (!check_terms(m.a, n_state, abc_file, 'a', true) ||
-        !check_terms(m.b, n_state, abc_file, 'b', false) ||
-        !check_terms(m.c, n_row, abc_file, 'c', false) ||
-        !check_terms(m.d, n_row, abc_file, 'd', false))
+    if (!check_terms(m.a, abc_file, 'a', true) || !check_terms(m.b, abc_file, 'b', false) ||
+        !check_terms(m.c, abc_file, 'c', false) || !check_terms(m.d, abc_file, 'd', false))
         return false;
     for (int32_t i = 0; i < map.n_input - map.n_external; ++i)
         if (!check_coupling(map, i, map_file)) return false;

@@ -5,6 +5,9 @@
 #include "bdf_export/bdf.h"
 #include "bdf_export/cards.h"
 #include "bdf_export/checks.h"
+#include "model_input/map.h"
+#include "frame/file_identity.h"
+#include "frame/guard.h"
 #include "frame/output_file.h"
 
 #include <algorithm>
@@ -22,8 +25,9 @@ namespace {
 constexpr size_t time_label_size = 32;
 
 // Longest file name shown after a fixed message: message and name together
-// stay within the 255 characters that MAPerror forms.
+// stay within the 255 characters that MAPerror forms (two names: SHORT_NAME).
 #define NAME_CONTEXT "%.160s"
+#define SHORT_NAME "%.90s"
 
 const char *const unit_kinds[4] = {"length", "force", "mass", "time"};
 char *const header_labels[4] = {lu_lab, fu_lab, mu_lab, tu_lab};
@@ -68,7 +72,14 @@ int read_tables(MAPmodel *map, FILE *file, bool external_inputs) {
 // Reads the whole record from the open file. On any result but done the
 // record has been released.
 int32_t read_sections(const Conversion &c, MAPmodel *map, FILE *file) {
-    if (MAPread_size(map, file) != MAP_OK || MAPread_unit(map, file) != MAP_OK) return failed;
+    if (MAPread_size(map, file) != MAP_OK) return failed;
+    // Without a summary nothing of the file is known: say so rather than
+    // what the first later check would miss.
+    if (!MAPhas_section(file, "[FILE_SUMMARY]")) {
+        MAPerror(map, NAME_CONTEXT ": no [FILE_SUMMARY] section: not a MAP file", c.map_file);
+        return -2;
+    }
+    if (MAPread_unit(map, file) != MAP_OK) return failed;
     if (c.after_units && !c.after_units(*map)) {
         MAPfree(map);
         return failed;
@@ -95,6 +106,20 @@ int32_t read_map(const Conversion &c, MAPmodel **out) {
     if (!file) {
         BDFreport("%s: cannot open the MAP file: %s", shown(c.map_file),
                   c.map_file ? std::strerror(errno) : "no name given");
+        return failed;
+    }
+    // A folder, a device or a pipe is no MAP file; an endless stream must
+    // not be read at all.
+    uint64_t size = 0;
+    if (!regular_file(file, &size) || size > MAP_FILE_MAX) {
+        if (size > MAP_FILE_MAX)
+            BDFreport("%s: %llu bytes, more than any MAP file holds (at most %llu)", c.map_file,
+                      static_cast<unsigned long long>(size),
+                      static_cast<unsigned long long>(MAP_FILE_MAX));
+        else
+            BDFreport("%s: not a regular file (a folder, a device or a pipe), so not a MAP file",
+                      c.map_file);
+        std::fclose(file);
         return failed;
     }
     auto *map = static_cast<MAPmodel *>(std::calloc(1, sizeof(MAPmodel)));
@@ -136,15 +161,20 @@ bool read_matrices(const char *abc_file, Matrices &m) {
 // Compares B's columns and C's rows with the MAP counts; on a mismatch the
 // record is released and *map set to null.
 int32_t check_sizes(const Conversion &c, MAPmodel **map, const Matrices &m) {
+    auto empty = [](const ABCmtx *x) { return x->nrows == 0 ? ", an empty file" : ""; };
     if ((*map)->n_input != m.b->ncols) {
-        MAPerror(*map, "Unmatch state input size. MAP: %d, MTX: %d (" NAME_CONTEXT ")",
-                 (*map)->n_input, m.b->ncols, c.map_file);
+        MAPerror(*map,
+                 "Unmatch state input size. MAP: %d, MTX: %d (MAP file " SHORT_NAME
+                 ", matrix file " SHORT_NAME "b%s)",
+                 (*map)->n_input, m.b->ncols, c.map_file, c.abc_file, empty(m.b));
         *map = nullptr;
         return -4;
     }
     if ((*map)->n_output_all != m.c->nrows) {
-        MAPerror(*map, "Unmatch state output size. MAP: %d, MTX: %d (" NAME_CONTEXT ")",
-                 (*map)->n_output_all, m.c->nrows, c.map_file);
+        MAPerror(*map,
+                 "Unmatch state output size. MAP: %d, MTX: %d (MAP file " SHORT_NAME
+                 ", matrix file " SHORT_NAME "c%s)",
+                 (*map)->n_output_all, m.c->nrows, c.map_file, c.abc_file, empty(m.c));
         *map = nullptr;
         return -5;
     }
@@ -164,15 +194,42 @@ bool is_bdf_extension(const char *ext) {
     return *ext == '\0' && *bdf == '\0';
 }
 
-// Replaces everything after the name's last "." by "bdf", or appends ".bdf"
-// to a name without one. Refuses a name that would be the MAP file itself
-// (compared without case, as some file systems do) or that does not fit.
-bool form_bdf_name(const char *map_file, const char *abc_file) {
-    if (holds_line_break(map_file) || holds_line_break(abc_file)) {
+// The name's file-name part (after its last folder separator), where the
+// extension rule applies: a "." in a folder name is no extension.
+const char *file_part(const char *name) {
+    const char *part = name;
+    for (const char *p = name; *p; ++p)
+        if (std::strchr(path_separators, *p)) part = p + 1;
+    return part;
+}
+
+// Whether the BDF would replace one of the conversion's own inputs: the
+// same file, however it is reached (a link, another spelling of the name).
+// Returns the input's name, or an empty text when the BDF replaces none.
+std::string replaced_input(const std::string &bdf, const Conversion &c) {
+    if (same_file(bdf.c_str(), c.map_file)) return c.map_file;
+    for (char letter : {'a', 'b', 'c', 'd'}) {
+        std::string member = std::string(c.abc_file) + letter;
+        if (same_file(bdf.c_str(), member.c_str())) return member;
+    }
+    return {};
+}
+
+// Replaces everything after the last "." of the name's file-name part by
+// "bdf", or appends ".bdf" to a file-name part without one. Refuses a name
+// that would replace an input file or that does not fit.
+bool form_bdf_name(const Conversion &c) {
+    const char *map_file = c.map_file;
+    if (holds_line_break(map_file) || holds_line_break(c.abc_file)) {
         BDFreport("a file name holds a line break, which the BDF header cannot show");
         return false;
     }
-    const char *dot = std::strrchr(map_file, '.');
+    const char *part = file_part(map_file);
+    if (*part == '\0') {
+        BDFreport("%s: names a folder, not a MAP file", map_file);
+        return false;
+    }
+    const char *dot = std::strrchr(part, '.');
     if (dot && is_bdf_extension(dot + 1)) {
         BDFreport("%s: the BDF file would replace the MAP file", map_file);
         return false;
@@ -182,6 +239,10 @@ bool form_bdf_name(const char *map_file, const char *abc_file) {
     if (name.size() >= BDF_NAME_SIZE) {
         BDFreport("%.200s...: the BDF file name is longer than %d characters", map_file,
                   BDF_NAME_SIZE - 1);
+        return false;
+    }
+    if (const std::string input = replaced_input(name, c); !input.empty()) {
+        BDFreport("%s: the BDF file would replace the input file %s", name.c_str(), input.c_str());
         return false;
     }
     std::memcpy(bdf_name, name.c_str(), name.size() + 1);
@@ -219,7 +280,7 @@ int32_t write_bdf(const Conversion &c, MAPmodel *map, const Matrices &m) {
 }
 
 bool ready_to_write(const Conversion &c, const MAPmodel &map, const Matrices &m) {
-    return check_model(m, map, c.map_file, c.abc_file) && form_bdf_name(c.map_file, c.abc_file);
+    return check_model(m, map, c.map_file, c.abc_file) && form_bdf_name(c);
 }
 
 } // namespace
@@ -238,15 +299,6 @@ int32_t run_conversion(const Conversion &c) {
     return rc;
 }
 
-int32_t run_entry(const char *map_file, const std::function<int32_t()> &work) {
-    try {
-        return work();
-    } catch (...) {
-        BDFreport("%s: the conversion ran out of memory", map_file ? map_file : "(no name)");
-        return failed;
-    }
-}
-
 } // namespace sorvan::bdf
 
 // ======================================================================
@@ -256,7 +308,7 @@ int32_t run_entry(const char *map_file, const std::function<int32_t()> &work) {
 extern "C" int32_t kavel2pelda(const char *map_file, const char *abc_file, char *length_unit,
                                char *force_unit, char *mass_unit, char time_unit) {
     using namespace sorvan::bdf;
-    return run_entry(map_file, [&] {
+    return sorvan::guarded("kavel2pelda", failed, [&] {
         char time_label[time_label_size];
         const char *label = time_unit == '0'   ? "ms"
                             : time_unit == '2' ? "min"

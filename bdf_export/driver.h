@@ -44,11 +44,6 @@ struct Conversion {
 // a BDF of the same name that existed before stays as it was.
 int32_t run_conversion(const Conversion &conversion);
 
-// Runs the work of an exported converter entry. Exhausted memory (or any
-// other exception) becomes result -1 with a line naming the MAP file:
-// nothing may cross the C boundary into the host.
-int32_t run_entry(const char *map_file, const std::function<int32_t()> &work);
-
 } // namespace sorvan::bdf
 
 #endif

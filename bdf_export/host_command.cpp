@@ -5,6 +5,7 @@
 #include "bdf_export/bdf.h"
 #include "bdf_export/driver.h"
 
+#include "frame/guard.h"
 #include "frame/host_api.h"
 
 #include <cmath>
@@ -113,5 +114,6 @@ int32_t full_conversion(ac_object obj, const char *map_file, const char *abc_fil
 extern "C" SORVAN_API int32_t kavel2pelda_full(ac_object obj, const char *map_file,
                                                const char *abc_file) {
     using namespace sorvan::bdf;
-    return run_entry(map_file, [&] { return full_conversion(obj, map_file, abc_file); });
+    return sorvan::guarded("KAVEL2PELDA_BDF_WRITE", failed,
+                           [&] { return full_conversion(obj, map_file, abc_file); });
 }

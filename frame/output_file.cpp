@@ -1,9 +1,11 @@
 #include "frame/output_file.h"
+#include "frame/file_identity.h"
 
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #ifdef _WIN32
 #include <process.h>
@@ -24,21 +26,15 @@ std::atomic<unsigned> temp_serial{0};
 // bytes (Linux) or characters (Windows).
 constexpr size_t entry_max = 255;
 
-#ifdef _WIN32
-constexpr const char *separators = "/\\:";
-#else
-constexpr const char *separators = "/";
-#endif
-
-// The final name with ".tmp<pid>-<serial>" appended, in the same folder.
+// The final name with ".<tag><pid>-<serial>" appended, in the same folder.
 // When the final entry is valid but too long to take the suffix, the entry
 // is cut before the suffix, so that every name that can be written gets a
 // temporary name that can be created. An entry that is too long already is
 // left whole, and creating the temporary file reports that.
-std::string temp_name(const std::string &final_name) {
+std::string temp_name(const std::string &final_name, const char *tag = "tmp") {
     const std::string suffix =
-        ".tmp" + std::to_string(getpid()) + "-" + std::to_string(++temp_serial);
-    const size_t slash = final_name.find_last_of(separators);
+        "." + std::string(tag) + std::to_string(getpid()) + "-" + std::to_string(++temp_serial);
+    const size_t slash = final_name.find_last_of(path_separators);
     const size_t start = slash == std::string::npos ? 0 : slash + 1;
     std::string entry = final_name.substr(start);
     if (entry.size() <= entry_max && entry.size() + suffix.size() > entry_max)
@@ -54,12 +50,39 @@ bool replace_file(const char *from, const char *to) {
 #endif
 }
 
+// Keeps the file of name under a second name, backup, without moving it:
+// a hard link, or a copy where the file system has none. False when there is
+// no file of that name (nothing to keep) or it cannot be kept.
+bool keep_backup(const std::string &name, const std::string &backup) {
+#ifdef _WIN32
+    if (CreateHardLinkA(backup.c_str(), name.c_str(), nullptr)) return true;
+    return CopyFileA(name.c_str(), backup.c_str(), TRUE) != 0;
+#else
+    if (link(name.c_str(), backup.c_str()) == 0) return true;
+    if (errno == ENOENT) return false;
+    std::FILE *in = std::fopen(name.c_str(), "rb");
+    if (!in) return false;
+    std::FILE *out = std::fopen(backup.c_str(), "wb");
+    bool ok = out != nullptr;
+    char buffer[65536];
+    size_t n;
+    while (ok && (n = std::fread(buffer, 1, sizeof buffer, in)) > 0)
+        ok = std::fwrite(buffer, 1, n, out) == n;
+    ok = ok && !std::ferror(in);
+    std::fclose(in);
+    if (out && std::fclose(out) != 0) ok = false;
+    if (!ok) std::remove(backup.c_str());
+    return ok;
+#endif
+}
+
 } // namespace
 
 std::FILE *OutputFile::open(const char *final_name, bool binary) {
     abandon();
     error_.clear();
     errno_ = 0;
+    finished_ = false;
     final_ = final_name;
     temp_ = temp_name(final_);
     stream_ = std::fopen(temp_.c_str(), binary ? "wb" : "w");
@@ -76,15 +99,22 @@ std::FILE *OutputFile::open(const char *final_name, bool binary) {
     return stream_;
 }
 
-bool OutputFile::commit() {
+const std::string &OutputFile::stage(const char *final_name) {
+    abandon();
+    error_.clear();
+    errno_ = 0;
+    final_ = final_name;
+    temp_ = temp_name(final_);
+    finished_ = true;
+    return temp_;
+}
+
+bool OutputFile::finish() {
+    if (finished_) return true;
     if (!stream_) return fail("cannot write", EBADF);
     bool failed = std::ferror(stream_) != 0;
     int err = failed ? (errno ? errno : EIO) : 0;
     if (close_stream() != 0 && !failed) {
-        failed = true;
-        err = errno ? errno : EIO;
-    }
-    if (!failed && !replace_file(temp_.c_str(), final_.c_str())) {
         failed = true;
         err = errno ? errno : EIO;
     }
@@ -93,7 +123,19 @@ bool OutputFile::commit() {
         temp_.clear();
         return fail("cannot write", err);
     }
+    finished_ = true;
+    return true;
+}
+
+bool OutputFile::commit() {
+    if (!finish()) return false;
+    if (!replace_file(temp_.c_str(), final_.c_str())) {
+        const int err = errno ? errno : EIO;
+        abandon();
+        return fail("cannot write", err);
+    }
     temp_.clear();
+    finished_ = false;
     return true;
 }
 
@@ -103,6 +145,55 @@ void OutputFile::abandon() {
         std::remove(temp_.c_str());
         temp_.clear();
     }
+    finished_ = false;
+}
+
+bool commit_together(std::initializer_list<OutputFile *> files) {
+    for (OutputFile *f : files)
+        if (!f->finish()) {
+            for (OutputFile *g : files) g->abandon();
+            return false;
+        }
+    struct Kept {
+        std::string backup; // empty: there was no file of the final name
+    };
+    std::vector<Kept> kept(files.size());
+    size_t k = 0;
+    for (OutputFile *f : files) {
+        const std::string backup = temp_name(f->final_, "old");
+        if (keep_backup(f->final_, backup)) kept[k].backup = backup;
+        ++k;
+    }
+    size_t moved = 0;
+    int err = 0;
+    OutputFile *at_fault = nullptr;
+    for (OutputFile *f : files) {
+        if (!replace_file(f->temp_.c_str(), f->final_.c_str())) {
+            err = errno ? errno : EIO;
+            at_fault = f;
+            break;
+        }
+        f->temp_.clear();
+        f->finished_ = false;
+        ++moved;
+    }
+    k = 0;
+    for (OutputFile *f : files) {
+        const Kept &old = kept[k];
+        bool drop_backup = !old.backup.empty();
+        if (at_fault && k < moved) { // put the old file back, or remove the new one
+            if (old.backup.empty())
+                std::remove(f->final_.c_str());
+            else
+                // Should even this fail, the old content stays under its backup name.
+                drop_backup = replace_file(old.backup.c_str(), f->final_.c_str());
+        }
+        if (drop_backup) std::remove(old.backup.c_str());
+        f->abandon();
+        ++k;
+    }
+    if (at_fault) return at_fault->fail("cannot write", err);
+    return true;
 }
 
 // Closes the stream, then releases its buffer, which the close still writes

@@ -5,11 +5,17 @@
 // every write and the close have succeeded. A failure, or destruction without
 // commit(), removes the temporary file, and a file that already has the final
 // name stays as it was.
+//
+// Files that belong together (the four members of an ABC set, a profile and
+// its table and plot) are finished one by one and then moved into place by
+// commit_together(): either all of them replace their final names or none
+// does, so a set on disk is never a mix of old and new members.
 #ifndef SORVAN_FRAME_OUTPUT_FILE_H
 #define SORVAN_FRAME_OUTPUT_FILE_H
 
 #include <cstddef>
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 
 namespace sorvan {
@@ -30,8 +36,19 @@ class OutputFile {
 
     std::FILE *stream() const { return stream_; }
 
-    // Checks the stream for write errors, closes it and renames the file into
-    // place. Returns false with error() set, and no file left, on any failure.
+    // For a file that another writer creates (the host's RPC III services,
+    // say): picks the temporary name beside final_name, which the writer
+    // then fills, and returns it. The file counts as finished; a failure or
+    // destruction without a commit removes whatever was written there.
+    const std::string &stage(const char *final_name);
+
+    // Checks the stream for write errors and closes it, keeping the
+    // temporary file for commit_together(). Returns false with error() set,
+    // and no file left, on any failure.
+    bool finish();
+
+    // finish(), then renames the file into place. Returns false with error()
+    // set, and no file left, on any failure.
     bool commit();
 
     // Closes and removes the temporary file, if one is open.
@@ -45,6 +62,12 @@ class OutputFile {
 
     static constexpr std::size_t buffer_size = std::size_t{1} << 20;
 
+    // Moves every finished file over its final name, or none: an existing
+    // file of a final name is kept under a backup name until every move has
+    // succeeded, and put back when one fails. Returns false with error() of
+    // the file at fault set; every temporary file is gone afterwards.
+    friend bool commit_together(std::initializer_list<OutputFile *> files);
+
   private:
     bool fail(const char *what, int err);
     int close_stream();
@@ -55,7 +78,10 @@ class OutputFile {
     std::string temp_;
     std::string error_;
     int errno_ = 0;
+    bool finished_ = false; // the temporary file is complete and closed
 };
+
+bool commit_together(std::initializer_list<OutputFile *> files);
 
 } // namespace sorvan
 

@@ -456,7 +456,7 @@ constexpr size_t chunk_size = size_t{1} << 20;
 // of a set is often a few hundred bytes), rounded up to whole pages.
 constexpr size_t page_size = 4096;
 
-enum line_status { line_read, line_eof, line_error, line_too_long, line_no_memory };
+enum line_status { line_read, line_eof, line_error, line_too_long, line_no_memory, line_nul };
 
 // The reading state of one file: a window of its bytes and the current
 // line, which lies inside the window without its line end ("\n", or
@@ -471,7 +471,7 @@ struct reader {
     bool at_end;
     const char *line;
     size_t length;
-    char message[48]; // a diagnostic composed for the current line
+    char message[64]; // a diagnostic composed for the current line
 };
 
 // Makes room behind the unread bytes: moves them to the front, and doubles
@@ -511,6 +511,11 @@ line_status next_line(reader *r, unsigned long long limit) {
             r->length = n;
             return n > limit ? line_too_long : line_read;
         }
+        // The first line has no length limit but the column count's: a
+        // NUL byte before its end marks a binary file or a device such as
+        // an endless stream of zeros, which is refused at once.
+        if (limit == max_line && std::memchr(start + searched, '\0', unread - searched))
+            return line_nul;
         searched = unread;
         if (unread > limit + 1) return line_too_long;
         if (r->at_end) {
@@ -536,15 +541,26 @@ ABCmtx *refuse(reader *r, const char *what) {
     return nullptr;
 }
 
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+// What parse_row found wrong with a line.
+struct row_fault {
+    int32_t not_a_number = 0; // position, from 1, of a token that is not wholly a number
+    bool trailing = false;    // text after the last of the ncols fields
+};
+
 // Converts the first ncols tokens of the current line into row; tokens are
 // runs of characters other than space and line end. Returns the number of
 // values found (at most ncols). A line of ncols fields in the writer's
 // layout takes the fast path; any other line is tokenised. A token that is
 // not wholly a number (letters after the digits, a NUL byte, a Fortran "D"
 // exponent) would be read as its numeric prefix, silently another matrix:
-// its position, from 1, goes to *bad and the parse stops there.
-int32_t parse_row(const reader *r, double *row, int32_t ncols, int32_t *bad) {
-    *bad = 0;
+// its position goes to the fault and the parse stops there. So does any
+// text after the last field: the column rule counts the fields from the
+// line's length, and a value beyond them would silently be lost.
+int32_t parse_row(const reader *r, double *row, int32_t ncols, row_fault *fault) {
     const char *p = r->line;
     if (r->length == static_cast<size_t>(ncols) * ABC_FIELD_WIDTH) {
         int32_t j = 0;
@@ -564,10 +580,13 @@ int32_t parse_row(const reader *r, double *row, int32_t ncols, int32_t *bad) {
         const char *stop = nullptr;
         row[found++] = MAPparse_real(token, p, &stop);
         if (stop != p) {
-            *bad = found;
-            break;
+            fault->not_a_number = found;
+            return found;
         }
     }
+    while (p < end && (is_blank(*p) || *p == '\n'))
+        ++p;
+    fault->trailing = p < end;
     return found;
 }
 
@@ -602,13 +621,27 @@ const char *add_row(reader *r, ABCmtx *m, int32_t *capacity) {
         if (row == nullptr) return "out of memory";
     }
     m->rows[m->nrows++] = row;
-    int32_t bad = 0;
-    const int32_t found = parse_row(r, row, m->ncols, &bad);
-    if (bad > 0) {
-        std::snprintf(r->message, sizeof r->message, "field %d is not a number", bad);
+    row_fault fault;
+    const int32_t found = parse_row(r, row, m->ncols, &fault);
+    if (fault.not_a_number > 0) {
+        std::snprintf(r->message, sizeof r->message, "field %d is not a number",
+                      fault.not_a_number);
         return r->message;
     }
     if (found < m->ncols) return "fewer values than the first line's columns";
+    if (fault.trailing) {
+        std::snprintf(r->message, sizeof r->message, "text after the last of its %d fields",
+                      m->ncols);
+        return r->message;
+    }
+    // An infinity or a NaN is no matrix term: a NaN passes no threshold and
+    // would silently drop out of its card.
+    for (int32_t j = 0; j < m->ncols; ++j)
+        if (!std::isfinite(row[j])) {
+            std::snprintf(r->message, sizeof r->message, "field %d is not a finite number",
+                          j + 1);
+            return r->message;
+        }
     return nullptr;
 }
 
@@ -618,6 +651,8 @@ const char *status_text(line_status s) {
         return "read error";
     case line_too_long:
         return "longer than the first line";
+    case line_nul:
+        return "a NUL byte before the first line end: not a text file";
     default:
         return "out of memory";
     }

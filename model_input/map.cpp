@@ -9,6 +9,8 @@
 #include "model_input/map.h"
 #include "model_input/units.h"
 
+#include "frame/guard.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdarg>
@@ -16,6 +18,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <unordered_map>
 
 namespace {
 
@@ -140,49 +144,49 @@ namespace {
 // Lines
 // ======================================================================
 
-// Reads a MAP file one line at a time, as fgets with a buffer of
-// MAP_LINE_SIZE would, and keeps the number of the physical line that the
-// text came from for messages (a line longer than MAP_LINE_MAX gives several
-// texts with the same number).
+// Reads a MAP file one whole line at a time, whatever its length, so that
+// the tail of a long line never passes for a line of its own.
 struct line_reader {
     FILE *file;
-    unsigned long number;      // line of the text last read, from 1
-    unsigned long next_number; // line that the next read starts in
-    char text[MAP_LINE_SIZE];
+    unsigned long number; // of the line last read, from 1
+    bool overflow;        // a line longer than any MAP file ended the reading
+    std::string text;     // the line, its line break included
 };
 
 void start(line_reader *r, FILE *file)
 {
     r->file = file;
     r->number = 0;
-    r->next_number = 1;
-    r->text[0] = '\0';
+    r->overflow = false;
+    r->text.clear();
     rewind(file);
 }
 
-// Reads the next text into r->text. Returns false at the end of the file
-// (or on a read error, which the callers check with ferror).
+// Reads the next line into r->text. Returns false at the end of the file
+// (or on a read error, which the callers check with ferror, or on a line
+// longer than MAP_FILE_MAX, which sets overflow).
 bool next_line(line_reader *r)
 {
-    size_t n = 0;
+    r->text.clear();
     int c = 0;
-    while (n < MAP_LINE_MAX && (c = getc(r->file)) != EOF) {
-        r->text[n++] = static_cast<char>(c);
+    while ((c = getc(r->file)) != EOF) {
+        r->text.push_back(static_cast<char>(c));
         if (c == '\n')
             break;
+        if (r->text.size() > MAP_FILE_MAX) {
+            r->overflow = true;
+            return false;
+        }
     }
-    r->text[n] = '\0';
-    if (n == 0)
+    if (r->text.empty())
         return false;
-    r->number = r->next_number;
-    if (c == '\n')
-        ++r->next_number;
+    ++r->number;
     return true;
 }
 
-bool begins_with(const char *text, const char *head, size_t n)
+bool begins_with(const std::string &text, const char *head, size_t n)
 {
-    return std::strncmp(text, head, n) == 0;
+    return std::strncmp(text.c_str(), head, n) == 0;
 }
 
 // Reads up to and including the first line that begins with the n
@@ -343,9 +347,59 @@ namespace {
 // Returns MAP_OK, or MAP_FAILED after reporting a read error of the file.
 int check_read(MAPmodel *map, const line_reader *r, const char *section)
 {
+    if (r->overflow)
+        return MAPerror(map, "MAP %s section, line %lu: longer than any MAP file (%llu bytes)",
+                        section, r->number + 1, static_cast<unsigned long long>(MAP_FILE_MAX));
     if (!ferror(r->file))
         return MAP_OK;
-    return MAPerror(map, "MAP %s section, line %lu: read error", section, r->next_number);
+    return MAPerror(map, "MAP %s section, line %lu: read error", section, r->number + 1);
+}
+
+// A record or key line must fit MAP_LINE_MAX characters, its line break
+// included. Returns MAP_OK, or MAP_FAILED after MAPerror.
+int check_length(MAPmodel *map, const line_reader *r, const char *section, const char *what)
+{
+    if (r->text.size() <= MAP_LINE_MAX)
+        return MAP_OK;
+    return MAPerror(map, "MAP %s section, line %lu: %s of %zu characters; a MAP line holds at "
+                         "most %d with its line break",
+                    section, r->number, what, r->text.size(), MAP_LINE_MAX);
+}
+
+// Refuses a file that is no text (a NUL byte anywhere) or larger than any
+// MAP file, before any of it is believed. Rewinds the file.
+int check_text(MAPmodel *map, FILE *file)
+{
+    rewind(file);
+    char buffer[16384];
+    unsigned long line = 1;
+    unsigned long long total = 0;
+    size_t n = 0;
+    while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) {
+        const char *nul = static_cast<const char *>(std::memchr(buffer, '\0', n));
+        const char *end = nul ? nul : buffer + n;
+        for (const char *p = buffer; p < end; ++p)
+            line += *p == '\n';
+        if (nul)
+            return MAPerror(map, "MAP file, line %lu: a NUL byte: not a text file, so not a MAP "
+                                 "file",
+                            line);
+        total += n;
+        if (total > MAP_FILE_MAX)
+            return MAPerror(map, "MAP file: more than %llu bytes, more than any MAP file holds",
+                            static_cast<unsigned long long>(MAP_FILE_MAX));
+    }
+    if (ferror(file))
+        return MAPerror(map, "MAP file, line %lu: read error", line);
+    rewind(file);
+    return MAP_OK;
+}
+
+// Runs one exported reader. An exception (memory running out while a long
+// line is read) releases the record as MAPerror would and gives MAP_FAILED.
+template <class F> int map_reader(MAPmodel *map, F &&work) noexcept
+{
+    return sorvan::guarded("MAP file", MAP_FAILED, std::forward<F>(work), [map] { MAPfree(map); });
 }
 
 struct size_key {
@@ -366,18 +420,35 @@ const size_key size_keys[] = {
     {"ELEMENT_ID_O", &MAPmodel::element_id_offset, false},
 };
 
+// Whether the text after "=" holds a summary value: white space, an optional
+// sign, then at least one digit (what follows the digits is a comment).
+bool has_digits(const char *text)
+{
+    while (is_space(*text))
+        ++text;
+    if (*text == '-' || *text == '+')
+        ++text;
+    return is_digit(*text);
+}
+
 // Sets every field whose key the summary line holds. A line with key text
 // but no "=" is no key line (a marker such as "(WHEEL_GRAPHICS)" can stand
 // in the body) and sets nothing.
 int size_line(MAPmodel *map, const line_reader *r)
 {
-    const char *equals = std::strchr(r->text, '=');
+    const char *line = r->text.c_str();
+    const char *equals = std::strchr(line, '=');
     if (equals == nullptr)
         return MAP_OK;
     const int32_t value = MAPparse_int(equals + 1);
     for (const size_key &k : size_keys) {
-        if (std::strstr(r->text, k.text) == nullptr)
+        if (std::strstr(line, k.text) == nullptr)
             continue;
+        if (check_length(map, r, "summary", "a key line") != MAP_OK)
+            return MAP_FAILED;
+        if (!has_digits(equals + 1))
+            return MAPerror(map, "MAP summary section, line %lu: %s has no number after \"=\"",
+                            r->number, k.text);
         if (k.is_count && value < 0)
             return MAPerror(map, "MAP summary section, line %lu: negative count %s = %d",
                             r->number, k.text, static_cast<int>(value));
@@ -439,12 +510,12 @@ extern "C" double MAPunit_constant(char *line, MAPmodel *map)
     return unit_constant(line, map, 0);
 }
 
-extern "C" int MAPread_size(MAPmodel *map, FILE *file)
+namespace {
+
+int read_size(MAPmodel *map, FILE *file)
 {
-    if (map == nullptr)
+    if (check_text(map, file) != MAP_OK)
         return MAP_FAILED;
-    if (file == nullptr)
-        return MAPerror(map, "MAP summary section: the MAP file is not open");
     line_reader r;
     start(&r, file);
     if (find_line(&r, "[FILE_SUMMARY]", 14)) {
@@ -464,20 +535,18 @@ extern "C" int MAPread_size(MAPmodel *map, FILE *file)
     return check_read(map, &r, "summary");
 }
 
-extern "C" int MAPread_unit(MAPmodel *map, FILE *file)
+int read_unit(MAPmodel *map, FILE *file)
 {
-    if (map == nullptr)
-        return MAP_FAILED;
-    if (file == nullptr)
-        return MAPerror(map, "MAP units section: the MAP file is not open");
     line_reader r;
     start(&r, file);
     if (find_line(&r, "[UNITS]", 7)) {
         while (next_line(&r) && r.text[0] != '[') {
             for (const unit_key &k : unit_keys) {
-                if (std::strstr(r.text, k.text) == nullptr)
+                if (std::strstr(r.text.c_str(), k.text) == nullptr)
                     continue;
-                const double constant = unit_constant(r.text, map, r.number);
+                if (check_length(map, &r, "units", "a key line") != MAP_OK)
+                    return MAP_FAILED;
+                const double constant = unit_constant(r.text.data(), map, r.number);
                 if (constant == 0.0)
                     return MAP_FAILED;
                 map->*k.field = constant;
@@ -485,6 +554,33 @@ extern "C" int MAPread_unit(MAPmodel *map, FILE *file)
         }
     }
     return check_read(map, &r, "units");
+}
+
+} // namespace
+
+extern "C" int MAPread_size(MAPmodel *map, FILE *file)
+{
+    if (map == nullptr)
+        return MAP_FAILED;
+    if (file == nullptr)
+        return MAPerror(map, "MAP summary section: the MAP file is not open");
+    return map_reader(map, [&] { return read_size(map, file); });
+}
+
+extern "C" int MAPhas_section(FILE *file, const char *marker)
+{
+    line_reader r;
+    start(&r, file);
+    return find_line(&r, marker, std::strlen(marker));
+}
+
+extern "C" int MAPread_unit(MAPmodel *map, FILE *file)
+{
+    if (map == nullptr)
+        return MAP_FAILED;
+    if (file == nullptr)
+        return MAPerror(map, "MAP units section: the MAP file is not open");
+    return map_reader(map, [&] { return read_unit(map, file); });
 }
 
 namespace {
@@ -521,6 +617,7 @@ struct table {
     int n_fields;
     const char *begin[max_fields];
     const char *end[max_fields];
+    double value[max_fields]; // the record's fields, checked by next_record
 };
 
 // Whether the record's arrays are there for its counts, as MAPalloc left
@@ -545,6 +642,7 @@ int open_table(table *t, MAPmodel *map, FILE *file, const section *sec, long lon
 {
     t->map = map;
     t->sec = sec;
+    t->lines.file = nullptr;
     t->count = 0;
     t->done = 0;
     t->n_fields = 0;
@@ -582,7 +680,7 @@ int open_table(table *t, MAPmodel *map, FILE *file, const section *sec, long lon
 void split_fields(table *t)
 {
     t->n_fields = 0;
-    const char *p = t->lines.text;
+    const char *p = t->lines.text.c_str();
     for (;;) {
         while (*p == ' ')
             ++p;
@@ -604,31 +702,67 @@ int table_line(table *t)
     if (check_read(t->map, &t->lines, t->sec->name) != MAP_OK)
         return MAP_FAILED;
     return MAPerror(t->map, "MAP %s section, line %lu: the file ends after %d of %d records",
-                    t->sec->name, t->lines.next_number, static_cast<int>(t->done),
+                    t->sec->name, t->lines.number + 1, static_cast<int>(t->done),
                     static_cast<int>(t->count));
 }
 
-// Reads the next record line and splits it; it must hold at least needed
-// fields.
-int next_record(table *t, int needed)
+// Converts the text [begin, end) as one number: the whole of it (white
+// space after the number aside) must be a finite number, and when integer
+// is set its value truncated toward zero must fit int32. Returns MAP_OK
+// with *value, or MAP_FAILED after MAPerror naming field k (from 1).
+int number_field(const table *t, int k, const char *begin, const char *end, bool integer,
+                 double *value)
+{
+    const char *stop = nullptr;
+    *value = MAPparse_real(begin, end, &stop);
+    const char *rest = stop;
+    while (rest < end && is_space(*rest))
+        ++rest;
+    const char *why = nullptr;
+    if (stop == begin || rest != end)
+        why = "is not a number";
+    else if (!std::isfinite(*value))
+        why = "is not a finite number";
+    else if (integer && !(*value > -2147483649.0 && *value < 2147483648.0))
+        why = "is beyond the 32-bit integers";
+    if (why == nullptr)
+        return MAP_OK;
+    while (end > begin && is_space(end[-1]))
+        --end;
+    return MAPerror(t->map, "MAP %s section, line %lu: field %d \"%.40s\" %s", t->sec->name,
+                    t->lines.number, k, std::string(begin, end).c_str(), why);
+}
+
+// Reads the next record line, splits it and converts its fields: kinds
+// holds one letter per field the record uses, "i" an integer, "r" a real.
+// The line must hold at least that many fields, each wholly a number;
+// fields after them are not read.
+int next_record(table *t, const char *kinds)
 {
     if (table_line(t) != MAP_OK)
         return MAP_FAILED;
+    if (check_length(t->map, &t->lines, t->sec->name, "a record") != MAP_OK)
+        return MAP_FAILED;
     split_fields(t);
+    const int needed = static_cast<int>(std::strlen(kinds));
     if (t->n_fields < needed)
         return MAPerror(t->map, "MAP %s section, line %lu: %d fields found, %d required",
                         t->sec->name, t->lines.number, t->n_fields, needed);
+    for (int i = 0; i < needed; ++i)
+        if (number_field(t, i + 1, t->begin[i], t->end[i], kinds[i] == 'i', &t->value[i]) !=
+            MAP_OK)
+            return MAP_FAILED;
     return MAP_OK;
 }
 
 double real_field(const table *t, int i)
 {
-    return MAPparse_real(t->begin[i], t->end[i], nullptr);
+    return t->value[i];
 }
 
 int32_t int_field(const table *t, int i)
 {
-    return MAPreal_to_int(real_field(t, i));
+    return MAPreal_to_int(t->value[i]);
 }
 
 // Checks a 1-based index against 1 to size. Returns MAP_OK, or MAP_FAILED
@@ -655,7 +789,8 @@ int graphic_output(const table *t, int32_t o, int32_t id, int32_t component, int
 }
 
 // Both table readers of the state-space signals: abcd index k, id, dof and,
-// for outputs, kind.
+// for outputs, kind. Each abcd index may appear once: a second record of
+// the same row would overwrite the first and leave another row undescribed.
 int read_signals(MAPmodel *map, FILE *file, const section *sec, long long count,
                  bool with_kind)
 {
@@ -664,39 +799,76 @@ int read_signals(MAPmodel *map, FILE *file, const section *sec, long long count,
         return MAP_FAILED;
     MAPsignal *signals = with_kind ? map->output : map->input;
     const int32_t size = with_kind ? map->n_output_all : map->n_input;
+    std::unordered_map<int32_t, unsigned long> first_line; // of each abcd index read
     for (; t.done < t.count; ++t.done) {
-        if (next_record(&t, with_kind ? 4 : 3) != MAP_OK)
+        if (next_record(&t, with_kind ? "iiii" : "iii") != MAP_OK)
             return MAP_FAILED;
         const int32_t k = int_field(&t, 0);
         if (check_index(&t, "abcd index", k, size) != MAP_OK)
             return MAP_FAILED;
-        signals[k - 1].id = int_field(&t, 1);
-        signals[k - 1].dof = int_field(&t, 2);
+        const auto [seen, is_new] = first_line.emplace(k, t.lines.number);
+        if (!is_new)
+            return MAPerror(map, "MAP %s section, line %lu: abcd index %d appears twice "
+                                 "(first on line %lu)",
+                            sec->name, t.lines.number, static_cast<int>(k), seen->second);
+        MAPsignal signal{int_field(&t, 1), int_field(&t, 2), with_kind ? int_field(&t, 3) : 0};
+        // A coupling output pairs with an input by point and component:
+        // one outside 1 to 6 can never couple.
+        if ((signal.kind == 1 || signal.kind == 2) && (signal.dof < 1 || signal.dof > 6))
+            return MAPerror(map, "MAP %s section, line %lu: output %d of kind %d has component "
+                                 "%d, outside 1 to 6",
+                            sec->name, t.lines.number, static_cast<int>(k),
+                            static_cast<int>(signal.kind), static_cast<int>(signal.dof));
+        signals[k - 1].id = signal.id;
+        signals[k - 1].dof = signal.dof;
         if (with_kind)
-            signals[k - 1].kind = int_field(&t, 3);
+            signals[k - 1].kind = signal.kind;
     }
     return MAP_OK;
 }
 
 // One external input: the name line ("$" and the name after it) and the
-// index line.
-int external_entry(table *t)
+// index line. The name keeps its line break; it holds at most MAP_NAME_MAX
+// characters besides.
+int external_entry(table *t, std::unordered_map<int32_t, unsigned long> &first_line)
 {
     MAPmodel *map = t->map;
     if (table_line(t) != MAP_OK)
         return MAP_FAILED;
-    const char *dollar = std::strchr(t->lines.text, '$');
-    if (dollar == nullptr)
+    const std::string &line = t->lines.text;
+    const size_t dollar = line.find('$');
+    if (dollar == std::string::npos)
         return MAPerror(map, "MAP %s section, line %lu: the name line has no \"$\"",
                         t->sec->name, t->lines.number);
-    char *name = map->ext_name[t->done];
-    std::snprintf(name, MAP_NAME_SIZE, "%s", dollar + 1);
+    std::string name = line.substr(dollar + 1);
+    size_t length = name.size(); // without the line break
+    if (length > 0 && name[length - 1] == '\n')
+        --length;
+    if (length > 0 && name[length - 1] == '\r')
+        --length;
+    if (length > MAP_NAME_MAX)
+        return MAPerror(map, "MAP %s section, line %lu: a name of %zu characters; a name holds "
+                             "at most %d and the line break",
+                        t->sec->name, t->lines.number, length, MAP_NAME_MAX);
+    if (name.size() >= MAP_NAME_SIZE) // the longest name with CR LF: keep one line break
+        name.replace(length, std::string::npos, "\n");
+    std::memcpy(map->ext_name[t->done], name.c_str(), name.size() + 1);
     if (table_line(t) != MAP_OK)
         return MAP_FAILED;
-    const char *text = t->lines.text;
-    const int32_t m = MAPreal_to_int(MAPparse_real(text, text + std::strlen(text), nullptr));
+    if (check_length(map, &t->lines, t->sec->name, "an index line") != MAP_OK)
+        return MAP_FAILED;
+    const char *text = t->lines.text.c_str();
+    double value = 0.0;
+    if (number_field(t, 1, text, text + t->lines.text.size(), true, &value) != MAP_OK)
+        return MAP_FAILED;
+    const int32_t m = MAPreal_to_int(value);
     if (check_index(t, "external index", m, map->n_external) != MAP_OK)
         return MAP_FAILED;
+    const auto [seen, is_new] = first_line.emplace(m, t->lines.number);
+    if (!is_new)
+        return MAPerror(map, "MAP %s section, line %lu: external index %d appears twice "
+                             "(first on line %lu)",
+                        t->sec->name, t->lines.number, static_cast<int>(m), seen->second);
     map->ext_index[m - 1] = m;
     return MAP_OK;
 }
@@ -704,7 +876,7 @@ int external_entry(table *t)
 int node_record(table *t)
 {
     MAPmodel *map = t->map;
-    if (next_record(t, 7) != MAP_OK)
+    if (next_record(t, "irrriii") != MAP_OK)
         return MAP_FAILED;
     const int32_t i = t->done;
     const int32_t id = int_field(t, 0);
@@ -720,7 +892,7 @@ int node_record(table *t)
 int element_record(table *t)
 {
     MAPmodel *map = t->map;
-    if (next_record(t, 3) != MAP_OK)
+    if (next_record(t, "iii") != MAP_OK)
         return MAP_FAILED;
     MAPelement e{int_field(t, 0), int_field(t, 1), int_field(t, 2)};
     if (check_index(t, "node position", e.node1, map->n_node) != MAP_OK ||
@@ -733,7 +905,7 @@ int element_record(table *t)
 int wheel_record(table *t)
 {
     MAPmodel *map = t->map;
-    if (next_record(t, 15) != MAP_OK)
+    if (next_record(t, "irrrrrrrriiiiii") != MAP_OK)
         return MAP_FAILED;
     const int32_t i = t->done;
     const int32_t id = int_field(t, 0);
@@ -762,31 +934,50 @@ int read_table(MAPmodel *map, FILE *file, const section *sec, long long count,
 
 extern "C" int MAPread_input(MAPmodel *map, FILE *file)
 {
-    const long long count = map ? static_cast<long long>(map->n_input) - map->n_external : 0;
-    return read_signals(map, file, &input_section, count, false);
+    return map_reader(map, [&] {
+        const long long count = map ? static_cast<long long>(map->n_input) - map->n_external : 0;
+        return read_signals(map, file, &input_section, count, false);
+    });
 }
 
 extern "C" int MAPread_output(MAPmodel *map, FILE *file)
 {
-    return read_signals(map, file, &output_section, map ? map->n_output : 0, true);
+    return map_reader(map, [&] {
+        return read_signals(map, file, &output_section, map ? map->n_output : 0, true);
+    });
 }
 
 extern "C" int MAPread_external_input(MAPmodel *map, FILE *file)
 {
-    return read_table(map, file, &external_section, map ? map->n_external : 0, external_entry);
+    return map_reader(map, [&] {
+        table t;
+        if (open_table(&t, map, file, &external_section, map ? map->n_external : 0) != MAP_OK)
+            return MAP_FAILED;
+        std::unordered_map<int32_t, unsigned long> first_line; // of each index read
+        for (; t.done < t.count; ++t.done)
+            if (external_entry(&t, first_line) != MAP_OK)
+                return MAP_FAILED;
+        return MAP_OK;
+    });
 }
 
 extern "C" int MAPread_node(MAPmodel *map, FILE *file)
 {
-    return read_table(map, file, &node_section, map ? map->n_node : 0, node_record);
+    return map_reader(map, [&] {
+        return read_table(map, file, &node_section, map ? map->n_node : 0, node_record);
+    });
 }
 
 extern "C" int MAPread_element(MAPmodel *map, FILE *file)
 {
-    return read_table(map, file, &element_section, map ? map->n_element : 0, element_record);
+    return map_reader(map, [&] {
+        return read_table(map, file, &element_section, map ? map->n_element : 0, element_record);
+    });
 }
 
 extern "C" int MAPread_wheel(MAPmodel *map, FILE *file)
 {
-    return read_table(map, file, &wheel_section, map ? map->n_wheel : 0, wheel_record);
+    return map_reader(map, [&] {
+        return read_table(map, file, &wheel_section, map ? map->n_wheel : 0, wheel_record);
+    });
 }

@@ -8,10 +8,20 @@
 extern "C" {
 #endif
 
-// One read of a MAP line takes at most this many characters, its line break
-// included; the rest of a longer line is read as the next line.
+// A record or key line of a MAP file holds at most this many characters,
+// its line break included; a longer one is refused. Every line is read
+// whole, whatever its length: comments, marker and head lines may be longer.
 #define MAP_LINE_MAX 255
 #define MAP_LINE_SIZE (MAP_LINE_MAX + 1) // with the terminator
+
+// An external input's name holds at most this many characters, its line
+// break not counted.
+#define MAP_NAME_MAX (MAP_NAME_SIZE - 2)
+
+// No MAP file is larger: its counts are int32 and its records a line each,
+// but a model described by a file of this size would not be converted in a
+// lifetime. A larger file, or a stream that does not end, is refused.
+#define MAP_FILE_MAX (256ULL << 20)
 
 // A unit label taken from a units line holds at most 31 characters; the
 // buffer also leaves room for UNTconstant's longest canonical label.
@@ -25,6 +35,10 @@ extern "C" {
 // reported through MAPerror, which releases map, and 0.0 is returned: the
 // caller must not touch map again.
 double MAPunit_constant(char *line, MAPmodel *map);
+
+// Whether a line of the file begins with marker (compared over its whole
+// length), as the readers look for their sections. Rewinds the file.
+int MAPhas_section(FILE *file, const char *marker);
 
 // Reads a decimal real from text, not beyond end, the way the model files
 // expect: leading white space skipped, an optional sign, then the longest

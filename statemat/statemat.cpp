@@ -3,6 +3,7 @@
 // reduced model as an ABC file set.
 #include "statemat/statemat.h"
 
+#include "frame/guard.h"
 #include "frame/host_api.h"
 #include "frame/output_file.h"
 #include "model_input/abc.h"
@@ -90,12 +91,12 @@ bool fetch_values(ac_object obj, Matrix m[4]) {
     return true;
 }
 
-// Writes one member of the set: the rows and columns the two masks select
-// (a null mask selects all). Returns false with a diagnostic.
-bool write_member(const std::string &base, const MatrixCodes &code, const Matrix &m,
-                  const char *row_mask, const char *col_mask) {
+// Writes one member of the set into out, finished but not yet in place:
+// the rows and columns the two masks select (a null mask selects all).
+// Returns false with a diagnostic.
+bool write_member(OutputFile &out, const std::string &base, const MatrixCodes &code,
+                  const Matrix &m, const char *row_mask, const char *col_mask) {
     std::string name = base + code.letter;
-    OutputFile out;
     std::FILE *f = out.open(name.c_str());
     if (!f) {
         std::printf("STATEMAT_WRITE: %s\n", out.error().c_str());
@@ -111,11 +112,46 @@ bool write_member(const std::string &base, const MatrixCodes &code, const Matrix
             if (!col_mask || col_mask[j]) row.push_back(m.at(i, j));
         ok = ABCwrite_row(f, row.data(), static_cast<int32_t>(row.size())) == 0;
     }
-    if (ok && out.commit()) return true;
+    if (ok && out.finish()) return true;
     out.abandon();
     std::printf("STATEMAT_WRITE: %s\n",
                 out.error().empty() ? ("cannot write " + name).c_str() : out.error().c_str());
     return false;
+}
+
+// Writes the four members and moves them into place together: a failure
+// leaves the set that was there before as it was.
+bool write_set(const std::string &base, const Matrix m[4], const char *mask) {
+    OutputFile out[4];
+    if (!write_member(out[0], base, codes[0], m[0], mask, mask) ||
+        !write_member(out[1], base, codes[1], m[1], mask, nullptr) ||
+        !write_member(out[2], base, codes[2], m[2], nullptr, mask) ||
+        !write_member(out[3], base, codes[3], m[3], nullptr, nullptr))
+        return false;
+    if (commit_together({&out[0], &out[1], &out[2], &out[3]})) return true;
+    for (const OutputFile &o : out)
+        if (!o.error().empty()) std::printf("STATEMAT_WRITE: %s\n", o.error().c_str());
+    return false;
+}
+
+// A term that is not a finite number would give a set that no reader takes:
+// every term the set would hold (the rows and columns the masks select) is
+// checked before anything is written, and the first one that is not is
+// named. A dropped state may hold anything.
+bool values_finite(const Matrix m[4], const char *mask) {
+    const char *row_masks[4] = {mask, mask, nullptr, nullptr};
+    const char *col_masks[4] = {mask, nullptr, mask, nullptr};
+    for (int k = 0; k < 4; ++k)
+        for (int32_t i = 0; i < m[k].rows; ++i) {
+            if (row_masks[k] && !row_masks[k][i]) continue;
+            for (int32_t j = 0; j < m[k].cols; ++j) {
+                if ((col_masks[k] && !col_masks[k][j]) || std::isfinite(m[k].at(i, j))) continue;
+                std::printf("STATEMAT_WRITE: %c row %d, column %d: %g is not a finite number\n",
+                            'A' + k, i + 1, j + 1, m[k].at(i, j));
+                return false;
+            }
+        }
+    return true;
 }
 
 } // namespace
@@ -176,14 +212,9 @@ double write_state_matrices(ac_object obj, const char *base, double freq_limit,
     for (char k : keep)
         any = any || k;
     if (!any) return none_selected;
+    if (!values_finite(m, keep.data())) return no_size;
     if (!base) return not_opened;
-    std::string name = base;
-    const char *mask = keep.data();
-    if (!write_member(name, codes[0], m[0], mask, mask) ||
-        !write_member(name, codes[1], m[1], mask, nullptr) ||
-        !write_member(name, codes[2], m[2], nullptr, mask) ||
-        !write_member(name, codes[3], m[3], nullptr, nullptr))
-        return not_opened;
+    if (!write_set(base, m, keep.data())) return not_opened;
     return written;
 }
 
@@ -191,10 +222,6 @@ double write_state_matrices(ac_object obj, const char *base, double freq_limit,
 
 extern "C" SORVAN_API double stmatwri(ac_object obj, const char *base, double freq_limit,
                                       double real_switch) {
-    try {
-        return write_state_matrices(obj, base, freq_limit, real_switch);
-    } catch (...) { // out of memory: nothing may cross the C boundary into the host
-        std::printf("STATEMAT_WRITE: out of memory\n");
-        return sorvan::no_size;
-    }
+    return sorvan::guarded("STATEMAT_WRITE", sorvan::no_size,
+                           [&] { return write_state_matrices(obj, base, freq_limit, real_switch); });
 }

@@ -245,8 +245,14 @@ TEST_F(Driver, BdfNameRule) {
     EXPECT_TRUE(fs::exists(dir / "a.b.bdf"));
     EXPECT_EQ(convert("plain"), 1) << out;
     EXPECT_TRUE(fs::exists(dir / "plain.bdf"));
-    EXPECT_EQ(convert("run.1/model"), 1) << out; // the last dot of the whole name
-    EXPECT_TRUE(fs::exists(dir / "run.bdf"));
+    // The rule looks at the file-name part only: a dot in a folder name is
+    // no extension, and a file of that folder's name stays untouched.
+    write_text(dir / "run.bdf", "an unrelated file\n");
+    EXPECT_EQ(convert("run.1/model"), 1) << out;
+    EXPECT_TRUE(fs::exists(dir / "run.1" / "model.bdf"));
+    EXPECT_EQ(read_text(dir / "run.bdf"), "an unrelated file\n");
+    EXPECT_EQ(convert("./plain"), 1) << out; // not the hidden file "./.bdf"
+    EXPECT_FALSE(fs::exists(dir / ".bdf"));
 
     // A name whose BDF would be the MAP file itself is refused.
     fs::copy_file(dir / "truck.map", dir / "same.bdf");
@@ -266,6 +272,32 @@ TEST_F(Driver, BdfNameRule) {
         long_name += "./";
     expect_refused(convert(long_name + "t.m"), -1, "longer than");
 }
+
+#ifndef _WIN32
+// Inputs are compared by what they are, not by their names: a BDF name that
+// reaches the MAP file or a matrix file through a link is refused, and the
+// input stays as it was.
+TEST_F(Driver, NeverReplacesItsOwnInput) {
+    fs::copy_file(dir / "truck.map", dir / "real.bdf");
+    fs::create_symlink("real.bdf", dir / "real.map"); // real.map reaches real.bdf
+    fs::copy_file(dir / "truck.map", dir / "other.map");
+    fs::create_hard_link(dir / "other.map", dir / "other.bdf");
+    for (char l : {'a', 'b', 'c', 'd'})
+        fs::copy_file(dir / (std::string("truck_") + l), dir / (std::string("set_") + l));
+    fs::rename(dir / "set_a", dir / "m2.bdf");
+    fs::create_symlink("m2.bdf", dir / "set_a");
+    fs::copy_file(dir / "truck.map", dir / "m2.map");
+    inputs = files();
+    const std::string map_text = read_text(dir / "truck.map");
+    expect_refused(convert("real.map"), -1,
+                   "real.bdf: the BDF file would replace the input file real.map");
+    expect_refused(convert("other.map"), -1, "would replace the input file other.map");
+    expect_refused(convert("m2.map", "set_"), -1, "would replace the input file set_a");
+    EXPECT_EQ(read_text(dir / "real.bdf"), map_text);
+    EXPECT_EQ(read_text(dir / "other.map"), map_text);
+    EXPECT_EQ(read_text(dir / "m2.bdf"), read_text(dir / "truck_a"));
+}
+#endif
 
 TEST_F(Driver, RefusesWhatWouldCorruptTheFile) {
     write_map("dv.map", "GRID_ID_OFFSET", "GRID_ID_OFFSET");
@@ -304,9 +336,11 @@ TEST_F(Driver, RefusesMatrixTermsThatDoNotPrint) {
         for (char l : {'b', 'c', 'd'})
             fs::copy_file(dir / (std::string("truck_") + l), dir / (std::string(base) + l));
     inputs = files();
-    expect_refused(convert("truck.map", "nan_"), -1, "row 2, column 2: the diagonal term");
+    expect_refused(convert("truck.map", "nan_"), -1,
+                   "ABC file nan_a, line 2: field 2 is not a finite number");
     expect_refused(convert("truck.map", "big_"), -1, "big_a: row 1, column 2");
-    expect_refused(convert("truck.map", "odd_"), -1, "odd_c: the column count is 3, 0 wanted");
+    expect_refused(convert("truck.map", "odd_"), -1,
+                   "odd_a: the file is empty (no states), but odd_c has 3 columns");
 }
 
 // The bundled example converts into a file that passes the checker.

@@ -126,20 +126,20 @@ TEST(MapFile, ReadsTheModelFileInAnyOrderOfSections) {
 }
 
 TEST(MapSummary, KeyLines) {
-    const std::string filler(MAP_LINE_MAX, 'x');
+    const std::string filler(100000, 'x');
     Outcome r = read_map(" [FILE_SUMMARY] not at the start of its line\nABCD_INPUT_N = 99\n"
                          "[FILE_SUMMARY] the rest of the marker line is ignored\n"
-                         "ABCD_INPUT_NUMBER = 4\n"                 // letters follow the key text
-                         "ABCD_OUTPUT_ ABCD_EXTERNA = 7\n"         // two keys, one value
-                         "GRAPHICS_ELE = 5\nGRAPHICS_ELE = none\n" // the later line; no digits
+                         "ABCD_INPUT_NUMBER = 4\n"            // letters follow the key text
+                         "ABCD_OUTPUT_ ABCD_EXTERNA = 7\n"    // two keys, one value
+                         "GRAPHICS_ELE = 5\nGRAPHICS_ELE = 6 ! count\n" // the later line
                          "graphics_nod = 99\nGRAPHICS_NOD =  +12abc\n"
                          "WHEEL_GRAPHICS_N\n(WHEEL_GRAPHICS)\n" // no "=": no key lines
                          "GRID_ID_OFFSET = -5\nELEMENT_ID_OFFSET = 3 = 4\n" +
-                             filler + "[ the rest of a long line is a line of its own\n" +
-                             "WHEEL_GRAPHICS_N = 9\n[FILE_SUMMARY]\nABCD_INPUT_N = 1\n",
+                             filler + "[ a long comment is one line: its tail is no marker\n" +
+                             "WHEEL_GRAPHICS_N = 9.0\n[FILE_SUMMARY]\nABCD_INPUT_N = 1\n",
                          1);
     ASSERT_EQ(r.status, MAP_OK) << r.out;
-    const int32_t counts[] = {4, 7, 7, 0, 12, 0};
+    const int32_t counts[] = {4, 7, 7, 6, 12, 9};
     EXPECT_EQ(std::memcmp(r.map.get(), counts, sizeof counts), 0);
     EXPECT_EQ(r.map->grid_id_offset, -5);
     EXPECT_EQ(r.map->element_id_offset, 3);
@@ -180,8 +180,12 @@ TEST(MapTable, FieldRules) {
 
     r = read_map(small_with("2 $ext\n", "2 x$ road $left\n"));
     EXPECT_STREQ(r.map->ext_name[0], " road $left\n");
-    const std::string longest(MAP_LINE_MAX - 2, 'n'); // with "$" and "\n", 255 characters
-    r = read_map(small_with("2 $ext\n", "$" + longest + "\n"));
+    const std::string longest(MAP_NAME_MAX, 'n'); // 254 characters and the line break
+    r = read_map(small_with("2 $ext\n", "     2 $" + longest + "\n"));
+    ASSERT_EQ(r.status, MAP_OK) << r.out;
+    EXPECT_EQ(std::string(r.map->ext_name[0]), longest + "\n");
+    r = read_map(small_with("2 $ext\n", "2 $" + longest + "\r\n")); // one line break kept
+    ASSERT_EQ(r.status, MAP_OK) << r.out;
     EXPECT_EQ(std::string(r.map->ext_name[0]), longest + "\n");
 
     r = read_map("[FILE_SUMMARY]\nABCD_INPUT_N = 1\nABCD_OUTPUT_N = 1\n[STATE_SPACE_IN]\n"
@@ -192,9 +196,39 @@ TEST(MapTable, FieldRules) {
     EXPECT_EQ(r.map->wheel_geom, nullptr);
 }
 
+// What the refusals must leave alone: files as the readers have always taken
+// them, each read to the same record as the small model.
+TEST(MapTable, ValidTwinsOfTheRefusals) {
+    std::string crlf;
+    for (char c : small) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    const std::string twins[][2] = {
+        {crlf, "CR LF line ends"},
+        {small.substr(0, small.size() - 1), "no line end after the last record"},
+        {small_with("1 7 1\n", "1 7 1\n{closing line} with anything after the records\n"),
+         "a closing line after a table"},
+        {small_with("ABCD_INPUT_N = 2", "ABCD_INPUT_N = 5\nABCD_INPUT_N = 2"),
+         "a repeated key line (the later counts)"},
+        {small_with("[UNITS]", "[UNITS]\n[UNITS]"), "a repeated marker (the first counts)"},
+        {small_with("ABCD_INPUT_N = 2", "ABCD_INPUT_N = 2.0 ! two inputs"),
+         "a summary value written as a real, with a comment"},
+        {small_with("1 7 1 1\n", "1.0 7 1 3.0E+00\n"), "integer fields written as reals"},
+        {"# " + std::string(100000, '[') + "\n" + small, "a comment of 100,000 characters"},
+    };
+    for (const auto &t : twins) {
+        SCOPED_TRACE(t[1]);
+        Outcome r = read_map(t[0]);
+        ASSERT_EQ(r.status, MAP_OK) << r.out;
+        EXPECT_EQ(r.map->n_input, 2);
+        EXPECT_EQ(r.map->n_output_all, 10);
+        expect_signal(r.map->input[0], 7, 1, 0);
+        EXPECT_EQ(r.map->wheel_out[0][5], 9);
+        EXPECT_EQ(r.map->ext_index[0], 1);
+    }
+}
+
 TEST(MapMalformed, RefusedThroughMapError) {
     // Each change to the small model, what it breaks, the message (fragment).
-    const char *const malformed[][4] = {
+    const std::string malformed[][4] = {
         {"2 $ext\n", "2 ext\n", "a name line without \"$\"",
          "MAP external input section, line 18: the name line has no \"$\""},
         {"(NODES)\n", "(NODE)\n", "a missing section",
@@ -232,6 +266,39 @@ TEST(MapMalformed, RefusedThroughMapError) {
          "Unsupported unit label...  (no \"=\"; MAP units section, line 9)"},
         {"'m'", "'mmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmm'", "a label of 40 characters",
          "Unsupported unit label... mmmmmmmmmmmmmmmmmmmmmmmmmmmmmmm (longer than 31"},
+        // Summary values: digits up to the first other character; none is no value.
+        {"ABCD_INPUT_N = 2", "ABCD_INPUT_N = two", "a summary value without digits",
+         "MAP summary section, line 2: ABCD_INPUT_N has no number after \"=\""},
+        {"GRAPHICS_NODE_N = 1", "GRAPHICS_NODE_N =", "a summary key with no value",
+         "MAP summary section, line 6: GRAPHICS_NOD has no number after \"=\""},
+        // Table fields: a number whole, or refused.
+        {"1 7 1\n", "1 abc 1\n", "a field that holds no number",
+         "MAP state-space input section, line 12: field 2 \"abc\" is not a number"},
+        {"1 7 1\n", "1 7 1abc\n", "characters after a number",
+         "MAP state-space input section, line 12: field 3 \"1abc\" is not a number"},
+        {"5 0 0 0 2", "5 0 nan 0 2", "a coordinate that is not finite",
+         "MAP nodes section, line 22: field 3 \"nan\" is not a finite number"},
+        {"5 0 0 0 2", "5 0 0 0 3e9", "an output row beyond int32",
+         "MAP nodes section, line 22: field 5 \"3e9\" is beyond the 32-bit integers"},
+        {"$ext\n1\n", "$ext\n1 x\n", "an external index line with more than a number",
+         "MAP external input section, line 19: field 1 \"1 x\" is not a number"},
+        // One record per row; a coupling output needs a component.
+        {"1 7 1 1\n", "1 7 7 1\n", "a coupling output with component 7",
+         "MAP state-space output section, line 15: output 1 of kind 1 has component 7, outside "
+         "1 to 6"},
+        {"1 7 1 1\n", "1 7 0 2\n", "a coupling velocity with component 0",
+         "output 1 of kind 2 has component 0"},
+        // Limits of a line.
+        {"1 7 1\n", "1 7 1" + std::string(300, ' ') + "\n", "a record of 306 characters",
+         "MAP state-space input section, line 12: a record of 306 characters; a MAP line holds at "
+         "most 255"},
+        {"LENGTH = 'm'", "LENGTH = 'm'" + std::string(250, ' '), "a key line of 263 characters",
+         "MAP units section, line 9: a key line of 263 characters"},
+        {"2 $ext\n", "2 $" + std::string(255, 'n') + "\n", "a name of 255 characters",
+         "MAP external input section, line 18: a name of 255 characters; a name holds at most "
+         "254"},
+        {"[FILE_SUMMARY]", std::string("[FILE_\0SUMMARY]", 15), "a NUL byte",
+         "MAP file, line 1: a NUL byte: not a text file"},
     };
     for (const auto &c : malformed) {
         SCOPED_TRACE(c[2]);
@@ -241,6 +308,17 @@ TEST(MapMalformed, RefusedThroughMapError) {
         EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << "one line: " << r.out;
     }
     EXPECT_EQ(read_map(small).status, MAP_OK);
+
+    // Two internal inputs whose records both name row 1: input 2 would
+    // never be described.
+    std::string twice = small_with("ABCD_INPUT_N = 2", "ABCD_INPUT_N = 3");
+    twice.replace(twice.find("1 7 1\n"), 6, "1 7 1\n1 8 2\n");
+    Outcome r = read_map(twice);
+    EXPECT_EQ(r.status, MAP_FAILED);
+    EXPECT_NE(r.out.find("MAP state-space input section, line 13: abcd index 1 appears twice "
+                         "(first on line 12)"),
+              std::string::npos)
+        << r.out;
 }
 
 TEST(MapRecord, AllocErrorAndFree) {

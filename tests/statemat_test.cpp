@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -343,16 +345,42 @@ TEST_F(StateMatrix, BaseInMissingFolderGivesMinus2) {
 // A member that cannot be put in place fails the call; the members before
 // it stay written, the failing one leaves nothing, the later ones are not
 // touched.
-TEST_F(StateMatrix, FailingMemberLeavesEarlierOnesAndNoPartialFile) {
+// The set is replaced whole or not at all: a member that cannot be written
+// leaves every member of the set that was there as it was, never a mix of
+// old and new members.
+TEST_F(StateMatrix, FailingMemberLeavesTheOldSetWhole) {
     Model m = model(2, {0, 1, -1, 0});
     fs::create_directory(base + "c");
     EXPECT_EQ(run(object(m), 1.0, 1), -2.0);
-    EXPECT_EQ(files(), (std::set<std::string>{"model_a", "model_b", "model_c"}));
+    EXPECT_EQ(files(), (std::set<std::string>{"model_c"}));
     EXPECT_TRUE(fs::is_directory(base + "c"));
     EXPECT_TRUE(fs::is_empty(base + "c"));
+
+    fs::remove(base + "c");
+    for (char l : {'a', 'b', 'c'}) sorvan::test::write_text(base + l, "older\n");
+    fs::create_directory(base + "d");
+    EXPECT_EQ(run(object(m), 1.0, 1), -2.0);
+    EXPECT_EQ(files(), (std::set<std::string>{"model_a", "model_b", "model_c", "model_d"}));
+    for (char l : {'a', 'b', 'c'}) EXPECT_EQ(sorvan::test::read_text(base + l), "older\n");
+
+    fs::remove(base + "d");
+    EXPECT_EQ(run(object(m), 1.0, 1), 1.0);
     Mat a = read_back(base, 'a'), b = read_back(base, 'b');
     EXPECT_EQ(a.v, m.a.v);
     EXPECT_EQ(b.v, m.b.v);
+}
+
+// A term that is not a finite number gives a set that no reader takes:
+// refused with its place, and nothing is written. A dropped state's terms
+// are not written and may hold anything.
+TEST_F(StateMatrix, RefusesTermsThatAreNotFinite) {
+    Model m = model(2, {-1, std::nan(""), 0, -2});
+    EXPECT_EQ(run(object(m), 1.0, 1), -1.0);
+    EXPECT_NE(out.find("A row 1, column 2: nan is not a finite number"), std::string::npos) << out;
+    EXPECT_TRUE(files().empty());
+    Model dropped = model(2, {-1, 0, 0, INFINITY});
+    EXPECT_EQ(run(object(dropped), 1.0, 1), 1.0) << out;
+    EXPECT_EQ(read_back(base, 'a').v, std::vector<double>{-1});
 }
 
 #ifndef _WIN32
