@@ -7,6 +7,7 @@
 #include "cli/road_plot.h"
 #include "cli/session.h"
 
+#include "frame/file_identity.h"
 #include "frame/output_file.h"
 #include "sorvan_view.h"
 
@@ -15,7 +16,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
 
 namespace sorvan::cli {
 
@@ -132,30 +137,31 @@ struct Arguments {
     }
 };
 
-bool build_arguments(const RoadOptions &o, Arguments &a) {
+bool build_arguments(const RoadOptions &o, const std::string &file, Arguments &a) {
     a.ints = plexa_array_create(VC_INTEGER, 2);
     a.reals = plexa_array_create(VC_REAL, 6);
     a.strings = plexa_array_create(VC_TEXT, 3);
     const double reals[6] = {o.ga, o.ge, o.gs, o.corr_length, o.length, o.interval};
     bool ok = a.ints && a.reals && a.strings && plexa_array_set_int(a.ints, 0, o.tracks) &&
               plexa_array_set_int(a.ints, 1, o.seed) &&
-              plexa_array_set_text(a.strings, 0, o.file.c_str()) &&
+              plexa_array_set_text(a.strings, 0, file.c_str()) &&
               plexa_array_set_text(a.strings, 1, o.labels[0].c_str()) &&
               plexa_array_set_text(a.strings, 2, o.labels[1].c_str());
     for (int32_t k = 0; ok && k < 6; ++k) ok = plexa_array_set_real(a.reals, k, reals[k]);
     return ok;
 }
 
-// Runs GENRPROF_SAYERS. Returns 0 when it wrote the file, else an exit
-// status with the reason printed.
-int run_host_function(Session &s, const RoadOptions &o) {
+// Runs GENRPROF_SAYERS, which writes the profile to the file named file.
+// Returns 0 when it wrote the file, else an exit status with the reason
+// printed.
+int run_host_function(Session &s, const RoadOptions &o, const std::string &file) {
     auto generate = s.function_as<plexa_arrays_function>("GENRPROF_SAYERS", 3);
     if (!generate) {
         complain("road", s.error());
         return exit_no_plugin;
     }
     Arguments a;
-    if (!build_arguments(o, a)) {
+    if (!build_arguments(o, file, a)) {
         complain("road", "the host library refused the argument arrays");
         return exit_no_plugin;
     }
@@ -176,7 +182,7 @@ int run_host_function(Session &s, const RoadOptions &o) {
     }
     if (status != 0) {
         complain("road", "GENRPROF_SAYERS failed (status " + std::to_string(status) +
-                             "); no file was written");
+                             "); " + o.file + " was not written");
         return 1;
     }
     return 0;
@@ -189,22 +195,18 @@ double rms(const double *z, int32_t n) {
 }
 
 // Distance and elevations, one sample a line, every number in its shortest
-// form that reads back exactly.
-bool write_csv(const std::string &file, const RprofResult &r, int32_t tracks, std::string &error) {
-    OutputFile out;
+// form that reads back exactly; finished in out, not yet in place.
+bool write_csv(OutputFile &out, const std::string &file, const RprofResult &r, int32_t tracks) {
     std::FILE *f = out.open(file.c_str());
-    if (f) {
-        std::fputs(tracks == 2 ? "distance,z1,z2\n" : "distance,z1\n", f);
-        for (int32_t i = 0; i < r.n; ++i) {
-            std::string row = shortest(r.x[i]) + "," + shortest(r.z1[i]);
-            if (tracks == 2) row += "," + shortest(r.z2[i]);
-            row += '\n';
-            std::fputs(row.c_str(), f);
-        }
-        if (out.commit()) return true;
+    if (!f) return false;
+    std::fputs(tracks == 2 ? "distance,z1,z2\n" : "distance,z1\n", f);
+    for (int32_t i = 0; i < r.n; ++i) {
+        std::string row = shortest(r.x[i]) + "," + shortest(r.z1[i]);
+        if (tracks == 2) row += "," + shortest(r.z2[i]);
+        row += '\n';
+        std::fputs(row.c_str(), f);
     }
-    error = out.error();
-    return false;
+    return out.finish();
 }
 
 void print_report(const RoadOptions &o, const RprofResult &r) {
@@ -217,36 +219,69 @@ void print_report(const RoadOptions &o, const RprofResult &r) {
         std::printf("  track 2 \"%s\": RMS %.6g mm\n", o.labels[1].c_str(), rms(r.z2, r.n));
 }
 
-// Writes the CSV table and the plot that were asked for.
-int write_reports(const RoadOptions &o, const RprofResult &r) {
-    std::string error;
-    if (!o.csv.empty()) {
-        if (!write_csv(o.csv, r, o.tracks, error)) {
-            complain("road", error);
-            return exit_output;
-        }
-        std::printf("wrote %s\n", o.csv.c_str());
+// Writes the CSV table and the plot that were asked for, finished but not
+// yet in place. Returns 0, or exit_output with the reason printed.
+int write_reports(const RoadOptions &o, const RprofResult &r, OutputFile &csv, OutputFile &plot) {
+    if (!o.csv.empty() && !write_csv(csv, o.csv, r, o.tracks)) {
+        complain("road", csv.error());
+        return exit_output;
     }
     if (!o.plot.empty()) {
-        RoadPlot plot;
-        plot.z1 = r.z1;
-        plot.z2 = o.tracks == 2 ? r.z2 : nullptr;
-        plot.n = r.n;
-        plot.interval = o.interval;
-        plot.ge = o.ge;
-        plot.gs = o.gs;
-        plot.ga = o.ga;
-        plot.corr_length = o.corr_length;
-        plot.label1 = o.labels[0];
-        plot.label2 = o.labels[1];
-        plot.seed = o.seed;
-        if (!write_road_plot(o.plot, plot, error)) {
-            complain("road", error);
+        RoadPlot p;
+        p.z1 = r.z1;
+        p.z2 = o.tracks == 2 ? r.z2 : nullptr;
+        p.n = r.n;
+        p.interval = o.interval;
+        p.ge = o.ge;
+        p.gs = o.gs;
+        p.ga = o.ga;
+        p.corr_length = o.corr_length;
+        p.label1 = o.labels[0];
+        p.label2 = o.labels[1];
+        p.seed = o.seed;
+        std::string error;
+        const std::string svg = road_plot_svg(p, error);
+        if (svg.empty()) {
+            complain("road", o.plot + ": " + error);
             return exit_output;
         }
-        std::printf("wrote %s\n", o.plot.c_str());
+        std::FILE *f = plot.open(o.plot.c_str());
+        if (f) std::fwrite(svg.data(), 1, svg.size(), f);
+        if (!f || !plot.finish()) {
+            complain("road", plot.error());
+            return exit_output;
+        }
     }
     return 0;
+}
+
+// The absolute path that name resolves to, links and "." and ".." taken
+// out as far as the path exists; empty when it cannot be told.
+std::filesystem::path resolved(const std::string &name) {
+    std::error_code ec;
+    std::filesystem::path p = std::filesystem::absolute(name, ec);
+    if (!ec) p = std::filesystem::weakly_canonical(p, ec);
+    return ec ? std::filesystem::path() : p;
+}
+
+// Two outputs of one run must be two files: otherwise the one written last
+// would replace the other. Compared by name as written, by the name the
+// file system resolves it to, and, for existing files, by identity.
+bool distinct_outputs(const RoadOptions &o) {
+    const std::pair<const char *, const std::string *> outputs[] = {
+        {"OUT_FILE", &o.file}, {"--csv", &o.csv}, {"--psd-plot", &o.plot}};
+    for (size_t i = 0; i < 3; ++i)
+        for (size_t j = i + 1; j < 3; ++j) {
+            const std::string &a = *outputs[i].second, &b = *outputs[j].second;
+            if (a.empty() || b.empty()) continue;
+            const auto ca = resolved(a), cb = resolved(b);
+            if (a == b || (!ca.empty() && ca == cb) || same_file(a.c_str(), b.c_str())) {
+                complain("road", std::string(outputs[i].first) + " and " + outputs[j].first +
+                                     " name the same file " + b);
+                return false;
+            }
+        }
+    return true;
 }
 
 } // namespace
@@ -296,9 +331,13 @@ void help_road() {
         "take over below the wavenumber v, e.g. ga 0.1 mm^2/m^3 with gs 25.3 at 100 m\n"
         "wavelength. Any ga above 0 dominates the RMS, with wavelengths of kilometres.\n"
         "\n"
-        "Exit status: 0 written; 1 the host function failed (its message is printed;\n"
-        "no file is left); 64 bad command line; 69 plug-in not loadable; 73 the CSV\n"
-        "table or the plot could not be written.\n");
+        "The profile, the table and the plot are written together: either all of them\n"
+        "replace their files or, on any failure, none does.\n"
+        "\n"
+        "Exit status: 0 written; 1 the host function failed (its message is printed);\n"
+        "64 bad command line (two outputs naming one file among them); 69 plug-in not\n"
+        "loadable; 73 the CSV table or the plot could not be written. Nothing is\n"
+        "written on any failure.\n");
 }
 
 int run_road(int argc, char **argv) {
@@ -306,7 +345,7 @@ int run_road(int argc, char **argv) {
     const CommandLine command{"road", &road_options, help_road, 1, "OUT_FILE"};
     if (int status = parse_command(args, argc, argv, command); status >= 0) return status;
     RoadOptions o;
-    if (!read_options(args, o)) return exit_usage;
+    if (!read_options(args, o) || !distinct_outputs(o)) return exit_usage;
     double samples = expected_samples(o);
     if (!o.plot.empty() && samples >= 0.0 && samples < plot_min_samples) {
         complain("road", "--psd-plot needs at least " + std::to_string(plot_min_samples) +
@@ -321,17 +360,34 @@ int run_road(int argc, char **argv) {
         complain("road", session.plugin().error());
         return exit_no_plugin;
     }
-    if (int status = run_host_function(session, o); status != 0) return status;
+    // The outputs are committed together: the table and the plot are
+    // written under temporary names, the host function writes the profile
+    // under its own name, and a failure of any of them leaves the files
+    // that were there before as they were.
+    OutputFile rpc, csv, plot;
+    rpc.written_in_place(o.file.c_str());
+    if (int status = run_host_function(session, o, o.file); status != 0) return status;
     // The same arguments, the seed included, give the same tracks.
     RprofResult *r = synthesise(o.ga, o.ge, o.gs, o.corr_length, o.length, o.interval, o.tracks,
                                 o.seed);
     std::fflush(stdout);
     if (!r || r->n <= 0 || !r->x || !r->z1 || (o.tracks == 2 && !r->z2)) {
-        complain("road", "the file was written, but the tracks could not be synthesised again");
+        complain("road", "the tracks could not be synthesised again; nothing was written");
+        return exit_output;
+    }
+    if (int status = write_reports(o, *r, csv, plot); status != 0) return status;
+    std::vector<OutputFile *> outputs{&rpc};
+    if (!o.csv.empty()) outputs.push_back(&csv);
+    if (!o.plot.empty()) outputs.push_back(&plot);
+    if (!commit_together(outputs)) {
+        for (const OutputFile *f : outputs)
+            if (!f->error().empty()) complain("road", f->error() + "; nothing was written");
         return exit_output;
     }
     print_report(o, *r);
-    return write_reports(o, *r);
+    if (!o.csv.empty()) std::printf("wrote %s\n", o.csv.c_str());
+    if (!o.plot.empty()) std::printf("wrote %s\n", o.plot.c_str());
+    return 0;
 }
 
 } // namespace sorvan::cli

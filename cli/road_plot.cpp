@@ -362,18 +362,18 @@ double model_coherence(double corr_length, double interval, double v) {
     return r * r;
 }
 
-bool write_road_plot(const std::string &file, const RoadPlot &p, std::string &error) {
+std::string road_plot_svg(const RoadPlot &p, std::string &error) {
     std::size_t segment = plot_segment(p.n);
     if (!p.z1 || segment == 0 || !(p.interval > 0.0)) {
         error = "a spectrum needs at least " + std::to_string(plot_min_samples) + " samples";
-        return false;
+        return {};
     }
     const double *b = p.z2 ? p.z2 : p.z1;
     psd::CrossSpectrum s = psd::welch_cross(p.z1, b, static_cast<std::size_t>(p.n), p.interval,
                                             segment);
     if (s.wavenumber.empty()) {
         error = "no spectrum could be estimated";
-        return false;
+        return {};
     }
     std::map<long, Band> bands = bands_of(s);
     Range range{s.wavenumber.front(), s.wavenumber.back()};
@@ -382,13 +382,7 @@ bool write_road_plot(const std::string &file, const RoadPlot &p, std::string &er
     std::string svg = header(p, height, segment, s.segments) + density_panel(p, bands, x, range);
     if (p.z2) svg += coherence_panel(p, bands, x, range);
     svg += "</svg>\n";
-
-    OutputFile out;
-    std::FILE *f = out.open(file.c_str());
-    if (f) std::fwrite(svg.data(), 1, svg.size(), f);
-    if (f && out.commit()) return true;
-    error = out.error();
-    return false;
+    return svg;
 }
 
 } // namespace sorvan::cli

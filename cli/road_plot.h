@@ -48,9 +48,9 @@ double model_density(double ge, double gs, double ga, double v);
 // same spectrum, so the coherence does not depend on it).
 double model_coherence(double corr_length, double interval, double v);
 
-// Writes the plot to file (under a temporary name, renamed when complete).
-// Returns false with error set; nothing is left behind then.
-bool write_road_plot(const std::string &file, const RoadPlot &plot, std::string &error);
+// The plot as the text of an SVG file; empty, with error set, when no
+// spectrum can be estimated from the tracks.
+std::string road_plot_svg(const RoadPlot &plot, std::string &error);
 
 } // namespace sorvan::cli
 

@@ -99,14 +99,22 @@ std::FILE *OutputFile::open(const char *final_name, bool binary) {
     return stream_;
 }
 
-const std::string &OutputFile::stage(const char *final_name) {
+void OutputFile::written_in_place(const char *final_name) {
     abandon();
     error_.clear();
     errno_ = 0;
     final_ = final_name;
-    temp_ = temp_name(final_);
+    in_place_ = true;
     finished_ = true;
-    return temp_;
+    backup_ = temp_name(final_, "old");
+    if (keep_backup(final_, backup_)) {
+        existed_ = true;
+    } else {
+        backup_.clear();
+        std::FILE *f = std::fopen(final_name, "rb");
+        existed_ = f != nullptr; // there, but not to be kept: never removed then
+        if (f) std::fclose(f);
+    }
 }
 
 bool OutputFile::finish() {
@@ -128,15 +136,7 @@ bool OutputFile::finish() {
 }
 
 bool OutputFile::commit() {
-    if (!finish()) return false;
-    if (!replace_file(temp_.c_str(), final_.c_str())) {
-        const int err = errno ? errno : EIO;
-        abandon();
-        return fail("cannot write", err);
-    }
-    temp_.clear();
-    finished_ = false;
-    return true;
+    return commit_together({this});
 }
 
 void OutputFile::abandon() {
@@ -145,52 +145,61 @@ void OutputFile::abandon() {
         std::remove(temp_.c_str());
         temp_.clear();
     }
+    if (in_place_) { // put back what was there before the other writer
+        if (!backup_.empty())
+            replace_file(backup_.c_str(), final_.c_str());
+        else if (!existed_)
+            std::remove(final_.c_str());
+        backup_.clear();
+        in_place_ = false;
+    }
     finished_ = false;
 }
 
-bool commit_together(std::initializer_list<OutputFile *> files) {
+bool commit_together(const std::vector<OutputFile *> &files) {
     for (OutputFile *f : files)
         if (!f->finish()) {
             for (OutputFile *g : files) g->abandon();
             return false;
         }
-    struct Kept {
-        std::string backup; // empty: there was no file of the final name
-    };
-    std::vector<Kept> kept(files.size());
-    size_t k = 0;
-    for (OutputFile *f : files) {
+    // Keep every file that a temporary file is to replace, then move them.
+    std::vector<std::string> kept(files.size());
+    for (size_t k = 0; k < files.size(); ++k) {
+        OutputFile *f = files[k];
+        if (f->in_place_) continue;
         const std::string backup = temp_name(f->final_, "old");
-        if (keep_backup(f->final_, backup)) kept[k].backup = backup;
-        ++k;
+        if (keep_backup(f->final_, backup)) kept[k] = backup;
     }
     size_t moved = 0;
     int err = 0;
     OutputFile *at_fault = nullptr;
     for (OutputFile *f : files) {
-        if (!replace_file(f->temp_.c_str(), f->final_.c_str())) {
+        if (!f->in_place_ && !replace_file(f->temp_.c_str(), f->final_.c_str())) {
             err = errno ? errno : EIO;
             at_fault = f;
             break;
         }
-        f->temp_.clear();
-        f->finished_ = false;
         ++moved;
     }
-    k = 0;
-    for (OutputFile *f : files) {
-        const Kept &old = kept[k];
-        bool drop_backup = !old.backup.empty();
-        if (at_fault && k < moved) { // put the old file back, or remove the new one
-            if (old.backup.empty())
+    for (size_t k = 0; k < files.size(); ++k) {
+        OutputFile *f = files[k];
+        bool drop_backup = !kept[k].empty();
+        if (at_fault && k < moved && !f->in_place_) { // put the old file back, or remove the new
+            f->temp_.clear();
+            if (kept[k].empty())
                 std::remove(f->final_.c_str());
             else
                 // Should even this fail, the old content stays under its backup name.
-                drop_backup = replace_file(old.backup.c_str(), f->final_.c_str());
+                drop_backup = replace_file(kept[k].c_str(), f->final_.c_str());
         }
-        if (drop_backup) std::remove(old.backup.c_str());
+        if (drop_backup) std::remove(kept[k].c_str());
+        if (!at_fault) { // in place: the file stays, its backup goes
+            f->temp_.clear();
+            if (!f->backup_.empty()) std::remove(f->backup_.c_str());
+            f->backup_.clear();
+            f->in_place_ = false;
+        }
         f->abandon();
-        ++k;
     }
     if (at_fault) return at_fault->fail("cannot write", err);
     return true;

@@ -15,7 +15,7 @@
 
 #include <cstddef>
 #include <cstdio>
-#include <initializer_list>
+#include <vector>
 #include <string>
 
 namespace sorvan {
@@ -36,11 +36,13 @@ class OutputFile {
 
     std::FILE *stream() const { return stream_; }
 
-    // For a file that another writer creates (the host's RPC III services,
-    // say): picks the temporary name beside final_name, which the writer
-    // then fills, and returns it. The file counts as finished; a failure or
-    // destruction without a commit removes whatever was written there.
-    const std::string &stage(const char *final_name);
+    // For a file that another writer writes under its final name, whole or
+    // not at all (the host's RPC III services, say): keeps the file of that
+    // name that is there now under a backup name, so that a failure of the
+    // set it belongs to can put it back. The file counts as finished; until
+    // it is committed, abandon() restores what was there before (or removes
+    // the new file when there was none).
+    void written_in_place(const char *final_name);
 
     // Checks the stream for write errors and closes it, keeping the
     // temporary file for commit_together(). Returns false with error() set,
@@ -66,7 +68,7 @@ class OutputFile {
     // file of a final name is kept under a backup name until every move has
     // succeeded, and put back when one fails. Returns false with error() of
     // the file at fault set; every temporary file is gone afterwards.
-    friend bool commit_together(std::initializer_list<OutputFile *> files);
+    friend bool commit_together(const std::vector<OutputFile *> &files);
 
   private:
     bool fail(const char *what, int err);
@@ -79,9 +81,12 @@ class OutputFile {
     std::string error_;
     int errno_ = 0;
     bool finished_ = false; // the temporary file is complete and closed
+    bool in_place_ = false; // written under the final name by another writer
+    bool existed_ = false;  // in place: a file of the final name was there before
+    std::string backup_;    // in place: where that file is kept meanwhile
 };
 
-bool commit_together(std::initializer_list<OutputFile *> files);
+bool commit_together(const std::vector<OutputFile *> &files);
 
 } // namespace sorvan
 

@@ -397,10 +397,37 @@ TEST_F(Cli, RoadFailuresLeaveNoFile) {
     EXPECT_FALSE(fs::exists(file("bad.rsp")));
     EXPECT_FALSE(fs::exists(file("bad.svg")));
 
-    // The file is written, the table cannot be.
+    // The outputs are committed together: the profile could be written, the
+    // table cannot be, so neither is, and files that were there stay.
     r = run("road good.rsp --length 10 --seed 3 --csv no_such_folder/t.csv");
     EXPECT_STATUS(r, 73);
-    EXPECT_TRUE(fs::exists(file("good.rsp")));
+    EXPECT_FALSE(fs::exists(file("good.rsp")));
+    sorvan::test::write_text(file("old.rsp"), "an older profile\n");
+    sorvan::test::write_text(file("old.csv"), "an older table\n");
+    fs::create_directory(file("plot.svg"));
+    r = run("road old.rsp --length 10 --seed 3 --csv old.csv --psd-plot plot.svg");
+    EXPECT_STATUS(r, 73);
+    EXPECT_EQ(sorvan::test::read_text(file("old.rsp")), "an older profile\n");
+    EXPECT_EQ(sorvan::test::read_text(file("old.csv")), "an older table\n");
+    for (const auto &entry : fs::directory_iterator(file("")))
+        for (const char *kept : {".tmp", ".old"})
+            EXPECT_EQ(entry.path().filename().string().find(kept), std::string::npos)
+                << entry.path() << " was left behind";
+
+    // Two outputs that name one file: refused before anything is written.
+    for (const char *line :
+         {"road r.rsp --length 10 --csv r.rsp", "road r.rsp --length 10 --csv ./r.rsp",
+          "road r.rsp --length 10 --csv t.csv --psd-plot t.csv"}) {
+        SCOPED_TRACE(line);
+        r = run(line);
+        EXPECT_STATUS(r, 64);
+        EXPECT_TRUE(contains(r.err, "name the same file")) << r.err;
+        EXPECT_FALSE(fs::exists(file("r.rsp")));
+    }
+    sorvan::test::write_text(file("s.rsp"), "");
+    fs::create_hard_link(file("s.rsp"), file("s.csv"));
+    r = run("road s.rsp --length 10 --csv s.csv");
+    EXPECT_STATUS(r, 64);
 }
 
 // ======================================================================
