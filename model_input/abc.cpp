@@ -514,7 +514,8 @@ line_status next_line(reader *r, unsigned long long limit) {
         // The first line has no length limit but the column count's: a
         // NUL byte before its end marks a binary file or a device such as
         // an endless stream of zeros, which is refused at once.
-        if (limit == max_line && std::memchr(start + searched, '\0', unread - searched))
+        if (limit == max_line && unread > searched &&
+            std::memchr(start + searched, '\0', unread - searched))
             return line_nul;
         searched = unread;
         if (unread > limit + 1) return line_too_long;

@@ -1,7 +1,7 @@
 // Fuzzes the MAP reading sequence of a conversion: summary, units, the
 // allocation and every table, then the release. A reader that refuses the
 // input must have released the record; one that accepts it must leave every
-// stored index inside its array.
+// stored index inside its array and a consistent record.
 #include "model_input/map.h"
 
 #include <cstdint>
@@ -26,9 +26,15 @@ void check(bool ok)
         __builtin_trap();
 }
 
-// Every index that the readers stored lies inside its array.
-void check_record(const MAPmodel *m)
+// Every index that the readers stored lies inside its array, and what was
+// accepted is consistent: every coupling output has a component, and a
+// file that holds a NUL byte anywhere was never accepted.
+void check_record(const MAPmodel *m, const uint8_t *data, size_t size)
 {
+    check(std::memchr(data, 0, size) == nullptr);
+    for (int32_t k = 0; k < m->n_output; ++k)
+        if (m->output[k].kind == 1 || m->output[k].kind == 2)
+            check(m->output[k].dof >= 1 && m->output[k].dof <= 6);
     for (int32_t i = 0; i < m->n_node; ++i)
         for (int j = 0; j < 3; ++j)
             check(m->node_out[i][j] >= 0 && m->node_out[i][j] < m->n_output_all);
@@ -76,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (status == MAP_OK)
             status = reader(map, file);
     if (status == MAP_OK) {
-        check_record(map);
+        check_record(map, data, size);
         MAPfree(map);
     }
     std::fclose(file);
