@@ -6,6 +6,7 @@
 #define SORVAN_CLI_COMMANDS_H
 
 #include "cli/args.h"
+#include "analysis/number_text.h"
 
 #include <string>
 #include <vector>
@@ -50,9 +51,6 @@ std::string plugin_option(const Args &args);
 
 // Prints "sorvan COMMAND: message" on the standard error stream.
 void complain(const char *command, const std::string &message);
-
-// The shortest decimal text that reads back as exactly v.
-std::string shortest(double v);
 
 // Sends the standard output stream to the null device while it lives, so
 // that a reader's diagnostics about a file read ahead of time are not

@@ -48,12 +48,6 @@ void complain(const char *command, const std::string &message) {
     std::fprintf(stderr, "sorvan %s: %s\n", command, message.c_str());
 }
 
-std::string shortest(double v) {
-    char text[32]; // the longest shortest form, "-2.2250738585072014e-308", has 24
-    auto [end, ec] = std::to_chars(text, text + sizeof text, v);
-    return ec == std::errc() ? std::string(text, end) : std::string("nan");
-}
-
 MutedStdout::MutedStdout() {
     std::fflush(stdout);
     int null = open_null();

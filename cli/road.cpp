@@ -4,7 +4,7 @@
 // spectral density plot.
 #include "cli/args.h"
 #include "cli/commands.h"
-#include "cli/road_plot.h"
+#include "analysis/road_plot.h"
 #include "cli/session.h"
 
 #include "frame/file_identity.h"
@@ -227,7 +227,7 @@ int write_reports(const RoadOptions &o, const RprofResult &r, OutputFile &csv, O
         return exit_output;
     }
     if (!o.plot.empty()) {
-        RoadPlot p;
+        analysis::RoadPlot p;
         p.z1 = r.z1;
         p.z2 = o.tracks == 2 ? r.z2 : nullptr;
         p.n = r.n;
@@ -240,7 +240,7 @@ int write_reports(const RoadOptions &o, const RprofResult &r, OutputFile &csv, O
         p.label2 = o.labels[1];
         p.seed = o.seed;
         std::string error;
-        const std::string svg = road_plot_svg(p, error);
+        const std::string svg = analysis::road_plot_svg(p, error);
         if (svg.empty()) {
             complain("road", o.plot + ": " + error);
             return exit_output;
@@ -347,8 +347,8 @@ int run_road(int argc, char **argv) {
     RoadOptions o;
     if (!read_options(args, o) || !distinct_outputs(o)) return exit_usage;
     double samples = expected_samples(o);
-    if (!o.plot.empty() && samples >= 0.0 && samples < plot_min_samples) {
-        complain("road", "--psd-plot needs at least " + std::to_string(plot_min_samples) +
+    if (!o.plot.empty() && samples >= 0.0 && samples < analysis::plot_min_samples) {
+        complain("road", "--psd-plot needs at least " + std::to_string(analysis::plot_min_samples) +
                              " samples; --length and --interval give " + shortest(samples));
         return exit_usage;
     }

@@ -1,7 +1,7 @@
 // End-to-end tests of the sorvan command line: the built program runs in a
 // folder of its own on copies of the bundled example, and the tests look at
 // its exit status, its messages and the files it leaves.
-#include "cli/road_plot.h"
+#include "analysis/road_plot.h"
 #include "support/files.h"
 #include "support/rpc3_reader.h"
 
@@ -501,20 +501,20 @@ TEST(RoadPlot, ModelCoherenceOfTheCrossTrackFilters) {
     // corner, (1 / (1 + 10^2))^2 a decade above it.
     // With a fine interval the sampled filters behave as continuous ones.
     const double corr = 100.0, dx = 0.001, corner = 1.0 / (std::sqrt(2.0) * corr);
-    EXPECT_NEAR(sorvan::cli::model_coherence(corr, dx, corner * 1e-3), 1.0, 1e-5);
-    EXPECT_NEAR(sorvan::cli::model_coherence(corr, dx, corner), 0.25, 1e-3);
-    EXPECT_NEAR(sorvan::cli::model_coherence(corr, dx, 10.0 * corner), 1.0 / (101.0 * 101.0),
+    EXPECT_NEAR(sorvan::analysis::model_coherence(corr, dx, corner * 1e-3), 1.0, 1e-5);
+    EXPECT_NEAR(sorvan::analysis::model_coherence(corr, dx, corner), 0.25, 1e-3);
+    EXPECT_NEAR(sorvan::analysis::model_coherence(corr, dx, 10.0 * corner), 1.0 / (101.0 * 101.0),
                 2e-6);
     // A good road's density at 0.1 cycle/m is 64 mm^2 m: gs = 25.3 mm^2/m.
-    EXPECT_NEAR(sorvan::cli::model_density(0.0, 25.3, 0.0, 0.1), 64.0, 0.2);
-    EXPECT_DOUBLE_EQ(sorvan::cli::model_density(0.05, 0.0, 0.0, 3.0), 0.05);
+    EXPECT_NEAR(sorvan::analysis::model_density(0.0, 25.3, 0.0, 0.1), 64.0, 0.2);
+    EXPECT_DOUBLE_EQ(sorvan::analysis::model_density(0.05, 0.0, 0.0, 3.0), 0.05);
 }
 
 TEST(RoadPlot, SegmentsLeaveSevenHalfOverlappingPieces) {
-    EXPECT_EQ(sorvan::cli::plot_segment(63), 0u);
-    EXPECT_EQ(sorvan::cli::plot_segment(64), 16u);
-    EXPECT_EQ(sorvan::cli::plot_segment(10001), 2048u); // 8 segments of the default road
-    EXPECT_EQ(sorvan::cli::plot_segment(1 << 24), 65536u);
+    EXPECT_EQ(sorvan::analysis::plot_segment(63), 0u);
+    EXPECT_EQ(sorvan::analysis::plot_segment(64), 16u);
+    EXPECT_EQ(sorvan::analysis::plot_segment(10001), 2048u); // 8 segments of the default road
+    EXPECT_EQ(sorvan::analysis::plot_segment(1 << 24), 65536u);
 }
 
 } // namespace

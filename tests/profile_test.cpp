@@ -11,7 +11,7 @@
 
 #include "road_profile/profile.h"
 #include "sorvan_view.h"
-#include "cli/psd.h"
+#include "analysis/psd.h"
 
 namespace {
 

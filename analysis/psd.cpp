@@ -1,5 +1,5 @@
 // Welch averaging of Hann-windowed periodograms, on a plain radix-2 FFT.
-#include "cli/psd.h"
+#include "analysis/psd.h"
 
 #include <cmath>
 #include <utility>

@@ -3,15 +3,15 @@
 // log-log axes against the model ge + gs / (2 pi v)^2 + ga / (2 pi v)^4 and,
 // for two tracks, a second panel with their coherence against the
 // coherence the cross-track filters give.
-#ifndef SORVAN_CLI_ROAD_PLOT_H
-#define SORVAN_CLI_ROAD_PLOT_H
+#ifndef SORVAN_ANALYSIS_ROAD_PLOT_H
+#define SORVAN_ANALYSIS_ROAD_PLOT_H
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace sorvan::cli {
+namespace sorvan::analysis {
 
 // Fewest samples a plot is drawn from: four segments of 16 samples.
 constexpr int32_t plot_min_samples = 64;
@@ -52,6 +52,6 @@ double model_coherence(double corr_length, double interval, double v);
 // spectrum can be estimated from the tracks.
 std::string road_plot_svg(const RoadPlot &plot, std::string &error);
 
-} // namespace sorvan::cli
+} // namespace sorvan::analysis
 
 #endif

@@ -2,8 +2,8 @@
 // and the coherence of two tracks, by averaging the periodograms of
 // overlapping windowed segments. Used by the tests and by the plots of road
 // profiles.
-#ifndef SORVAN_CLI_PSD_H
-#define SORVAN_CLI_PSD_H
+#ifndef SORVAN_ANALYSIS_PSD_H
+#define SORVAN_ANALYSIS_PSD_H
 
 #include <complex>
 #include <cstddef>

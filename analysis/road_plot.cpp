@@ -1,9 +1,8 @@
 // The road spectral density plot, drawn as plain SVG text.
-#include "cli/road_plot.h"
+#include "analysis/road_plot.h"
 
-#include "cli/commands.h"
-#include "cli/psd.h"
-#include "frame/output_file.h"
+#include "analysis/number_text.h"
+#include "analysis/psd.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,7 +10,7 @@
 #include <cstdio>
 #include <map>
 
-namespace sorvan::cli {
+namespace sorvan::analysis {
 
 namespace {
 
@@ -385,4 +384,4 @@ std::string road_plot_svg(const RoadPlot &p, std::string &error) {
     return svg;
 }
 
-} // namespace sorvan::cli
+} // namespace sorvan::analysis
