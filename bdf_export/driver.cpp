@@ -102,6 +102,11 @@ int32_t read_sections(const Conversion &c, MAPmodel *map, FILE *file) {
 }
 
 int32_t read_map(const Conversion &c, MAPmodel **out) {
+    if (file_kind(c.map_file) == FileKind::other) { // never opened: a pipe would wait
+        BDFreport("%s: not a regular file (a folder, a device or a pipe), so not a MAP file",
+                  c.map_file);
+        return failed;
+    }
     FILE *file = c.map_file ? std::fopen(c.map_file, "r") : nullptr;
     if (!file) {
         BDFreport("%s: cannot open the MAP file: %s", shown(c.map_file),

@@ -11,6 +11,12 @@ namespace sorvan {
 
 #ifdef _WIN32
 
+FileKind file_kind(const char *name) {
+    struct _stati64 st;
+    if (!name || _stati64(name, &st) != 0) return FileKind::missing;
+    return (st.st_mode & _S_IFMT) == _S_IFREG ? FileKind::regular : FileKind::other;
+}
+
 bool regular_file(std::FILE *stream, std::uint64_t *size) {
     struct _stati64 st;
     if (!stream || _fstati64(_fileno(stream), &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG)
@@ -45,6 +51,12 @@ bool same_file(const char *a, const char *b) {
 }
 
 #else
+
+FileKind file_kind(const char *name) {
+    struct stat st;
+    if (!name || stat(name, &st) != 0) return FileKind::missing;
+    return S_ISREG(st.st_mode) ? FileKind::regular : FileKind::other;
+}
 
 bool regular_file(std::FILE *stream, std::uint64_t *size) {
     struct stat st;

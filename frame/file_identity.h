@@ -7,6 +7,11 @@
 
 namespace sorvan {
 
+// What a name refers to. A pipe or a device must be recognised before it
+// is opened: opening a pipe without a writer waits for one.
+enum class FileKind { missing, regular, other };
+FileKind file_kind(const char *name);
+
 // Whether the open stream reads a regular file (not a folder, a device, a
 // pipe or a socket); its size in bytes goes to *size when it is.
 bool regular_file(std::FILE *stream, std::uint64_t *size);

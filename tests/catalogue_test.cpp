@@ -344,11 +344,7 @@ std::vector<Fault> catalogue() {
          "a file without a summary, through the host command", -2,
          "truck.map: no [FILE_SUMMARY] section: not a MAP file"},
         {Entry::convert, [](Bench &b) { b.map = "."; }, "a folder for a MAP file", -1,
-#ifdef _WIN32 // a folder cannot even be opened there
-         ".: cannot open the MAP file"},
-#else
          ".: not a regular file (a folder, a device or a pipe), so not a MAP file"},
-#endif
         {Entry::convert, cut_at(M, "[UNITS]"), "a file cut before its units", -1, "no LENGTH unit"},
         {Entry::convert, edit(M, "ABCD_INPUT_N", std::string("ABCD_IN\0PUT_N", 13)),
          "a NUL byte in a key", -1, "MAP file, line 5: a NUL byte"},

@@ -17,6 +17,7 @@
 
 #ifndef _WIN32
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -274,6 +275,15 @@ TEST_F(Driver, BdfNameRule) {
 }
 
 #ifndef _WIN32
+// A device or a pipe is no MAP file: refused before it is read (an endless
+// stream) or even opened (a pipe without a writer would wait for one).
+TEST_F(Driver, RefusesDevicesAndPipes) {
+    ASSERT_EQ(mkfifo((dir / "pipe.map").c_str(), 0600), 0);
+    inputs = files();
+    for (const char *name : {"/dev/zero", "pipe.map"})
+        expect_refused(convert(name), -1, "not a regular file (a folder, a device or a pipe)");
+}
+
 // Inputs are compared by what they are, not by their names: a BDF name that
 // reaches the MAP file or a matrix file through a link is refused, and the
 // input stays as it was.
