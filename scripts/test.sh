@@ -11,7 +11,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
-need_packages cmake make g++ googletest libgtest-dev libgmock-dev clang libclang-rt-14-dev valgrind
+need_packages cmake make g++ googletest libgtest-dev libgmock-dev clang libclang-rt-14-dev valgrind \
+    clang-format libeigen3-dev
 
 jobs=${JOBS:-2}
 stage_start=$SECONDS
@@ -28,7 +29,12 @@ run_build() { # folder, then cmake options
     cmake --build "$dir" -j "$jobs"
 }
 
-echo "== normal build"
+echo "== format"
+# Every C and C++ file in the repository as clang-format writes it
+# (.clang-format); the check names each file that differs.
+git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+stage "normal build"
 run_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 ctest --test-dir build --output-on-failure -j "$jobs"
 
