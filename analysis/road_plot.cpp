@@ -47,16 +47,26 @@ std::string fmt(const char *format, double v) {
     return text;
 }
 
-std::string num(double v) { return fmt("%.1f", v); }
+std::string num(double v) {
+    return fmt("%.1f", v);
+}
 
 std::string escape(const std::string &text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
         default:
             // Control characters are not allowed in XML text.
             out += static_cast<unsigned char>(c) < 0x20 ? '?' : c;
@@ -163,8 +173,8 @@ std::string curve(const std::vector<BandPoint> &pts, const Axis &x, const Axis &
         pen_down = true;
     }
     if (d.empty()) return "";
-    return std::string("<path clip-path=\"url(#") + clip + ")\" fill=\"none\" " + style +
-           " d=\"" + d.substr(1) + "\"/>\n";
+    return std::string("<path clip-path=\"url(#") + clip + ")\" fill=\"none\" " + style + " d=\"" +
+           d.substr(1) + "\"/>\n";
 }
 
 // Legend entries, one line each, in the top right corner of a panel.
@@ -174,8 +184,8 @@ struct LegendEntry {
 
 std::string legend(double top, const std::vector<LegendEntry> &entries, bool at_left = false) {
     const double width = 330, x = at_left ? left + 10 : right - width - 10, row = 18;
-    std::string s = "<rect x=\"" + num(x) + "\" y=\"" + num(top + 10) + "\" width=\"" +
-                    num(width) + "\" height=\"" + num(row * entries.size() + 10) +
+    std::string s = "<rect x=\"" + num(x) + "\" y=\"" + num(top + 10) + "\" width=\"" + num(width) +
+                    "\" height=\"" + num(row * entries.size() + 10) +
                     "\" fill=\"white\" fill-opacity=\"0.9\" stroke=\"#999\"/>\n";
     for (size_t k = 0; k < entries.size(); ++k) {
         double y = top + 10 + row * (k + 1);
@@ -211,7 +221,9 @@ std::map<long, Band> bands_of(const psd::CrossSpectrum &s) {
     return bands;
 }
 
-double band_wavenumber(const Band &b) { return std::pow(10.0, b.log_sum / b.bins); }
+double band_wavenumber(const Band &b) {
+    return std::pow(10.0, b.log_sum / b.bins);
+}
 
 std::vector<BandPoint> density_points(const std::map<long, Band> &bands, bool second) {
     std::vector<BandPoint> pts;
@@ -267,23 +279,23 @@ Axis density_axis(const std::vector<std::vector<BandPoint>> &curves) {
 
 std::string header(const RoadPlot &p, double height, size_t segment, size_t segments) {
     std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    s += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(page_width) +
-         "\" height=\"" + num(height) + "\" viewBox=\"0 0 " + num(page_width) + " " +
-         num(height) + "\" font-family=\"sans-serif\" font-size=\"13\">\n";
+    s += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(page_width) + "\" height=\"" +
+         num(height) + "\" viewBox=\"0 0 " + num(page_width) + " " + num(height) +
+         "\" font-family=\"sans-serif\" font-size=\"13\">\n";
     s += "<style>.major{stroke:#b8b8b8;stroke-width:1}.minor{stroke:#e4e4e4;stroke-width:1}"
          "</style>\n";
     s += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
     s += "<defs><clipPath id=\"psd\"><rect x=\"" + num(left) + "\" y=\"" + num(psd_top) +
          "\" width=\"" + num(right - left) + "\" height=\"" + num(psd_bottom - psd_top) +
-         "\"/></clipPath><clipPath id=\"coh\"><rect x=\"" + num(left) + "\" y=\"" +
-         num(coh_top) + "\" width=\"" + num(right - left) + "\" height=\"" +
-         num(coh_bottom - coh_top) + "\"/></clipPath></defs>\n";
+         "\"/></clipPath><clipPath id=\"coh\"><rect x=\"" + num(left) + "\" y=\"" + num(coh_top) +
+         "\" width=\"" + num(right - left) + "\" height=\"" + num(coh_bottom - coh_top) +
+         "\"/></clipPath></defs>\n";
     s += text(left, 26, "Road elevation spectral density", "font-size=\"17\" font-weight=\"bold\"");
     s += text(left, 46,
               escape("ge " + shortest(p.ge) + " mm\u00b2\u00b7m, gs " + shortest(p.gs) +
                      " mm\u00b2/m, ga " + shortest(p.ga) + " mm\u00b2/m\u00b3" +
-                     (p.z2 ? ", corr_length " + shortest(p.corr_length) + " m" : "") +
-                     "; seed " + std::to_string(p.seed)));
+                     (p.z2 ? ", corr_length " + shortest(p.corr_length) + " m" : "") + "; seed " +
+                     std::to_string(p.seed)));
     s += text(left, 64,
               escape(std::to_string(p.n) + " samples " + shortest(p.interval) +
                      " m apart; Welch: " + std::to_string(segments) + " Hann segments of " +
@@ -318,21 +330,22 @@ std::string density_panel(const RoadPlot &p, const std::map<long, Band> &bands, 
     return s + legend(psd_top, entries);
 }
 
-std::string coherence_panel(const RoadPlot &p, const std::map<long, Band> &bands,
-                            const Axis &x, const Range &range) {
+std::string coherence_panel(const RoadPlot &p, const std::map<long, Band> &bands, const Axis &x,
+                            const Range &range) {
     Axis y{0.0, 1.0, false, coh_bottom, coh_top};
     std::string s = x_grid(x, coh_top, coh_bottom) + y_linear_grid(y);
     const char *estimate_style = "stroke=\"#2e8b57\" stroke-width=\"1.6\"";
     const char *model_style = "stroke=\"black\" stroke-width=\"1.4\" stroke-dasharray=\"6 4\"";
     s += curve(coherence_points(bands), x, y, estimate_style, "coh");
-    s += curve(sampled(range,
-                       [&](double v) { return model_coherence(p.corr_length, p.interval, v); }),
-               x, y, model_style, "coh");
+    s += curve(
+        sampled(range, [&](double v) { return model_coherence(p.corr_length, p.interval, v); }), x,
+        y, model_style, "coh");
     s += frame(coh_top, coh_bottom, "wavenumber v (cycle/m)", "coherence of the tracks (1)");
     // The coherence falls from 1 at long wavelengths: the lower left corner
     // stays free for the legend.
-    return s + legend(coh_bottom - 66, {{estimate_style, "estimate, track 1 with track 2"},
-                                {model_style, "model of the cross-track filters"}},
+    return s + legend(coh_bottom - 66,
+                      {{estimate_style, "estimate, track 1 with track 2"},
+                       {model_style, "model of the cross-track filters"}},
                       true);
 }
 
@@ -342,7 +355,8 @@ std::size_t plot_segment(int32_t n) {
     if (n < plot_min_samples) return 0;
     std::size_t segment = 16;
     // Seven half-overlapping segments of L samples need 4 L samples.
-    while (segment < 65536 && 4 * (2 * segment) <= static_cast<std::size_t>(n)) segment *= 2;
+    while (segment < 65536 && 4 * (2 * segment) <= static_cast<std::size_t>(n))
+        segment *= 2;
     return segment;
 }
 
@@ -368,8 +382,8 @@ std::string road_plot_svg(const RoadPlot &p, std::string &error) {
         return {};
     }
     const double *b = p.z2 ? p.z2 : p.z1;
-    psd::CrossSpectrum s = psd::welch_cross(p.z1, b, static_cast<std::size_t>(p.n), p.interval,
-                                            segment);
+    psd::CrossSpectrum s =
+        psd::welch_cross(p.z1, b, static_cast<std::size_t>(p.n), p.interval, segment);
     if (s.wavenumber.empty()) {
         error = "no spectrum could be estimated";
         return {};

@@ -5,10 +5,10 @@
 #include "bdf_export/bdf.h"
 #include "bdf_export/cards.h"
 #include "bdf_export/checks.h"
-#include "model_input/map.h"
 #include "frame/file_identity.h"
 #include "frame/guard.h"
 #include "frame/output_file.h"
+#include "model_input/map.h"
 
 #include <algorithm>
 #include <cerrno>

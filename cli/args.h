@@ -10,7 +10,7 @@
 namespace sorvan::cli {
 
 struct Option {
-    const char *name;  // without the leading "--"
+    const char *name; // without the leading "--"
     bool takes_value;
 };
 

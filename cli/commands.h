@@ -5,8 +5,8 @@
 #ifndef SORVAN_CLI_COMMANDS_H
 #define SORVAN_CLI_COMMANDS_H
 
-#include "cli/args.h"
 #include "analysis/number_text.h"
+#include "cli/args.h"
 
 #include <string>
 #include <vector>
@@ -37,8 +37,8 @@ struct CommandLine {
     const char *name;                   // "convert"
     const std::vector<Option> *options; // --help and --plugin are added
     void (*help)();
-    size_t positional;                  // number of positional words required
-    const char *positional_names;       // "MAP_FILE and ABC_BASE", for the message
+    size_t positional;            // number of positional words required
+    const char *positional_names; // "MAP_FILE and ABC_BASE", for the message
 };
 
 // Parses argv[2..] for the command. Returns -1 when the command should go

@@ -10,11 +10,15 @@
 #define dup2 _dup2
 #define close _close
 #define fileno _fileno
-static int open_null() { return _open("NUL", _O_WRONLY); }
+static int open_null() {
+    return _open("NUL", _O_WRONLY);
+}
 #else
 #include <fcntl.h>
 #include <unistd.h>
-static int open_null() { return open("/dev/null", O_WRONLY); }
+static int open_null() {
+    return open("/dev/null", O_WRONLY);
+}
 #endif
 
 namespace sorvan::cli {
@@ -32,8 +36,8 @@ int parse_command(Args &args, int argc, char **argv, const CommandLine &command)
         return 0;
     }
     if (args.positional().size() != command.positional) {
-        complain(command.name, std::string("needs ") + command.positional_names +
-                                   " (see sorvan " + command.name + " --help)");
+        complain(command.name, std::string("needs ") + command.positional_names + " (see sorvan " +
+                                   command.name + " --help)");
         return exit_usage;
     }
     return -1;

@@ -27,10 +27,18 @@ using MapReadUnit = int (*)(MAPmodel *, FILE *);
 using MapFree = void (*)(MAPmodel *);
 
 const std::vector<Option> convert_options = {
-    {"length-unit", true},         {"force-unit", true},        {"mass-unit", true},
-    {"time-unit", true},           {"tf-id", true},             {"threshold", true},
-    {"wheel-divisions", true},     {"stiffness", true},         {"damping", true},
-    {"torsional-stiffness", true}, {"torsional-damping", true}, {"direct", false},
+    {"length-unit", true},
+    {"force-unit", true},
+    {"mass-unit", true},
+    {"time-unit", true},
+    {"tf-id", true},
+    {"threshold", true},
+    {"wheel-divisions", true},
+    {"stiffness", true},
+    {"damping", true},
+    {"torsional-stiffness", true},
+    {"torsional-damping", true},
+    {"direct", false},
 };
 
 // The command object the host function reads and where it reads from.
@@ -87,15 +95,24 @@ struct ConvertOptions {
 // What the converter's result codes mean to a user.
 const char *result_text(int32_t code) {
     switch (code) {
-    case -1: return "a file could not be read or written, or its content was refused";
-    case -2: return "the MAP file declares no state-space inputs";
-    case -3: return "the MAP file declares no state-space outputs";
-    case -4: return "the MAP file's input count differs from the columns of B";
-    case -5: return "the MAP file's output count differs from the rows of C";
-    case -6: return "an export unit label is not known";
-    case -7: return "the command object is not of host object type 64";
-    case -8: return "the command object's attribute 505 holds fewer than 8 values";
-    default: return "unexpected result";
+    case -1:
+        return "a file could not be read or written, or its content was refused";
+    case -2:
+        return "the MAP file declares no state-space inputs";
+    case -3:
+        return "the MAP file declares no state-space outputs";
+    case -4:
+        return "the MAP file's input count differs from the columns of B";
+    case -5:
+        return "the MAP file's output count differs from the rows of C";
+    case -6:
+        return "an export unit label is not known";
+    case -7:
+        return "the command object is not of host object type 64";
+    case -8:
+        return "the command object's attribute 505 holds fewer than 8 values";
+    default:
+        return "unexpected result";
     }
 }
 
@@ -106,8 +123,8 @@ bool read_options(Args &args, ConvertOptions &o) {
     for (int k = 0; k < 3; ++k) {
         if (args.has(label_options[k])) o.labels[k] = args.value(label_options[k]);
         if (o.labels[k].empty() || o.labels[k].size() >= label_size) {
-            complain("convert", std::string("--") + label_options[k] +
-                                    " needs a label of 1 to 63 characters");
+            complain("convert",
+                     std::string("--") + label_options[k] + " needs a label of 1 to 63 characters");
             return false;
         }
     }
@@ -196,8 +213,8 @@ double in_map_units(double si, double factor) {
 // MAP units, and the SI defaults expressed in MAP units for those not given.
 void host_connecting_values(Plugin &plugin, const ConvertOptions &o, double out[4]) {
     double factor[4] = {0, 0, 0, 0};
-    bool need_defaults = !o.connecting[0] || !o.connecting[1] || !o.connecting[2] ||
-                         !o.connecting[3];
+    bool need_defaults =
+        !o.connecting[0] || !o.connecting[1] || !o.connecting[2] || !o.connecting[3];
     bool factors = need_defaults && map_unit_factors(plugin, o.map_file, factor);
     for (int k = 0; k < 4; ++k) {
         if (o.connecting[k]) {
@@ -283,7 +300,8 @@ int32_t convert_direct(Session &s, const ConvertOptions &o) {
         complain("convert", p.error());
         return 0;
     }
-    for (int k = 0; k < 4; ++k) *variables[k] = o.connecting[k].value_or(connecting_defaults[k]);
+    for (int k = 0; k < 4; ++k)
+        *variables[k] = o.connecting[k].value_or(connecting_defaults[k]);
     return convert(o.map_file.c_str(), o.abc_base.c_str(), length, force, mass, o.time->code);
 }
 
@@ -326,10 +344,11 @@ bool summarise(const std::string &name, BdfSummary &out) {
     return true;
 }
 
-void print_summary(Plugin &p, const ConvertOptions &o, const std::string &bdf,
-                   const BdfSummary &s, double seconds) {
+void print_summary(Plugin &p, const ConvertOptions &o, const std::string &bdf, const BdfSummary &s,
+                   double seconds) {
     long total = 0;
-    for (const auto &[name, count] : s.cards) total += count;
+    for (const auto &[name, count] : s.cards)
+        total += count;
     std::printf("wrote %s: %ld cards, %ld lines, %ld bytes in %.3f s\n", bdf.c_str(), total,
                 s.lines, s.bytes, seconds);
     std::printf("  by %s\n", o.direct ? "the exported converter kavel2pelda (no external-input "
@@ -339,8 +358,7 @@ void print_summary(Plugin &p, const ConvertOptions &o, const std::string &bdf,
     const char *labels[4] = {p.get<char *>("lu_lab"), p.get<char *>("fu_lab"),
                              p.get<char *>("mu_lab"), p.get<char *>("tu_lab")};
     if (labels[0] && labels[1] && labels[2] && labels[3])
-        std::printf("  export units: %s, %s, %s, %s\n", labels[0], labels[1], labels[2],
-                    labels[3]);
+        std::printf("  export units: %s, %s, %s, %s\n", labels[0], labels[1], labels[2], labels[3]);
     const char *variables[4] = {"v_stif", "v_damp", "v_tstf", "v_tdmp"};
     std::printf("  connecting values:");
     for (int k = 0; k < 4; ++k) {
@@ -349,7 +367,8 @@ void print_summary(Plugin &p, const ConvertOptions &o, const std::string &bdf,
                     connecting_si_units[k]);
     }
     std::printf("\n");
-    for (const auto &[name, count] : s.cards) std::printf("  %-8s %10ld\n", name.c_str(), count);
+    for (const auto &[name, count] : s.cards)
+        std::printf("  %-8s %10ld\n", name.c_str(), count);
 }
 
 // Names the export labels the plug-in does not know.
@@ -368,8 +387,8 @@ void explain_units(Plugin &p, const ConvertOptions &o) {
 int finish(Session &s, const ConvertOptions &o, int32_t result, double seconds) {
     if (result == 0) return exit_no_plugin; // the reason is printed
     if (result != 1) {
-        complain("convert", "conversion failed (" + std::to_string(result) +
-                                "): " + result_text(result));
+        complain("convert",
+                 "conversion failed (" + std::to_string(result) + "): " + result_text(result));
         if (result == -6) explain_units(s.plugin(), o);
         return result < 0 && result >= -8 ? -result : 1;
     }
@@ -386,57 +405,56 @@ int finish(Session &s, const ConvertOptions &o, int32_t result, double seconds) 
 } // namespace
 
 void help_convert() {
-    std::printf(
-        "usage: sorvan convert MAP_FILE ABC_BASE [OPTIONS]\n"
-        "\n"
-        "Converts the linearised model described by MAP_FILE, with the state matrices in\n"
-        "the files ABC_BASEa, ABC_BASEb, ABC_BASEc and ABC_BASEd, into a bulk data file\n"
-        "named after MAP_FILE with its extension replaced by \"bdf\" (\".bdf\" appended\n"
-        "when it has none). The file is written only when the whole conversion succeeds.\n"
-        "\n"
-        "By default the conversion runs as the host runs it: the host function\n"
-        "KAVEL2PELDA_BDF_WRITE is called with a command object built from the options.\n"
-        "That is the default because it is what users of the host run: it reads the\n"
-        "MAP file's external inputs and writes their stiffness section, and it takes\n"
-        "the connecting values in the MAP file's units. --direct calls the exported\n"
-        "converter kavel2pelda instead, which writes no external-input stiffness\n"
-        "section and takes the connecting values in SI units.\n"
-        "\n"
-        "Export units (the units the cards are written in; the header names them):\n"
-        "  --length-unit LABEL        length unit, e.g. m, mm, in      (default METER)\n"
-        "  --force-unit LABEL         force unit, e.g. N, kN, lbf      (default NEWTON)\n"
-        "  --mass-unit LABEL          mass unit, e.g. kg, mgg, slug    (default KILOGRAM)\n"
-        "  --time-unit ms|s|min|h     time unit                        (default s)\n"
-        "\n"
-        "Conversion parameters:\n"
-        "  --tf-id N                  set identifier of every TF card  (default 1)\n"
-        "  --threshold X              matrix terms of smaller magnitude are left out\n"
-        "                             (default 1e-9; 0 writes every term)\n"
-        "  --wheel-divisions N        rim divisions of each wheel drawing, at least 1\n"
-        "                             (default 24)\n"
-        "\n"
-        "Connecting spring-damper between structure and model. Host mode: in the MAP\n"
-        "file's units (force/length, force*time/length, force*length/angle,\n"
-        "force*length*time/angle); with --direct: in SI units. A value not given is the\n"
-        "SI default, in host mode expressed in the MAP file's units, so that both modes\n"
-        "write the same value:\n"
-        "  --stiffness X              translational stiffness     (default 1e9 N/m)\n"
-        "  --damping X                translational damping       (default 1e6 N*s/m)\n"
-        "  --torsional-stiffness X    torsional stiffness         (default 1e6 N*m/rad)\n"
-        "  --torsional-damping X      torsional damping           (default 1e4 N*m*s/rad)\n"
-        "  e.g. for a MAP file in mm, N, s and degrees, --stiffness 1 is 1000 N/m.\n"
-        "\n"
-        "  --direct                   use the exported converter entry (see above)\n"
-        "  --plugin PATH              load the plug-in from PATH, not from beside sorvan\n"
-        "\n"
-        "Unit labels are case-blind and take the usual aliases (mm, MILLIMETER, kn, lbf,\n"
-        "kip, mgg, ...). On success it prints the file written, its card counts by card\n"
-        "name, its size and the time taken. On failure the exit status is the\n"
-        "converter's result code negated: 1 a file could not be read or written or its\n"
-        "content was refused, 2 no state-space inputs, 3 no state-space outputs, 4 input\n"
-        "count differs from B, 5 output count differs from C, 6 unknown export unit,\n"
-        "7 command object of the wrong type, 8 command object with too few values;\n"
-        "64 bad command line, 69 plug-in not loadable, 73 BDF not readable afterwards.\n");
+    std::printf("usage: sorvan convert MAP_FILE ABC_BASE [OPTIONS]\n"
+                "\n"
+                "Converts the linearised model described by MAP_FILE, with the state matrices in\n"
+                "the files ABC_BASEa, ABC_BASEb, ABC_BASEc and ABC_BASEd, into a bulk data file\n"
+                "named after MAP_FILE with its extension replaced by \"bdf\" (\".bdf\" appended\n"
+                "when it has none). The file is written only when the whole conversion succeeds.\n"
+                "\n"
+                "By default the conversion runs as the host runs it: the host function\n"
+                "KAVEL2PELDA_BDF_WRITE is called with a command object built from the options.\n"
+                "That is the default because it is what users of the host run: it reads the\n"
+                "MAP file's external inputs and writes their stiffness section, and it takes\n"
+                "the connecting values in the MAP file's units. --direct calls the exported\n"
+                "converter kavel2pelda instead, which writes no external-input stiffness\n"
+                "section and takes the connecting values in SI units.\n"
+                "\n"
+                "Export units (the units the cards are written in; the header names them):\n"
+                "  --length-unit LABEL        length unit, e.g. m, mm, in      (default METER)\n"
+                "  --force-unit LABEL         force unit, e.g. N, kN, lbf      (default NEWTON)\n"
+                "  --mass-unit LABEL          mass unit, e.g. kg, mgg, slug    (default KILOGRAM)\n"
+                "  --time-unit ms|s|min|h     time unit                        (default s)\n"
+                "\n"
+                "Conversion parameters:\n"
+                "  --tf-id N                  set identifier of every TF card  (default 1)\n"
+                "  --threshold X              matrix terms of smaller magnitude are left out\n"
+                "                             (default 1e-9; 0 writes every term)\n"
+                "  --wheel-divisions N        rim divisions of each wheel drawing, at least 1\n"
+                "                             (default 24)\n"
+                "\n"
+                "Connecting spring-damper between structure and model. Host mode: in the MAP\n"
+                "file's units (force/length, force*time/length, force*length/angle,\n"
+                "force*length*time/angle); with --direct: in SI units. A value not given is the\n"
+                "SI default, in host mode expressed in the MAP file's units, so that both modes\n"
+                "write the same value:\n"
+                "  --stiffness X              translational stiffness     (default 1e9 N/m)\n"
+                "  --damping X                translational damping       (default 1e6 N*s/m)\n"
+                "  --torsional-stiffness X    torsional stiffness         (default 1e6 N*m/rad)\n"
+                "  --torsional-damping X      torsional damping           (default 1e4 N*m*s/rad)\n"
+                "  e.g. for a MAP file in mm, N, s and degrees, --stiffness 1 is 1000 N/m.\n"
+                "\n"
+                "  --direct                   use the exported converter entry (see above)\n"
+                "  --plugin PATH              load the plug-in from PATH, not from beside sorvan\n"
+                "\n"
+                "Unit labels are case-blind and take the usual aliases (mm, MILLIMETER, kn, lbf,\n"
+                "kip, mgg, ...). On success it prints the file written, its card counts by card\n"
+                "name, its size and the time taken. On failure the exit status is the\n"
+                "converter's result code negated: 1 a file could not be read or written or its\n"
+                "content was refused, 2 no state-space inputs, 3 no state-space outputs, 4 input\n"
+                "count differs from B, 5 output count differs from C, 6 unknown export unit,\n"
+                "7 command object of the wrong type, 8 command object with too few values;\n"
+                "64 bad command line, 69 plug-in not loadable, 73 BDF not readable afterwards.\n");
 }
 
 int run_convert(int argc, char **argv) {
@@ -455,7 +473,8 @@ int run_convert(int argc, char **argv) {
     }
     auto start = std::chrono::steady_clock::now();
     int32_t result = o.direct ? convert_direct(session, o) : convert_host(session, o);
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::fflush(stdout);
     return finish(session, o, result, seconds);
 }

@@ -73,8 +73,8 @@ int run_version(int argc, char **argv) {
     double build = banner();
     std::printf("plug-in: %s\n", p.path().c_str());
     std::printf("build:   %s\n", shortest(build).c_str());
-    std::printf("version: major %d, minor %d, patch %d, text %s / %s, real %s\n", major(),
-                minor(), patch(), sb(), sf(), shortest(r()).c_str());
+    std::printf("version: major %d, minor %d, patch %d, text %s / %s, real %s\n", major(), minor(),
+                patch(), sb(), sf(), shortest(r()).c_str());
     return 0;
 }
 

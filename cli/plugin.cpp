@@ -3,8 +3,8 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <dlfcn.h>
 #include <climits>
+#include <dlfcn.h>
 #include <unistd.h>
 #endif
 
@@ -42,7 +42,8 @@ bool Plugin::load(const std::string &path) {
     path_ = path.empty() ? program_folder() + file_name() : path;
 #ifdef _WIN32
     handle_ = LoadLibraryExA(path_.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (!handle_) error_ = "cannot load " + path_ + " (error " + std::to_string(GetLastError()) + ")";
+    if (!handle_)
+        error_ = "cannot load " + path_ + " (error " + std::to_string(GetLastError()) + ")";
 #else
     // A bare file name would make the loader search its own path list: name
     // the file itself so that exactly this library is loaded.

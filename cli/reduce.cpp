@@ -81,7 +81,8 @@ bool store_matrix(ac_object obj, const ABCmtx &m, const MatrixAttributes &a) {
         values = static_cast<double *>(std::calloc(static_cast<size_t>(count), sizeof(double)));
         if (!values) return false;
         for (int32_t i = 0; i < m.nrows; ++i)
-            for (int32_t j = 0; j < m.ncols; ++j) values[int64_t{i} * m.ncols + j] = m.rows[i][j];
+            for (int32_t j = 0; j < m.ncols; ++j)
+                values[int64_t{i} * m.ncols + j] = m.rows[i][j];
     }
     bool ok = plexa_set_int(obj, a.rows, m.nrows) && plexa_set_int(obj, a.cols, m.ncols) &&
               plexa_set_reals(obj, a.values, values, static_cast<int32_t>(count));
@@ -130,36 +131,34 @@ int report(Plugin &p, const std::string &out_base, int32_t states) {
     }
     int32_t kept = a->nrows;
     release(a);
-    std::printf("wrote %sa, %sb, %sc, %sd: kept %d of %d states, dropped %d\n",
-                out_base.c_str(), out_base.c_str(), out_base.c_str(), out_base.c_str(), kept,
-                states, states - kept);
+    std::printf("wrote %sa, %sb, %sc, %sd: kept %d of %d states, dropped %d\n", out_base.c_str(),
+                out_base.c_str(), out_base.c_str(), out_base.c_str(), kept, states, states - kept);
     return 0;
 }
 
 } // namespace
 
 void help_reduce() {
-    std::printf(
-        "usage: sorvan reduce IN_BASE OUT_BASE --max-frequency HZ [--keep-real-states]\n"
-        "\n"
-        "Reads the ABC set IN_BASEa to IN_BASEd, hands it to the host function\n"
-        "STATEMAT_WRITE as a model object and lets it write the set OUT_BASEa to\n"
-        "OUT_BASEd with only the states it keeps: A reduced in rows and columns, B in\n"
-        "rows, C in columns, D whole. When A is in modal form (2 x 2 blocks on its\n"
-        "diagonal), an oscillating state pair is kept when the modulus of its eigenvalue\n"
-        "is at most 2 pi HZ; otherwise the limit does not apply and every pair is kept.\n"
-        "It prints how many states were kept and dropped.\n"
-        "\n"
-        "  --max-frequency HZ    frequency limit in hertz, 0 or more; 0 keeps every\n"
-        "                        state pair (required)\n"
-        "  --keep-real-states    keep the real (non-oscillating) states within the\n"
-        "                        limit (default: real states are dropped)\n"
-        "  --plugin PATH         load the plug-in from PATH instead of beside sorvan\n"
-        "\n"
-        "Exit status: 0 written; 1 the matrices could not be fetched or their sizes\n"
-        "disagree; 2 a file could not be written; 3 no state kept, nothing written;\n"
-        "64 bad command line; 66 an input file unreadable; 69 plug-in not loadable;\n"
-        "73 the written set not readable afterwards.\n");
+    std::printf("usage: sorvan reduce IN_BASE OUT_BASE --max-frequency HZ [--keep-real-states]\n"
+                "\n"
+                "Reads the ABC set IN_BASEa to IN_BASEd, hands it to the host function\n"
+                "STATEMAT_WRITE as a model object and lets it write the set OUT_BASEa to\n"
+                "OUT_BASEd with only the states it keeps: A reduced in rows and columns, B in\n"
+                "rows, C in columns, D whole. When A is in modal form (2 x 2 blocks on its\n"
+                "diagonal), an oscillating state pair is kept when the modulus of its eigenvalue\n"
+                "is at most 2 pi HZ; otherwise the limit does not apply and every pair is kept.\n"
+                "It prints how many states were kept and dropped.\n"
+                "\n"
+                "  --max-frequency HZ    frequency limit in hertz, 0 or more; 0 keeps every\n"
+                "                        state pair (required)\n"
+                "  --keep-real-states    keep the real (non-oscillating) states within the\n"
+                "                        limit (default: real states are dropped)\n"
+                "  --plugin PATH         load the plug-in from PATH instead of beside sorvan\n"
+                "\n"
+                "Exit status: 0 written; 1 the matrices could not be fetched or their sizes\n"
+                "disagree; 2 a file could not be written; 3 no state kept, nothing written;\n"
+                "64 bad command line; 66 an input file unreadable; 69 plug-in not loadable;\n"
+                "73 the written set not readable afterwards.\n");
 }
 
 int run_reduce(int argc, char **argv) {
@@ -197,8 +196,8 @@ int run_reduce(int argc, char **argv) {
     double result = write(model, out_base.c_str(), limit, args.has("keep-real-states") ? 1.0 : 0.0);
     std::fflush(stdout);
     if (result != 1.0) {
-        complain("reduce", "STATEMAT_WRITE failed (" + shortest(result) + "): " +
-                               result_text(result));
+        complain("reduce",
+                 "STATEMAT_WRITE failed (" + shortest(result) + "): " + result_text(result));
         return exit_status(result);
     }
     return report(session.plugin(), out_base, set.m[0]->ncols);

@@ -2,9 +2,9 @@
 // built from the options, then synthesises the same tracks once more with
 // the exported genrprof_sayers for their RMS values, a CSV table and a
 // spectral density plot.
+#include "analysis/road_plot.h"
 #include "cli/args.h"
 #include "cli/commands.h"
-#include "analysis/road_plot.h"
 #include "cli/session.h"
 
 #include "frame/file_identity.h"
@@ -26,13 +26,12 @@ namespace sorvan::cli {
 
 namespace {
 
-using Genrprof = RprofResult *(*)(double, double, double, double, double, double, int32_t,
-                                  int32_t);
+using Genrprof = RprofResult *(*)(double, double, double, double, double, double, int32_t, int32_t);
 
 const std::vector<Option> road_options = {
-    {"tracks", true}, {"seed", true},     {"ge", true},       {"gs", true},
-    {"ga", true},     {"corr-length", true}, {"length", true}, {"interval", true},
-    {"labels", true}, {"csv", true},      {"psd-plot", true},
+    {"tracks", true}, {"seed", true},        {"ge", true},       {"gs", true},
+    {"ga", true},     {"corr-length", true}, {"length", true},   {"interval", true},
+    {"labels", true}, {"csv", true},         {"psd-plot", true},
 };
 
 // An ordinary road, distance in metres and elevation in millimetres. The
@@ -45,9 +44,9 @@ const std::vector<Option> road_options = {
 // ga above 0 dominates the elevation's variance with wavelengths of
 // kilometres (the integrators decay only by 0.002 per metre), which a
 // vehicle does not feel.
-constexpr double default_ge = 0.05; // mm^2 m (mm^2 per cycle/m)
-constexpr double default_gs = 25.3; // mm^2/m
-constexpr double default_ga = 0.0;  // mm^2/m^3
+constexpr double default_ge = 0.05;         // mm^2 m (mm^2 per cycle/m)
+constexpr double default_gs = 25.3;         // mm^2/m
+constexpr double default_ga = 0.0;          // mm^2/m^3
 constexpr double default_corr_length = 2.0; // m: coherence 0.5 at about 4.4 m wavelength
 constexpr double default_length = 1000.0;   // m
 constexpr double default_interval = 0.1;    // m
@@ -57,8 +56,7 @@ struct RoadOptions {
     int32_t tracks = 1, seed = 0;
     bool clock_seed = false;
     double ge = default_ge, gs = default_gs, ga = default_ga;
-    double corr_length = default_corr_length, length = default_length,
-           interval = default_interval;
+    double corr_length = default_corr_length, length = default_length, interval = default_interval;
     std::string labels[2] = {"left", "right"};
 };
 
@@ -75,9 +73,9 @@ bool read_reals(Args &args, RoadOptions &o) {
     struct {
         const char *name;
         double *value;
-    } reals[] = {{"ge", &o.ge},         {"gs", &o.gs},         {"ga", &o.ga},
-                 {"corr-length", &o.corr_length}, {"length", &o.length},
-                 {"interval", &o.interval}};
+    } reals[] = {{"ge", &o.ge},         {"gs", &o.gs},
+                 {"ga", &o.ga},         {"corr-length", &o.corr_length},
+                 {"length", &o.length}, {"interval", &o.interval}};
     for (auto &r : reals)
         if (args.has(r.name) && !args.get_double(r.name, *r.value)) return false;
     return true;
@@ -147,7 +145,8 @@ bool build_arguments(const RoadOptions &o, const std::string &file, Arguments &a
               plexa_array_set_text(a.strings, 0, file.c_str()) &&
               plexa_array_set_text(a.strings, 1, o.labels[0].c_str()) &&
               plexa_array_set_text(a.strings, 2, o.labels[1].c_str());
-    for (int32_t k = 0; ok && k < 6; ++k) ok = plexa_array_set_real(a.reals, k, reals[k]);
+    for (int32_t k = 0; ok && k < 6; ++k)
+        ok = plexa_array_set_real(a.reals, k, reals[k]);
     return ok;
 }
 
@@ -172,8 +171,8 @@ int run_host_function(Session &s, const RoadOptions &o, const std::string &file)
     plexa_array_free(result);
     std::fflush(stdout);
     if (plexa_error_count() > 0) {
-        complain("road", std::string("GENRPROF_SAYERS reported a host error: ") +
-                             plexa_error_last());
+        complain("road",
+                 std::string("GENRPROF_SAYERS reported a host error: ") + plexa_error_last());
         return 1;
     }
     if (!have_status) {
@@ -181,8 +180,8 @@ int run_host_function(Session &s, const RoadOptions &o, const std::string &file)
         return 1;
     }
     if (status != 0) {
-        complain("road", "GENRPROF_SAYERS failed (status " + std::to_string(status) +
-                             "); " + o.file + " was not written");
+        complain("road", "GENRPROF_SAYERS failed (status " + std::to_string(status) + "); " +
+                             o.file + " was not written");
         return 1;
     }
     return 0;
@@ -190,7 +189,8 @@ int run_host_function(Session &s, const RoadOptions &o, const std::string &file)
 
 double rms(const double *z, int32_t n) {
     double sum = 0.0;
-    for (int32_t i = 0; i < n; ++i) sum += z[i] * z[i];
+    for (int32_t i = 0; i < n; ++i)
+        sum += z[i] * z[i];
     return n > 0 ? std::sqrt(sum / n) : 0.0;
 }
 
@@ -287,57 +287,56 @@ bool distinct_outputs(const RoadOptions &o) {
 } // namespace
 
 void help_road() {
-    std::printf(
-        "usage: sorvan road OUT_FILE [OPTIONS]\n"
-        "\n"
-        "Synthesises one or two random road elevation tracks by the Sayers roughness\n"
-        "model through the host function GENRPROF_SAYERS, which writes them as the\n"
-        "channels of the RPC III file OUT_FILE (unit \"mm\", spacing --interval). Then\n"
-        "prints the sample count and the RMS of each track. A track's one-sided\n"
-        "elevation spectral density at wavenumber v (cycle/m) is\n"
-        "    ge + gs / (2 pi v)^2 + ga / (2 pi v)^4.\n"
-        "Distance is in metres and elevation in millimetres; the three coefficients\n"
-        "are 0 or more.\n"
-        "\n"
-        "  --tracks 1|2          number of tracks                         (default 1)\n"
-        "  --seed N              seed; 0 or less takes one from the clock,\n"
-        "                        which is printed                         (default 0)\n"
-        "  --ge X                white-noise coefficient, mm^2*m       (default 0.05)\n"
-        "  --gs X                singly integrated coefficient, mm^2/m (default 25.3)\n"
-        "  --ga X                doubly integrated coefficient, mm^2/m^3  (default 0)\n"
-        "  --corr-length L       two tracks: they part at wavelengths below\n"
-        "                        about 1.41 L, m                          (default 2)\n"
-        "  --length L            profile length, m                     (default 1000)\n"
-        "  --interval DX         distance between samples, m            (default 0.1)\n"
-        "  --labels LEFT,RIGHT   channel labels of tracks 1 and 2\n"
-        "                                                        (default left,right)\n"
-        "  --csv FILE            also write distance and elevations as a table:\n"
-        "                        columns distance (m), z1 and with two tracks z2 (mm)\n"
-        "  --psd-plot FILE.svg   also draw the tracks' estimated spectral density\n"
-        "                        against the model (log-log) and, for two tracks,\n"
-        "                        their coherence (at least 64 samples)\n"
-        "  --plugin PATH         load the plug-in from PATH instead of beside sorvan\n"
-        "\n"
-        "The defaults describe a good road: 64e-6 m^3 (64 mm^2*m) at 0.1 cycle/m with\n"
-        "the density falling as v^-2, so gs = 64 x 0.1^2 x (2 pi)^2 = 25.3 mm^2/m, and ge\n"
-        "takes over below 0.28 m wavelength. Typical coefficients by road class\n"
-        "(density at 0.1 cycle/m; ge in mm^2*m, gs in mm^2/m):\n"
-        "    very good (smooth)    16 mm^2*m    ge 0.0125   gs 6.32\n"
-        "    good                  64 mm^2*m    ge 0.05     gs 25.3\n"
-        "    average              256 mm^2*m    ge 0.2      gs 101\n"
-        "    poor (rough)        1024 mm^2*m    ge 0.8      gs 404\n"
-        "    very poor           4096 mm^2*m    ge 3.2      gs 1617\n"
-        "ga adds long-wavelength undulation: ga = gs x (2 pi v)^2 makes the v^-4 slope\n"
-        "take over below the wavenumber v, e.g. ga 0.1 mm^2/m^3 with gs 25.3 at 100 m\n"
-        "wavelength. Any ga above 0 dominates the RMS, with wavelengths of kilometres.\n"
-        "\n"
-        "The profile, the table and the plot are written together: either all of them\n"
-        "replace their files or, on any failure, none does.\n"
-        "\n"
-        "Exit status: 0 written; 1 the host function failed (its message is printed);\n"
-        "64 bad command line (two outputs naming one file among them); 69 plug-in not\n"
-        "loadable; 73 the CSV table or the plot could not be written. Nothing is\n"
-        "written on any failure.\n");
+    std::printf("usage: sorvan road OUT_FILE [OPTIONS]\n"
+                "\n"
+                "Synthesises one or two random road elevation tracks by the Sayers roughness\n"
+                "model through the host function GENRPROF_SAYERS, which writes them as the\n"
+                "channels of the RPC III file OUT_FILE (unit \"mm\", spacing --interval). Then\n"
+                "prints the sample count and the RMS of each track. A track's one-sided\n"
+                "elevation spectral density at wavenumber v (cycle/m) is\n"
+                "    ge + gs / (2 pi v)^2 + ga / (2 pi v)^4.\n"
+                "Distance is in metres and elevation in millimetres; the three coefficients\n"
+                "are 0 or more.\n"
+                "\n"
+                "  --tracks 1|2          number of tracks                         (default 1)\n"
+                "  --seed N              seed; 0 or less takes one from the clock,\n"
+                "                        which is printed                         (default 0)\n"
+                "  --ge X                white-noise coefficient, mm^2*m       (default 0.05)\n"
+                "  --gs X                singly integrated coefficient, mm^2/m (default 25.3)\n"
+                "  --ga X                doubly integrated coefficient, mm^2/m^3  (default 0)\n"
+                "  --corr-length L       two tracks: they part at wavelengths below\n"
+                "                        about 1.41 L, m                          (default 2)\n"
+                "  --length L            profile length, m                     (default 1000)\n"
+                "  --interval DX         distance between samples, m            (default 0.1)\n"
+                "  --labels LEFT,RIGHT   channel labels of tracks 1 and 2\n"
+                "                                                        (default left,right)\n"
+                "  --csv FILE            also write distance and elevations as a table:\n"
+                "                        columns distance (m), z1 and with two tracks z2 (mm)\n"
+                "  --psd-plot FILE.svg   also draw the tracks' estimated spectral density\n"
+                "                        against the model (log-log) and, for two tracks,\n"
+                "                        their coherence (at least 64 samples)\n"
+                "  --plugin PATH         load the plug-in from PATH instead of beside sorvan\n"
+                "\n"
+                "The defaults describe a good road: 64e-6 m^3 (64 mm^2*m) at 0.1 cycle/m with\n"
+                "the density falling as v^-2, so gs = 64 x 0.1^2 x (2 pi)^2 = 25.3 mm^2/m, and ge\n"
+                "takes over below 0.28 m wavelength. Typical coefficients by road class\n"
+                "(density at 0.1 cycle/m; ge in mm^2*m, gs in mm^2/m):\n"
+                "    very good (smooth)    16 mm^2*m    ge 0.0125   gs 6.32\n"
+                "    good                  64 mm^2*m    ge 0.05     gs 25.3\n"
+                "    average              256 mm^2*m    ge 0.2      gs 101\n"
+                "    poor (rough)        1024 mm^2*m    ge 0.8      gs 404\n"
+                "    very poor           4096 mm^2*m    ge 3.2      gs 1617\n"
+                "ga adds long-wavelength undulation: ga = gs x (2 pi v)^2 makes the v^-4 slope\n"
+                "take over below the wavenumber v, e.g. ga 0.1 mm^2/m^3 with gs 25.3 at 100 m\n"
+                "wavelength. Any ga above 0 dominates the RMS, with wavelengths of kilometres.\n"
+                "\n"
+                "The profile, the table and the plot are written together: either all of them\n"
+                "replace their files or, on any failure, none does.\n"
+                "\n"
+                "Exit status: 0 written; 1 the host function failed (its message is printed);\n"
+                "64 bad command line (two outputs naming one file among them); 69 plug-in not\n"
+                "loadable; 73 the CSV table or the plot could not be written. Nothing is\n"
+                "written on any failure.\n");
 }
 
 int run_road(int argc, char **argv) {
@@ -368,8 +367,8 @@ int run_road(int argc, char **argv) {
     rpc.written_in_place(o.file.c_str());
     if (int status = run_host_function(session, o, o.file); status != 0) return status;
     // The same arguments, the seed included, give the same tracks.
-    RprofResult *r = synthesise(o.ga, o.ge, o.gs, o.corr_length, o.length, o.interval, o.tracks,
-                                o.seed);
+    RprofResult *r =
+        synthesise(o.ga, o.ge, o.gs, o.corr_length, o.length, o.interval, o.tracks, o.seed);
     std::fflush(stdout);
     if (!r || r->n <= 0 || !r->x || !r->z1 || (o.tracks == 2 && !r->z2)) {
         complain("road", "the tracks could not be synthesised again; nothing was written");

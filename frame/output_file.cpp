@@ -159,7 +159,8 @@ void OutputFile::abandon() {
 bool commit_together(const std::vector<OutputFile *> &files) {
     for (OutputFile *f : files)
         if (!f->finish()) {
-            for (OutputFile *g : files) g->abandon();
+            for (OutputFile *g : files)
+                g->abandon();
             return false;
         }
     // Keep every file that a temporary file is to replace, then move them.

@@ -15,8 +15,8 @@
 
 #include <cstddef>
 #include <cstdio>
-#include <vector>
 #include <string>
+#include <vector>
 
 namespace sorvan {
 

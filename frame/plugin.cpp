@@ -58,7 +58,9 @@ SORVAN_API int32_t sorvan_version_register(void) {
     return 0;
 }
 
-SORVAN_API int32_t sorvan_version_unregister(void) { return VersionRegister(0, 0, 0, 0, 0, 0); }
+SORVAN_API int32_t sorvan_version_unregister(void) {
+    return VersionRegister(0, 0, 0, 0, 0, 0);
+}
 
 SORVAN_API void sorvan_initialize(void) {
     if (initialised) return;
@@ -71,7 +73,8 @@ SORVAN_API void sorvan_initialize(void) {
 SORVAN_API void sorvan_terminate(void) {
     if (!initialised) return;
     sorvan_version_unregister();
-    for (const HostFunction &f : host_functions) vc_function_remove(f.name);
+    for (const HostFunction &f : host_functions)
+        vc_function_remove(f.name);
     initialised = 0;
 }
 
@@ -83,9 +86,13 @@ SORVAN_API double sorvan_view_version(void) {
     return banner_version;
 }
 
-SORVAN_API int32_t sorvan_MajorVersion(void) { return 2006; }
+SORVAN_API int32_t sorvan_MajorVersion(void) {
+    return 2006;
+}
 
-SORVAN_API int32_t sorvan_MinorVersion(void) { return 0; }
+SORVAN_API int32_t sorvan_MinorVersion(void) {
+    return 0;
+}
 
 // The patch level is the minor version's entry under a second name. The
 // Windows DLL gets the second name from its module-definition file.
@@ -103,6 +110,8 @@ SORVAN_API const char *sorvan_SfVersion(void) {
     return sf_version;
 }
 
-SORVAN_API double sorvan_RVersion(void) { return 2006.0; }
+SORVAN_API double sorvan_RVersion(void) {
+    return 2006.0;
+}
 
 } // extern "C"

@@ -121,10 +121,10 @@ typedef struct MAPmodel {
     int32_t n_element;
     int32_t n_node;
     int32_t n_wheel;
-    int32_t n_output_all; /* n_output + 3 n_node + 6 n_wheel, set by MAPalloc */
-    MAPsignal *input;     /* n_input */
-    MAPsignal *output;    /* n_output_all */
-    int32_t *ext_index;   /* n_external */
+    int32_t n_output_all;            /* n_output + 3 n_node + 6 n_wheel, set by MAPalloc */
+    MAPsignal *input;                /* n_input */
+    MAPsignal *output;               /* n_output_all */
+    int32_t *ext_index;              /* n_external */
     char (*ext_name)[MAP_NAME_SIZE]; /* n_external, each with its line break */
     int32_t (*node_out)[3];          /* n_node: output rows from 0 */
     int32_t *node_id;                /* n_node */
@@ -181,13 +181,13 @@ SORVAN_API double UNTconstant(char *label);
 ** ====================================================================== */
 
 /* Converter parameters, read by every conversion. */
-SORVAN_API extern int32_t tf_id;  /* set identifier of the TF cards (1) */
-SORVAN_API extern double thresh;  /* matrix terms below it are left out (1e-9) */
-SORVAN_API extern double v_stif;  /* connecting stiffness, N/m (1e9) */
-SORVAN_API extern double v_damp;  /* connecting damping, N*s/m (1e6) */
-SORVAN_API extern double v_tstf;  /* torsional stiffness, N*m/rad (1e6) */
-SORVAN_API extern double v_tdmp;  /* torsional damping, N*m*s/rad (1e4) */
-SORVAN_API extern int32_t whl_dv; /* divisions of a wheel's drawing (24) */
+SORVAN_API extern int32_t tf_id;   /* set identifier of the TF cards (1) */
+SORVAN_API extern double thresh;   /* matrix terms below it are left out (1e-9) */
+SORVAN_API extern double v_stif;   /* connecting stiffness, N/m (1e9) */
+SORVAN_API extern double v_damp;   /* connecting damping, N*s/m (1e6) */
+SORVAN_API extern double v_tstf;   /* torsional stiffness, N*m/rad (1e6) */
+SORVAN_API extern double v_tdmp;   /* torsional damping, N*m*s/rad (1e4) */
+SORVAN_API extern int32_t whl_dv;  /* divisions of a wheel's drawing (24) */
 SORVAN_API extern char lu_lab[64]; /* length unit the header names ("METER") */
 SORVAN_API extern char fu_lab[64]; /* force unit ("NEWTON") */
 SORVAN_API extern char mu_lab[64]; /* mass unit ("KILOGRAM") */
@@ -223,8 +223,7 @@ SORVAN_API int32_t kavel2pelda_full(ac_object obj, const char *map_file, const c
 ** files were written, -1.0 when the matrices cannot be fetched or their
 ** sizes disagree, -2.0 when a file cannot be written (no partial file is
 ** left under its name), -3.0 when no state is selected. */
-SORVAN_API double stmatwri(ac_object obj, const char *base, double freq_limit,
-                           double real_switch);
+SORVAN_API double stmatwri(ac_object obj, const char *base, double freq_limit, double real_switch);
 
 /* ======================================================================
 ** Road profiles
@@ -372,15 +371,14 @@ SORVAN_API double rprof1(double dx, RprofPcs *pcs, RprofVars *vars);
 ** lacks an array or sub-record. */
 SORVAN_API void rprof2(RprofResult *res, int32_t i);
 
-
 /* Synthesises nprofs (1 or 2) tracks and writes them, one channel each with
 ** the unit "mm", into the RPC III file through the host's durability
 ** services. Returns 0 on success and 1 on any failure, with a message on
 ** the standard output stream; a failure leaves no file. */
-SORVAN_API int32_t genrprof_sayers_to_rpc(const char *file, const char *label1,
-                                          const char *label2, double ga, double ge, double gs,
-                                          double corr_length, double length, double interval,
-                                          int32_t nprofs, int32_t seed);
+SORVAN_API int32_t genrprof_sayers_to_rpc(const char *file, const char *label1, const char *label2,
+                                          double ga, double ge, double gs, double corr_length,
+                                          double length, double interval, int32_t nprofs,
+                                          int32_t seed);
 
 /* The host function GENRPROF_SAYERS. ints holds nprofs and seed, reals ga,
 ** ge, gs, corr_length, length and interval, strings the file name and the

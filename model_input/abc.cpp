@@ -639,8 +639,7 @@ const char *add_row(reader *r, ABCmtx *m, int32_t *capacity) {
     // would silently drop out of its card.
     for (int32_t j = 0; j < m->ncols; ++j)
         if (!std::isfinite(row[j])) {
-            std::snprintf(r->message, sizeof r->message, "field %d is not a finite number",
-                          j + 1);
+            std::snprintf(r->message, sizeof r->message, "field %d is not a finite number", j + 1);
             return r->message;
         }
     return nullptr;

@@ -25,37 +25,68 @@ struct unit_constant {
 // that the order keeps; every canonical label's lower-case form is here, which
 // makes the canonical labels themselves case-blind.
 const unit_alias aliases[] = {
-    {"kilogram", "KILOGRAM"},       {"kg", "KILOGRAM"},
-    {"pound_mass", "POUND_MASS"},   {"lbm", "POUND_MASS"},
-    {"slug", "SLUG"},               {"dozen_slug", "SLINCH"},
-    {"slinch", "SLINCH"},           {"gram", "GRAM"},
-    {"ounce_mass", "OUNCE_MASS"},   {"ozm", "OUNCE_MASS"},
-    {"klbm", "KPOUND_MASS"},        {"kpound_mass", "KPOUND_MASS"},
-    {"mgg", "MEGAGRAM"},            {"megagram", "MEGAGRAM"},
-    {"newton", "NEWTON"},           {"n", "NEWTON"},
-    {"millinewton", "MILLINEWTON"}, {"mn", "MILLINEWTON"},
-    {"pound_force", "POUND_FORCE"}, {"lbf", "POUND_FORCE"},
-    {"kilogram_force", "KILOGRAM_FORCE"}, {"kgf", "KILOGRAM_FORCE"},
-    {"kg_force", "KILOGRAM_FORCE"}, {"kgf", "KILOGRAM_FORCE"},
-    {"ounce_force", "OUNCE_FORCE"}, {"ozf", "OUNCE_FORCE"},
-    {"dyne", "DYNE"},               {"knewton", "KNEWTON"},
-    {"kn", "KNEWTON"},              {"kpound_force", "KPOUND_FORCE"},
-    {"klbf", "KPOUND_FORCE"},       {"kip", "KPOUND_FORCE"},
-    {"kilometer", "KILOMETER"},     {"km", "KILOMETER"},
-    {"meter", "METER"},             {"m", "METER"},
-    {"centimeter", "CENTIMETER"},   {"cm", "CENTIMETER"},
-    {"millimeter", "MILLIMETER"},   {"mm", "MILLIMETER"},
-    {"mile", "MILE"},               {"mi", "MILE"},
-    {"foot", "FOOT"},               {"ft", "FOOT"},
-    {"inch", "INCH"},               {"in", "INCH"},
-    {"hour", "HOUR"},               {"hr", "HOUR"},
-    {"h", "HOUR"},                  {"minute", "MINUTE"},
-    {"min", "MINUTE"},              {"second", "SECOND"},
-    {"sec", "SECOND"},              {"s", "SECOND"},
-    {"millisecond", "MILLISECOND"}, {"millisec", "MILLISECOND"},
-    {"ms", "MILLISECOND"},          {"radians", "RADIAN"},
-    {"radian", "RADIAN"},           {"rad", "RADIAN"},
-    {"degrees", "DEGREE"},          {"degree", "DEGREE"},
+    {"kilogram", "KILOGRAM"},
+    {"kg", "KILOGRAM"},
+    {"pound_mass", "POUND_MASS"},
+    {"lbm", "POUND_MASS"},
+    {"slug", "SLUG"},
+    {"dozen_slug", "SLINCH"},
+    {"slinch", "SLINCH"},
+    {"gram", "GRAM"},
+    {"ounce_mass", "OUNCE_MASS"},
+    {"ozm", "OUNCE_MASS"},
+    {"klbm", "KPOUND_MASS"},
+    {"kpound_mass", "KPOUND_MASS"},
+    {"mgg", "MEGAGRAM"},
+    {"megagram", "MEGAGRAM"},
+    {"newton", "NEWTON"},
+    {"n", "NEWTON"},
+    {"millinewton", "MILLINEWTON"},
+    {"mn", "MILLINEWTON"},
+    {"pound_force", "POUND_FORCE"},
+    {"lbf", "POUND_FORCE"},
+    {"kilogram_force", "KILOGRAM_FORCE"},
+    {"kgf", "KILOGRAM_FORCE"},
+    {"kg_force", "KILOGRAM_FORCE"},
+    {"kgf", "KILOGRAM_FORCE"},
+    {"ounce_force", "OUNCE_FORCE"},
+    {"ozf", "OUNCE_FORCE"},
+    {"dyne", "DYNE"},
+    {"knewton", "KNEWTON"},
+    {"kn", "KNEWTON"},
+    {"kpound_force", "KPOUND_FORCE"},
+    {"klbf", "KPOUND_FORCE"},
+    {"kip", "KPOUND_FORCE"},
+    {"kilometer", "KILOMETER"},
+    {"km", "KILOMETER"},
+    {"meter", "METER"},
+    {"m", "METER"},
+    {"centimeter", "CENTIMETER"},
+    {"cm", "CENTIMETER"},
+    {"millimeter", "MILLIMETER"},
+    {"mm", "MILLIMETER"},
+    {"mile", "MILE"},
+    {"mi", "MILE"},
+    {"foot", "FOOT"},
+    {"ft", "FOOT"},
+    {"inch", "INCH"},
+    {"in", "INCH"},
+    {"hour", "HOUR"},
+    {"hr", "HOUR"},
+    {"h", "HOUR"},
+    {"minute", "MINUTE"},
+    {"min", "MINUTE"},
+    {"second", "SECOND"},
+    {"sec", "SECOND"},
+    {"s", "SECOND"},
+    {"millisecond", "MILLISECOND"},
+    {"millisec", "MILLISECOND"},
+    {"ms", "MILLISECOND"},
+    {"radians", "RADIAN"},
+    {"radian", "RADIAN"},
+    {"rad", "RADIAN"},
+    {"degrees", "DEGREE"},
+    {"degree", "DEGREE"},
     {"deg", "DEGREE"},
 };
 static_assert(sizeof aliases / sizeof aliases[0] == 63);
@@ -95,31 +126,25 @@ const unit_constant constants[] = {
 static_assert(sizeof constants / sizeof constants[0] == 29);
 
 // Radians per degree: pi times the double nearest 1/180.
-double degree()
-{
+double degree() {
     return std::acos(-1.0) * 0.005555555555555556;
 }
 
-char upper(char c)
-{
+char upper(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
 // Same length, and equal character by character once a to z are upper case.
-bool same_label(const char *a, const char *b)
-{
+bool same_label(const char *a, const char *b) {
     for (; *a != '\0' && *b != '\0'; ++a, ++b)
-        if (upper(*a) != upper(*b))
-            return false;
+        if (upper(*a) != upper(*b)) return false;
     return *a == *b;
 }
 
 } // namespace
 
-extern "C" void UNTalias(char *label)
-{
-    if (label == nullptr)
-        return;
+extern "C" void UNTalias(char *label) {
+    if (label == nullptr) return;
     for (const unit_alias &a : aliases) {
         if (same_label(label, a.alias)) {
             std::memcpy(label, a.canonical, std::strlen(a.canonical) + 1);
@@ -128,13 +153,10 @@ extern "C" void UNTalias(char *label)
     }
 }
 
-extern "C" double UNTconstant(char *label)
-{
-    if (label == nullptr)
-        return 0.0;
+extern "C" double UNTconstant(char *label) {
+    if (label == nullptr) return 0.0;
     UNTalias(label);
     for (const unit_constant &c : constants)
-        if (std::strcmp(label, c.label) == 0)
-            return c.value != 0.0 ? c.value : degree();
+        if (std::strcmp(label, c.label) == 0) return c.value != 0.0 ? c.value : degree();
     return 0.0;
 }

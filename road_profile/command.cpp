@@ -58,10 +58,10 @@ int32_t fail_rpc(const char *format, const char *file, int32_t code) {
 } // namespace
 
 extern "C" SORVAN_API int32_t genrprof_sayers_to_rpc(const char *file, const char *label1,
-                                                    const char *label2, double ga, double ge,
-                                                    double gs, double corr_length, double length,
-                                                    double interval, int32_t nprofs,
-                                                    int32_t seed) {
+                                                     const char *label2, double ga, double ge,
+                                                     double gs, double corr_length, double length,
+                                                     double interval, int32_t nprofs,
+                                                     int32_t seed) {
     if (nprofs != 1 && nprofs != 2) {
         std::printf("Error synthesizing road profile: nprofs must be 1 or 2.\n");
         return 1;

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <ctime>
 
-
 namespace {
 
 constexpr double decay_rate = 0.002;        // integrator decay per unit of distance

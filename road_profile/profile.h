@@ -40,4 +40,3 @@ void rprof_set_calloc(void *(*fn)(size_t count, size_t size));
 #endif
 
 #endif
-

@@ -222,6 +222,7 @@ double write_state_matrices(ac_object obj, const char *base, double freq_limit,
 
 extern "C" SORVAN_API double stmatwri(ac_object obj, const char *base, double freq_limit,
                                       double real_switch) {
-    return sorvan::guarded("STATEMAT_WRITE", sorvan::no_size,
-                           [&] { return write_state_matrices(obj, base, freq_limit, real_switch); });
+    return sorvan::guarded("STATEMAT_WRITE", sorvan::no_size, [&] {
+        return write_state_matrices(obj, base, freq_limit, real_switch);
+    });
 }

@@ -136,7 +136,7 @@ std::string random_field(std::mt19937_64 &random, int kind) {
     }
     // Any decimal text: up to 22 digits with a point somewhere or none, an
     // optional sign and exponent; now and then an infinity or a NaN (which the
-// caller passes over).
+    // caller passes over).
     static const char *const words[] = {"inf", "-INF", "+Infinity", "nan", "-nan", "NaN"};
     if (random() % 64 == 0) {
         std::snprintf(text, sizeof text, "%25s", words[random() % 6]);

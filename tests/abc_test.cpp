@@ -92,8 +92,8 @@ TEST(AbcWrite, RowsAndWriteErrors) {
 TEST(AbcRoundTrip, ValuesReadBackBitIdentical) {
     const double denorm = std::numeric_limits<double>::denorm_min();
     std::vector<double> values = {
-        0.0,      -0.0,     DBL_MAX, -DBL_MAX, DBL_MIN, denorm,  -denorm, 2.2250738585072009e-308,
-        1e-300,   1e-100,   -1e100,  1e308,    -1e-308, 1.0 / 3, 0.1,     1e23};
+        0.0,    -0.0,   DBL_MAX, -DBL_MAX, DBL_MIN, denorm,  -denorm, 2.2250738585072009e-308,
+        1e-300, 1e-100, -1e100,  1e308,    -1e-308, 1.0 / 3, 0.1,     1e23};
     std::mt19937_64 random(20050201);
     while (values.size() < 40 * 50) { // random bit patterns over the whole range
         const uint64_t b = random();
@@ -263,14 +263,15 @@ TEST(AbcMalformed, RefusedWithFileAndLine) {
         // Text after the fields that the line's length counts: its value
         // would silently be lost.
         {" +1.0000000000000000E+00 +2.0000000000000000E+00\n",
-         "two 24-character fields (two exponent digits)", "line 1: text after the last of its 1 fields"},
+         "two 24-character fields (two exponent digits)",
+         "line 1: text after the last of its 1 fields"},
         {f + f + std::string(21, ' ') + "\n" + f + f + std::string(20, ' ') + "x\n",
-         "a character after the fields",
-         "line 2: text after the last of its 2 fields"},
+         "a character after the fields", "line 2: text after the last of its 2 fields"},
         {"1 2 3\n", "values narrower than a field", "line 1: text after the last of its 0 fields"},
         // A term that is not a finite number is no matrix term.
         {f + pad("nan") + "\n", "a NaN", "line 1: field 2 is not a finite number"},
-        {f + f + "\n" + pad("-inf") + f + "\n", "an infinity", "line 2: field 1 is not a finite number"},
+        {f + f + "\n" + pad("-inf") + f + "\n", "an infinity",
+         "line 2: field 1 is not a finite number"},
         {f + " +1.0000000000000000E+999\n", "an exponent beyond a double's",
          "line 1: field 2 is not a finite number"},
         {std::string(5000, '\0'), "NUL bytes and no line end (a device such as /dev/zero)",

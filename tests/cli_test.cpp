@@ -38,7 +38,8 @@ bool contains(const std::string &text, const std::string &part) {
 std::vector<std::string> lines_of(const std::string &text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
     return lines;
 }
 
@@ -86,7 +87,9 @@ class Cli : public testing::Test {
         return r;
     }
 
-    fs::path file(const std::string &name) const { return dir_ / name; }
+    fs::path file(const std::string &name) const {
+        return dir_ / name;
+    }
 
     // Copies vehicle.map to name with one text replaced.
     void edit_map(const std::string &name, const std::string &from, const std::string &to) {
@@ -100,8 +103,9 @@ class Cli : public testing::Test {
     const fs::path &dir_ = scratch_.path();
 };
 
-#define EXPECT_STATUS(result, expected)                                                      \
-    EXPECT_EQ((result).status, expected) << "stdout:\n" << (result).out << "stderr:\n"       \
+#define EXPECT_STATUS(result, expected)                                                            \
+    EXPECT_EQ((result).status, expected) << "stdout:\n"                                            \
+                                         << (result).out << "stderr:\n"                            \
                                          << (result).err
 
 // ======================================================================
@@ -354,8 +358,9 @@ TEST_F(Cli, RoadTwoTracksWriteFileTableAndPlot) {
     EXPECT_EQ(rpc.value("DESC.CHAN_2"), "R");
     for (int c = 0; c < 2; ++c) {
         // Stored as 16-bit integers: each value within half a count.
-        double half = 0.5 * std::strtod(rpc.value("SCALE.CHAN_" + std::to_string(c + 1)).c_str(),
-                                        nullptr) * 1.000001;
+        double half =
+            0.5 * std::strtod(rpc.value("SCALE.CHAN_" + std::to_string(c + 1)).c_str(), nullptr) *
+            1.000001;
         ASSERT_GE(rpc.values[c].size(), rows.size());
         for (size_t i = 0; i < rows.size(); ++i)
             ASSERT_NEAR(rpc.values[c][i], rows[i][c + 1], half) << "channel " << c + 1 << " " << i;
@@ -438,15 +443,16 @@ TEST_F(Cli, VersionPrintsTheBannerAndTheEntries) {
     Result r = run("version");
     EXPECT_STATUS(r, 0);
     const char *banner[] = {
-        "ZUMEX Utility  lib: sorvan_view", "ZUMEX Release  ver: (2005.2.0)",
-        "ZUMEX Compile   os: Windows_NT 5", "ZUMEX Compile date: 2005-07-11 23:46:29",
+        "ZUMEX Utility  lib: sorvan_view",   "ZUMEX Release  ver: (2005.2.0)",
+        "ZUMEX Compile   os: Windows_NT 5",  "ZUMEX Compile date: 2005-07-11 23:46:29",
         "ZUMEX Compile  ver: 20050711.2346",
     };
     for (const char *text : banner)
         EXPECT_TRUE(contains(r.out, std::string("\n%sorvan_view-i-sorvan_view, ") + text + "\n"))
             << text;
     EXPECT_TRUE(contains(r.out, "build:   20050711.2346\n")) << r.out;
-    EXPECT_TRUE(contains(r.out, "major 2006, minor 0, patch 0, text 2006.0.0 / 2006.0.0, real 2006"))
+    EXPECT_TRUE(
+        contains(r.out, "major 2006, minor 0, patch 0, text 2006.0.0 / 2006.0.0, real 2006"))
         << r.out;
 }
 
@@ -468,13 +474,13 @@ TEST_F(Cli, HelpDocumentsEveryOption) {
     };
     const Case cases[] = {
         {"convert",
-         {"--length-unit", "--force-unit", "--mass-unit", "--time-unit", "--tf-id",
-          "--threshold", "--wheel-divisions", "--stiffness", "--damping",
-          "--torsional-stiffness", "--torsional-damping", "--direct", "--plugin"}},
+         {"--length-unit", "--force-unit", "--mass-unit", "--time-unit", "--tf-id", "--threshold",
+          "--wheel-divisions", "--stiffness", "--damping", "--torsional-stiffness",
+          "--torsional-damping", "--direct", "--plugin"}},
         {"reduce", {"--max-frequency", "--keep-real-states", "--plugin"}},
         {"road",
-         {"--tracks", "--seed", "--ge", "--gs", "--ga", "--corr-length", "--length",
-          "--interval", "--labels", "--csv", "--psd-plot", "--plugin"}},
+         {"--tracks", "--seed", "--ge", "--gs", "--ga", "--corr-length", "--length", "--interval",
+          "--labels", "--csv", "--psd-plot", "--plugin"}},
         {"version", {"--plugin"}},
         {"functions", {"--plugin"}},
     };

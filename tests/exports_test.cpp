@@ -43,7 +43,8 @@ TEST(Exports, EveryListedNameResolves) {
     ASSERT_NE(lib, nullptr) << dlerror();
     auto names = export_list();
     EXPECT_GE(names.size(), 26u);
-    for (const auto &name : names) EXPECT_NE(dlsym(lib, name.c_str()), nullptr) << name;
+    for (const auto &name : names)
+        EXPECT_NE(dlsym(lib, name.c_str()), nullptr) << name;
     dlclose(lib);
 }
 
@@ -51,8 +52,10 @@ TEST(Exports, NothingElseLeavesTheLibrary) {
     auto names = export_list();
     auto symbols = defined_symbols();
     ASSERT_FALSE(symbols.empty());
-    for (const auto &s : symbols) EXPECT_TRUE(names.count(s)) << "unexpected export " << s;
-    for (const auto &n : names) EXPECT_TRUE(symbols.count(n)) << "missing export " << n;
+    for (const auto &s : symbols)
+        EXPECT_TRUE(names.count(s)) << "unexpected export " << s;
+    for (const auto &n : names)
+        EXPECT_TRUE(symbols.count(n)) << "missing export " << n;
 }
 
 TEST(Exports, ParametersHoldTheirDefaultsAtLoad) {

@@ -34,9 +34,9 @@ constexpr int32_t attr_values = 505;
 constexpr int32_t attr_label = 518;
 
 // Sizes of one MAP unit of the quarter-car model in SI units.
-constexpr double map_length = 0.001;              // millimetre
+constexpr double map_length = 0.001;               // millimetre
 constexpr double map_angle = 0.017453292519943295; // degree
-constexpr double map_force = 1.0;                 // newton
+constexpr double map_force = 1.0;                  // newton
 
 using sorvan::test::has_line;
 using sorvan::test::read_text;
@@ -92,7 +92,8 @@ class HostCommand : public ::testing::Test {
 
     std::vector<std::string> calls() const {
         std::vector<std::string> v;
-        for (int32_t i = 0; i < plexa_calls_count(); ++i) v.push_back(plexa_calls_get(i));
+        for (int32_t i = 0; i < plexa_calls_count(); ++i)
+            v.push_back(plexa_calls_get(i));
         return v;
     }
 
@@ -166,7 +167,8 @@ TEST_F(HostCommand, EightOrMoreValuesUseTheFirstEight) {
     si_units();
     for (size_t count : {8u, 9u, 33u, 40u}) {
         std::vector<double> v = {1, 2, 3, 4, 5.0, 6.0, 7.0, 8.0};
-        while (v.size() < count) v.push_back(std::numeric_limits<double>::quiet_NaN());
+        while (v.size() < count)
+            v.push_back(std::numeric_limits<double>::quiet_NaN());
         set_values(v);
         ASSERT_EQ(run(), 1) << count << " values: " << out;
         EXPECT_EQ(v_stif, 1.0 / 0.001 * 5.0) << count;
@@ -222,7 +224,8 @@ TEST_F(HostCommand, FetchesInOrderAndClosesTheLookup) {
     EXPECT_EQ(c[1], "ac_object_type");
     EXPECT_EQ(c[2], "ac_get_object 10");
     size_t begin = 3;
-    while (begin < c.size() && c[begin] == "ac_get_reals 505") ++begin;
+    while (begin < c.size() && c[begin] == "ac_get_reals 505")
+        ++begin;
     EXPECT_GT(begin, 3u) << "attribute 505 not fetched";
     ASSERT_LT(begin, c.size());
     EXPECT_EQ(c[begin], "ac_lookup_begin 66");
@@ -394,7 +397,8 @@ TEST_F(HostCommand, MissingMapFileReturnsMinus1) {
     EXPECT_STREQ(lu_lab, "MILLIMETER"); // the labels were written, the values not
     EXPECT_EQ(v_stif, 1e9);
     std::set<std::string> names;
-    for (const auto &e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+    for (const auto &e : fs::directory_iterator(dir))
+        names.insert(e.path().filename().string());
     EXPECT_EQ(names, (std::set<std::string>{"quarter.map", "quarter_a", "quarter_b", "quarter_c",
                                             "quarter_d"}));
 }

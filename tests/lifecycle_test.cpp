@@ -34,7 +34,8 @@ class PluginEnvironment : public ::testing::Environment {
     }
 };
 
-[[maybe_unused]] const auto *const environment = ::testing::AddGlobalTestEnvironment(new PluginEnvironment);
+[[maybe_unused]] const auto *const environment =
+    ::testing::AddGlobalTestEnvironment(new PluginEnvironment);
 
 void *entry(const char *name) {
     void *p = plugin ? dlsym(plugin, name) : nullptr;
@@ -56,7 +57,8 @@ void terminate() {
 
 std::vector<std::string> calls() {
     std::vector<std::string> v;
-    for (int32_t i = 0; i < plexa_calls_count(); ++i) v.push_back(plexa_calls_get(i));
+    for (int32_t i = 0; i < plexa_calls_count(); ++i)
+        v.push_back(plexa_calls_get(i));
     return v;
 }
 
@@ -72,14 +74,15 @@ const Row table[] = {{"GENRPROF_SAYERS", "cmd_to_genrprof_sayers", 504, 3},
 std::vector<std::string> added() {
     std::vector<std::string> v;
     for (const Row &r : table)
-        v.push_back("vc_function_add " + std::string(r.name) + " " + std::to_string(r.code) +
-                    " " + std::to_string(r.words));
+        v.push_back("vc_function_add " + std::string(r.name) + " " + std::to_string(r.code) + " " +
+                    std::to_string(r.words));
     return v;
 }
 
 std::vector<std::string> removed() {
     std::vector<std::string> v;
-    for (const Row &r : table) v.push_back("vc_function_remove " + std::string(r.name));
+    for (const Row &r : table)
+        v.push_back("vc_function_remove " + std::string(r.name));
     return v;
 }
 
@@ -151,9 +154,9 @@ TEST_F(Lifecycle, RegisteredFunctionsAnswerByTheirHostNames) {
 
     ASSERT_EQ(plexa_function_lookup("STATEMAT_WRITE", &info), 1);
     ac_object empty = plexa_object_create(1, nullptr);
-    EXPECT_EQ(reinterpret_cast<plexa_object_file_reals_function>(info.function)(empty, "x", 1.0,
-                                                                                1.0),
-              -1.0);
+    EXPECT_EQ(
+        reinterpret_cast<plexa_object_file_reals_function>(info.function)(empty, "x", 1.0, 1.0),
+        -1.0);
 
     ASSERT_EQ(plexa_function_lookup("KAVEL2PELDA_BDF_WRITE", &info), 1);
     EXPECT_EQ(reinterpret_cast<plexa_object_files_function>(info.function)(empty, "x.map", "x_"),
@@ -170,7 +173,8 @@ TEST_F(Lifecycle, RegisteredFunctionsAnswerByTheirHostNames) {
     EXPECT_EQ(plexa_array_get_int(result, 0, &status), 1);
     EXPECT_EQ(status, 1);
     EXPECT_EQ(plexa_error_count(), 1);
-    for (vc_array a : {result, ints, reals, strings}) plexa_array_free(a);
+    for (vc_array a : {result, ints, reals, strings})
+        plexa_array_free(a);
     EXPECT_EQ(plexa_array_live_count(), 0);
 }
 

@@ -129,8 +129,8 @@ TEST(MapSummary, KeyLines) {
     const std::string filler(100000, 'x');
     Outcome r = read_map(" [FILE_SUMMARY] not at the start of its line\nABCD_INPUT_N = 99\n"
                          "[FILE_SUMMARY] the rest of the marker line is ignored\n"
-                         "ABCD_INPUT_NUMBER = 4\n"            // letters follow the key text
-                         "ABCD_OUTPUT_ ABCD_EXTERNA = 7\n"    // two keys, one value
+                         "ABCD_INPUT_NUMBER = 4\n"         // letters follow the key text
+                         "ABCD_OUTPUT_ ABCD_EXTERNA = 7\n" // two keys, one value
                          "GRAPHICS_ELE = 5\nGRAPHICS_ELE = 6 ! count\n" // the later line
                          "graphics_nod = 99\nGRAPHICS_NOD =  +12abc\n"
                          "WHEEL_GRAPHICS_N\n(WHEEL_GRAPHICS)\n" // no "=": no key lines
@@ -200,7 +200,8 @@ TEST(MapTable, FieldRules) {
 // them, each read to the same record as the small model.
 TEST(MapTable, ValidTwinsOfTheRefusals) {
     std::string crlf;
-    for (char c : small) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    for (char c : small)
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
     const std::string twins[][2] = {
         {crlf, "CR LF line ends"},
         {small.substr(0, small.size() - 1), "no line end after the last record"},

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "analysis/psd.h"
 #include "road_profile/profile.h"
 #include "sorvan_view.h"
-#include "analysis/psd.h"
 
 namespace {
 

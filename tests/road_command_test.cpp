@@ -45,19 +45,22 @@ struct Args {
 
 vc_array int_array(const std::vector<int32_t> &v) {
     vc_array a = plexa_array_create(VC_INTEGER, int32_t(v.size()));
-    for (size_t i = 0; i < v.size(); ++i) plexa_array_set_int(a, int32_t(i), v[i]);
+    for (size_t i = 0; i < v.size(); ++i)
+        plexa_array_set_int(a, int32_t(i), v[i]);
     return a;
 }
 
 vc_array real_array(const std::vector<double> &v) {
     vc_array a = plexa_array_create(VC_REAL, int32_t(v.size()));
-    for (size_t i = 0; i < v.size(); ++i) plexa_array_set_real(a, int32_t(i), v[i]);
+    for (size_t i = 0; i < v.size(); ++i)
+        plexa_array_set_real(a, int32_t(i), v[i]);
     return a;
 }
 
 vc_array text_array(const std::vector<std::string> &v) {
     vc_array a = plexa_array_create(VC_TEXT, int32_t(v.size()));
-    for (size_t i = 0; i < v.size(); ++i) plexa_array_set_text(a, int32_t(i), v[i].c_str());
+    for (size_t i = 0; i < v.size(); ++i)
+        plexa_array_set_text(a, int32_t(i), v[i].c_str());
     return a;
 }
 
@@ -73,8 +76,9 @@ class RoadCommand : public ::testing::Test {
 
     // Calls the command with arrays built from args; returns the status in
     // the result array, which is freed again (-1 when there was none).
-    int32_t run() { return run_arrays(int_array(args.ints), real_array(args.reals),
-                                      text_array(args.strings)); }
+    int32_t run() {
+        return run_arrays(int_array(args.ints), real_array(args.reals), text_array(args.strings));
+    }
 
     int32_t run_arrays(vc_array ints, vc_array reals, vc_array strings) {
         int32_t live = plexa_array_live_count();
@@ -90,7 +94,8 @@ class RoadCommand : public ::testing::Test {
         if (!plexa_array_get_int(result, 0, &status)) status = -1;
         plexa_array_free(result);
         EXPECT_EQ(plexa_array_live_count(), live);
-        for (vc_array a : {ints, reals, strings}) plexa_array_free(a);
+        for (vc_array a : {ints, reals, strings})
+            plexa_array_free(a);
         return status;
     }
 
@@ -106,8 +111,8 @@ class RoadCommand : public ::testing::Test {
     std::vector<std::vector<double>> tracks() const {
         const std::vector<double> &r = args.reals;
         testing::internal::CaptureStdout();
-        RprofResult *res = genrprof_sayers(r[0], r[1], r[2], r[3], r[4], r[5], args.ints[0],
-                                           args.ints[1]);
+        RprofResult *res =
+            genrprof_sayers(r[0], r[1], r[2], r[3], r[4], r[5], args.ints[0], args.ints[1]);
         testing::internal::GetCapturedStdout();
         std::vector<std::vector<double>> t;
         t.emplace_back(res->z1, res->z1 + res->n);
@@ -134,9 +139,10 @@ class RoadCommand : public ::testing::Test {
             const std::vector<double> &got = f.values[c];
             ASSERT_GE(got.size(), n);
             for (size_t k = 0; k < n; ++k)
-                ASSERT_NEAR(got[k], want[c][k], s / 2 * (1 + 1e-9)) << "channel " << c + 1
-                                                                    << " point " << k;
-            for (size_t k = n; k < got.size(); ++k) ASSERT_EQ(got[k], 0.0) << "padding " << k;
+                ASSERT_NEAR(got[k], want[c][k], s / 2 * (1 + 1e-9))
+                    << "channel " << c + 1 << " point " << k;
+            for (size_t k = n; k < got.size(); ++k)
+                ASSERT_EQ(got[k], 0.0) << "padding " << k;
         }
     }
 

@@ -40,7 +40,8 @@ struct Mat {
 
 Mat mat(int32_t rows, int32_t cols, std::vector<double> v = {}) {
     if (v.empty())
-        for (int32_t k = 0; k < rows * cols; ++k) v.push_back(0.25 * (k + 1) - 3.0);
+        for (int32_t k = 0; k < rows * cols; ++k)
+            v.push_back(0.25 * (k + 1) - 3.0);
     return Mat{rows, cols, v};
 }
 
@@ -56,7 +57,8 @@ Model model(int32_t n, std::vector<double> a) {
 std::vector<double> diagonal(std::vector<double> d) {
     size_t n = d.size();
     std::vector<double> a(n * n, 0.0);
-    for (size_t i = 0; i < n; ++i) a[i * n + i] = d[i];
+    for (size_t i = 0; i < n; ++i)
+        a[i * n + i] = d[i];
     return a;
 }
 
@@ -77,7 +79,8 @@ Mat select(const Mat &m, const std::vector<int> &rows, const std::vector<int> &c
 }
 
 // Size and value attributes of the four matrices.
-constexpr int32_t codes[4][3] = {{815, 816, 817}, {818, 819, 820}, {821, 822, 823}, {824, 825, 826}};
+constexpr int32_t codes[4][3] = {
+    {815, 816, 817}, {818, 819, 820}, {821, 822, 823}, {824, 825, 826}};
 
 class StateMatrix : public ::testing::Test {
   protected:
@@ -107,7 +110,8 @@ class StateMatrix : public ::testing::Test {
 
     std::set<std::string> files() const {
         std::set<std::string> names;
-        for (const auto &e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+        for (const auto &e : fs::directory_iterator(dir))
+            names.insert(e.path().filename().string());
         return names;
     }
 
@@ -119,7 +123,8 @@ class StateMatrix : public ::testing::Test {
         m.rows = x->nrows;
         m.cols = x->ncols;
         for (int32_t i = 0; i < x->nrows; ++i)
-            for (int32_t j = 0; j < x->ncols; ++j) m.v.push_back(x->rows[i][j]);
+            for (int32_t j = 0; j < x->ncols; ++j)
+                m.v.push_back(x->rows[i][j]);
         ABCfree(x);
         return m;
     }
@@ -128,16 +133,15 @@ class StateMatrix : public ::testing::Test {
     void expect_set(const Model &m, const std::vector<int> &keep, const std::string &what,
                     const std::string &set_base = "") {
         const std::string b = set_base.empty() ? base : set_base;
-        const Mat want[4] = {select(m.a, keep, keep), select(m.b, keep, {}),
-                             select(m.c, {}, keep), m.d};
+        const Mat want[4] = {select(m.a, keep, keep), select(m.b, keep, {}), select(m.c, {}, keep),
+                             m.d};
         for (int k = 0; k < 4; ++k) {
             Mat got = read_back(b, char('a' + k));
             ASSERT_EQ(got.rows, want[k].rows) << what << " member " << char('a' + k);
             ASSERT_EQ(got.cols, want[k].cols) << what << " member " << char('a' + k);
             ASSERT_EQ(got.v.size(), want[k].v.size());
             if (got.v.empty()) continue;
-            EXPECT_EQ(std::memcmp(got.v.data(), want[k].v.data(), got.v.size() * sizeof(double)),
-                      0)
+            EXPECT_EQ(std::memcmp(got.v.data(), want[k].v.data(), got.v.size() * sizeof(double)), 0)
                 << what << " member " << char('a' + k);
         }
     }
@@ -164,20 +168,20 @@ const double block1[] = {0, 1, -1, 0};
 std::vector<SelectionCase> selection_cases() {
     std::vector<double> one_rad(block1, block1 + 4);
     // Two fast blocks (100 and 200 rad/s) and a fast real state.
-    std::vector<double> fast = {-1,  100, 0, 0,    0,    // 0
-                                -100, -1, 0, 0,    0,    // 1
-                                0,   0,  -2, 200,  0,    // 2
-                                0,   0,  -200, -2, 0,    // 3
-                                0,   0,  0,  0,    -1000};
+    std::vector<double> fast = {-1,   100, 0,    0,   0, // 0
+                                -100, -1,  0,    0,   0, // 1
+                                0,    0,   -2,   200, 0, // 2
+                                0,    0,   -200, -2,  0, // 3
+                                0,    0,   0,    0,   -1000};
     std::vector<double> not_modal = fast;
     not_modal[4 * 5 + 2] = 0.5; // A(4, 2)
     std::vector<double> not_modal_upper = fast;
     not_modal_upper[2 * 5 + 4] = -0.5; // A(2, 4)
     // A slow block (1 rad/s) and a fast one, with entries off the band in
     // rows and columns 0 and 1.
-    std::vector<double> edges = {0,  1, 9, 5,   //
-                                 -1, 0, 4, 2,   //
-                                 3,  8, 0, 100, //
+    std::vector<double> edges = {0,  1, 9,    5,   //
+                                 -1, 0, 4,    2,   //
+                                 3,  8, 0,    100, //
                                  -7, 6, -100, 0};
     return {
         {"1 rad/s block, 1 Hz", 2, one_rad, 1.0, 1, {1, 1}},
@@ -198,9 +202,17 @@ std::vector<SelectionCase> selection_cases() {
         {"real then block, switch 0", 3, {-3, 0, 0, 0, 0, 1, 0, -1, 0}, 1.0, 0, {0, 1, 1}},
         {"block then last real, switch 1", 3, {0, 1, 0, -1, 0, 0, 0, 0, -1}, 1.0, 1, {1, 1, 1}},
         {"block then last real, switch 0", 3, {0, 1, 0, -1, 0, 0, 0, 0, -1}, 1.0, 0, {1, 1, 0}},
-        {"limit just above the block", 2, {-3, 4, -4, -3}, 5.0 / 6.28318530717958 * 1.000001, 1,
+        {"limit just above the block",
+         2,
+         {-3, 4, -4, -3},
+         5.0 / 6.28318530717958 * 1.000001,
+         1,
          {1, 1}},
-        {"limit just below the block", 2, {-3, 4, -4, -3}, 5.0 / 6.28318530717958 * 0.999999, 1,
+        {"limit just below the block",
+         2,
+         {-3, 4, -4, -3},
+         5.0 / 6.28318530717958 * 0.999999,
+         1,
          {}},
     };
 }
@@ -245,9 +257,11 @@ TEST_F(StateMatrix, MissingSizeStopsTheFetches) {
         plexa_calls_clear();
         EXPECT_EQ(run(obj, 1.0, 1), -1.0) << order[k];
         std::vector<std::string> want = {"ac_initialize KAVEL_VIEW"};
-        for (int i = 0; i <= k; ++i) want.push_back("ac_get_int " + std::to_string(order[i]));
+        for (int i = 0; i <= k; ++i)
+            want.push_back("ac_get_int " + std::to_string(order[i]));
         std::vector<std::string> got;
-        for (int32_t i = 0; i < plexa_calls_count(); ++i) got.push_back(plexa_calls_get(i));
+        for (int32_t i = 0; i < plexa_calls_count(); ++i)
+            got.push_back(plexa_calls_get(i));
         EXPECT_EQ(got, want) << order[k];
     }
     // A size held as reals cannot be fetched as an integer.
@@ -276,7 +290,8 @@ TEST_F(StateMatrix, InconsistentSizesAreRefused) {
         {"negative sizes", {Mat{-2, -2, {}}, Mat{-2, 2, {}}, Mat{3, -2, {}}, mat(3, 2)}},
         {"huge sizes", {Mat{65536, 65536, {}}, Mat{65536, 2, {}}, Mat{3, 65536, {}}, mat(3, 2)}},
         {"A holds too few values", {mat(2, 2, {0, 1, -1}), mat(2, 2), mat(3, 2), mat(3, 2)}},
-        {"D holds too many values", {mat(2, 2), mat(2, 2), mat(3, 2), mat(3, 2, {1, 2, 3, 4, 5, 6, 7})}},
+        {"D holds too many values",
+         {mat(2, 2), mat(2, 2), mat(3, 2), mat(3, 2, {1, 2, 3, 4, 5, 6, 7})}},
     };
     for (const Case &c : cases) {
         plexa_db_reset();
@@ -300,10 +315,10 @@ TEST_F(StateMatrix, WrittenSetReadsBackBitForBit) {
     const double tiny = std::numeric_limits<double>::denorm_min();
     const double big = std::numeric_limits<double>::max();
     // A fast block dropped at 10 Hz; everything else kept.
-    std::vector<double> a = {-0.5, 3.0, 0, 0,  //
-                             -3.0, -0.5, 0, 0, //
-                             0, 0, -2.0, 1000.0, //
-                             0, 0, -1000.0, -2.0};
+    std::vector<double> a = {-0.5, 3.0,  0,       0,      //
+                             -3.0, -0.5, 0,       0,      //
+                             0,    0,    -2.0,    1000.0, //
+                             0,    0,    -1000.0, -2.0};
     Model m = model(4, a);
     m.b.v = {1.0 / 3.0, -0.0, tiny, -big, 0.1, 1e-300, 6.02214076e23, -2.5e-310};
     m.c.v = {1.0, -1.0, 2.0 / 3.0, 1e308, -1e-5, 0.0, 7.0, 8.0, -9.75, 3.14159, 2.71828, 1.41421};
@@ -357,11 +372,13 @@ TEST_F(StateMatrix, FailingMemberLeavesTheOldSetWhole) {
     EXPECT_TRUE(fs::is_empty(base + "c"));
 
     fs::remove(base + "c");
-    for (char l : {'a', 'b', 'c'}) sorvan::test::write_text(base + l, "older\n");
+    for (char l : {'a', 'b', 'c'})
+        sorvan::test::write_text(base + l, "older\n");
     fs::create_directory(base + "d");
     EXPECT_EQ(run(object(m), 1.0, 1), -2.0);
     EXPECT_EQ(files(), (std::set<std::string>{"model_a", "model_b", "model_c", "model_d"}));
-    for (char l : {'a', 'b', 'c'}) EXPECT_EQ(sorvan::test::read_text(base + l), "older\n");
+    for (char l : {'a', 'b', 'c'})
+        EXPECT_EQ(sorvan::test::read_text(base + l), "older\n");
 
     fs::remove(base + "d");
     EXPECT_EQ(run(object(m), 1.0, 1), 1.0);
@@ -389,7 +406,8 @@ TEST_F(StateMatrix, RefusesTermsThatAreNotFinite) {
 TEST_F(StateMatrix, WriteCutShortLeavesNoPartialMember) {
     const int32_t n = 40; // 40 lines of 1001 bytes in the first member
     std::vector<double> a(size_t(n) * n, 0.0);
-    for (int32_t i = 0; i < n; ++i) a[size_t(i) * n + i] = -1.0 - i;
+    for (int32_t i = 0; i < n; ++i)
+        a[size_t(i) * n + i] = -1.0 - i;
     Model m = model(n, a);
     ac_object obj = object(m);
     sorvan::test::write_text(base + "a", "an older file\n");
@@ -429,12 +447,14 @@ TEST_F(StateMatrix, ExampleReducedAt20HzConvertsAgain) {
     const std::string source = (example / "vehicle_").string();
     Model m;
     Mat *ms[4] = {&m.a, &m.b, &m.c, &m.d};
-    for (int k = 0; k < 4; ++k) *ms[k] = read_back(source, char('a' + k));
+    for (int k = 0; k < 4; ++k)
+        *ms[k] = read_back(source, char('a' + k));
     ASSERT_EQ(m.a.rows, 26);
     ASSERT_EQ(m.c.rows, 125);
     ASSERT_EQ(run(object(m), 20.0, 1), 1.0) << out;
     std::vector<int> keep(26, 0);
-    for (int i = 0; i < 20; ++i) keep[size_t(i)] = 1;
+    for (int i = 0; i < 20; ++i)
+        keep[size_t(i)] = 1;
     expect_set(m, keep, "example");
 
     fs::copy_file(example / "vehicle.map", dir / "vehicle.map");

@@ -14,16 +14,35 @@ namespace {
 
 // The 29 canonical labels with the constants they are known by.
 const std::map<std::string, double> canonical = {
-    {"KILOGRAM", 1.0},          {"POUND_MASS", 0.45359237},      {"SLUG", 14.5939029372},
-    {"SLINCH", 175.1271524},    {"GRAM", 0.001},                 {"OUNCE_MASS", 0.02834952},
-    {"KPOUND_MASS", 453.59237}, {"MEGAGRAM", 1000.0},            {"NEWTON", 1.0},
-    {"POUND_FORCE", 4.44822161526}, {"KILOGRAM_FORCE", 9.80665}, {"OUNCE_FORCE", 0.2780139},
-    {"DYNE", 0.00001},          {"MILLINEWTON", 0.001},          {"KNEWTON", 1000.0},
-    {"KPOUND_FORCE", 4448.22161526}, {"KILOMETER", 1000.0},      {"METER", 1.0},
-    {"CENTIMETER", 0.01},       {"MILLIMETER", 0.001},           {"MILE", 1609.344},
-    {"FOOT", 0.3048},           {"INCH", 0.0254},                {"HOUR", 3600.0},
-    {"MINUTE", 60.0},           {"SECOND", 1.0},                 {"MILLISECOND", 0.001},
-    {"RADIAN", 1.0},            {"DEGREE", 0.017453292519943295},
+    {"KILOGRAM", 1.0},
+    {"POUND_MASS", 0.45359237},
+    {"SLUG", 14.5939029372},
+    {"SLINCH", 175.1271524},
+    {"GRAM", 0.001},
+    {"OUNCE_MASS", 0.02834952},
+    {"KPOUND_MASS", 453.59237},
+    {"MEGAGRAM", 1000.0},
+    {"NEWTON", 1.0},
+    {"POUND_FORCE", 4.44822161526},
+    {"KILOGRAM_FORCE", 9.80665},
+    {"OUNCE_FORCE", 0.2780139},
+    {"DYNE", 0.00001},
+    {"MILLINEWTON", 0.001},
+    {"KNEWTON", 1000.0},
+    {"KPOUND_FORCE", 4448.22161526},
+    {"KILOMETER", 1000.0},
+    {"METER", 1.0},
+    {"CENTIMETER", 0.01},
+    {"MILLIMETER", 0.001},
+    {"MILE", 1609.344},
+    {"FOOT", 0.3048},
+    {"INCH", 0.0254},
+    {"HOUR", 3600.0},
+    {"MINUTE", 60.0},
+    {"SECOND", 1.0},
+    {"MILLISECOND", 0.001},
+    {"RADIAN", 1.0},
+    {"DEGREE", 0.017453292519943295},
 };
 
 // Every alias, as "alias=CANONICAL".
@@ -42,20 +61,17 @@ const char *const aliases =
     "rad=RADIAN degrees=DEGREE degree=DEGREE deg=DEGREE";
 
 // UNTconstant on a copy of text in a 32-byte buffer; *after gets the buffer.
-double convert(const std::string &text, std::string *after = nullptr)
-{
+double convert(const std::string &text, std::string *after = nullptr) {
     char buffer[32] = {};
     std::strncpy(buffer, text.c_str(), sizeof buffer - 1);
     const double c = UNTconstant(buffer);
-    if (after != nullptr)
-        *after = buffer;
+    if (after != nullptr) *after = buffer;
     return c;
 }
 
 } // namespace
 
-TEST(UnitConstant, CanonicalLabelsAndEveryAliasInAnyCase)
-{
+TEST(UnitConstant, CanonicalLabelsAndEveryAliasInAnyCase) {
     std::string after;
     for (const auto &[label, constant] : canonical) {
         EXPECT_EQ(convert(label, &after), constant) << label;
@@ -78,8 +94,7 @@ TEST(UnitConstant, CanonicalLabelsAndEveryAliasInAnyCase)
     EXPECT_EQ(count, 62); // the 63 entries less the repeated kgf
 }
 
-TEST(UnitConstant, StatedExamples)
-{
+TEST(UnitConstant, StatedExamples) {
     std::string after;
     for (const char *mm : {"mm", "MM", "Millimeter", "MILLIMETER"}) {
         EXPECT_EQ(convert(mm, &after), 0.001) << mm;
@@ -96,8 +111,7 @@ TEST(UnitConstant, StatedExamples)
     EXPECT_NE(convert("KPOUND_FORCE"), 1000 * 4.44822161526);
 }
 
-TEST(UnitConstant, UnsupportedLabelsStayAsTheyWere)
-{
+TEST(UnitConstant, UnsupportedLabelsStayAsTheyWere) {
     for (const char *text : {"furlong", "", "mm ", "mm\n", "'mm'", "KILOGRAMS", "\xe9m"}) {
         std::string after;
         EXPECT_EQ(convert(text, &after), 0.0) << text;
@@ -106,8 +120,7 @@ TEST(UnitConstant, UnsupportedLabelsStayAsTheyWere)
     EXPECT_EQ(UNTconstant(nullptr), 0.0);
 }
 
-TEST(UnitAlias, RewritesOnlyUpToTheNewTerminator)
-{
+TEST(UnitAlias, RewritesOnlyUpToTheNewTerminator) {
     char buffer[32];
     std::memset(buffer, '#', sizeof buffer);
     std::memcpy(buffer, "in", 3);

@@ -27,12 +27,13 @@ struct Example {
         std::FILE *f = std::fopen(map_name.c_str(), "r");
         if (!f) return;
         map = static_cast<MAPmodel *>(std::calloc(1, sizeof(MAPmodel)));
-        int (*const readers[])(MAPmodel *, FILE *) = {
-            MAPread_input, MAPread_output, MAPread_external_input, MAPread_node,
-            MAPread_element, MAPread_wheel};
+        int (*const readers[])(MAPmodel *, FILE *) = {MAPread_input,          MAPread_output,
+                                                      MAPread_external_input, MAPread_node,
+                                                      MAPread_element,        MAPread_wheel};
         ok = MAPread_size(map, f) == MAP_OK && MAPread_unit(map, f) == MAP_OK &&
              MAPalloc(map) == MAP_OK;
-        for (auto read : readers) ok = ok && read(map, f) == MAP_OK;
+        for (auto read : readers)
+            ok = ok && read(map, f) == MAP_OK;
         std::fclose(f);
         if (!ok) map = nullptr; // released by the reader that failed
         const std::string base = example_dir + "/vehicle_";
@@ -43,7 +44,8 @@ struct Example {
     }
     ~Example() {
         MAPfree(map);
-        for (ABCmtx *x : m) ABCfree(x);
+        for (ABCmtx *x : m)
+            ABCfree(x);
     }
     const ABCmtx &a() const { return *m[0]; }
     const ABCmtx &b() const { return *m[1]; }
@@ -59,7 +61,9 @@ const Example &example() {
 
 class VehicleExample : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_TRUE(example().ok) << "cannot read the example in " << example_dir; }
+    void SetUp() override {
+        ASSERT_TRUE(example().ok) << "cannot read the example in " << example_dir;
+    }
     const Example &ex = example();
 };
 
@@ -90,16 +94,19 @@ std::vector<std::vector<double>> solve_blocks(const ABCmtx &a, const ABCmtx &b) 
 }
 
 // Static gain -C A^-1 B + D of output row r for input k.
-double static_gain(const Example &ex, const std::vector<std::vector<double>> &ainv_b, int r, int k) {
+double static_gain(const Example &ex, const std::vector<std::vector<double>> &ainv_b, int r,
+                   int k) {
     double g = ex.d().rows[r][k];
-    for (int q = 0; q < ex.c().ncols; ++q) g -= ex.c().rows[r][q] * ainv_b[q][k];
+    for (int q = 0; q < ex.c().ncols; ++q)
+        g -= ex.c().rows[r][q] * ainv_b[q][k];
     return g;
 }
 
 // First Markov parameter C B: the jump of an output under an impulse.
 double markov(const Example &ex, int r, int k) {
     double g = 0.0;
-    for (int q = 0; q < ex.c().ncols; ++q) g += ex.c().rows[r][q] * ex.b().rows[q][k];
+    for (int q = 0; q < ex.c().ncols; ++q)
+        g += ex.c().rows[r][q] * ex.b().rows[q][k];
     return g;
 }
 
@@ -107,11 +114,13 @@ double markov(const Example &ex, int r, int k) {
 bool positive_definite(std::vector<std::vector<double>> g) {
     const size_t n = g.size();
     for (size_t j = 0; j < n; ++j) {
-        for (size_t k = 0; k < j; ++k) g[j][j] -= g[j][k] * g[j][k];
+        for (size_t k = 0; k < j; ++k)
+            g[j][j] -= g[j][k] * g[j][k];
         if (!(g[j][j] > 0.0)) return false;
         g[j][j] = std::sqrt(g[j][j]);
         for (size_t i = j + 1; i < n; ++i) {
-            for (size_t k = 0; k < j; ++k) g[i][j] -= g[i][k] * g[j][k];
+            for (size_t k = 0; k < j; ++k)
+                g[i][j] -= g[i][k] * g[j][k];
             g[i][j] /= g[j][j];
         }
     }
@@ -121,7 +130,8 @@ bool positive_definite(std::vector<std::vector<double>> g) {
 void expect_symmetric(const std::vector<std::vector<double>> &g, const char *what) {
     double scale = 0.0;
     for (const auto &row : g)
-        for (double v : row) scale = std::fmax(scale, std::fabs(v));
+        for (double v : row)
+            scale = std::fmax(scale, std::fabs(v));
     for (size_t i = 0; i < g.size(); ++i)
         for (size_t j = 0; j < i; ++j)
             EXPECT_NEAR(g[i][j], g[j][i], 1e-9 * scale) << what << " (" << i << ", " << j << ")";
@@ -154,10 +164,13 @@ TEST_F(VehicleExample, MapDescribesTheMatrices) {
     // Every graphic row is carried by exactly one node or wheel component.
     std::vector<int> uses(map.n_output_all, 0);
     for (int k = 0; k < map.n_node; ++k)
-        for (int j = 0; j < 3; ++j) ++uses[map.node_out[k][j]];
+        for (int j = 0; j < 3; ++j)
+            ++uses[map.node_out[k][j]];
     for (int w = 0; w < map.n_wheel; ++w)
-        for (int j = 0; j < 6; ++j) ++uses[map.wheel_out[w][j]];
-    for (int r = 0; r < map.n_output_all; ++r) EXPECT_EQ(uses[r], r < map.n_output ? 0 : 1) << r;
+        for (int j = 0; j < 6; ++j)
+            ++uses[map.wheel_out[w][j]];
+    for (int r = 0; r < map.n_output_all; ++r)
+        EXPECT_EQ(uses[r], r < map.n_output ? 0 : 1) << r;
     for (int e = 0; e < map.n_element; ++e) {
         EXPECT_GE(map.element[e].node1, 1);
         EXPECT_LE(map.element[e].node1, map.n_node);
@@ -193,7 +206,8 @@ TEST_F(VehicleExample, EveryInternalInputHasItsCouplingOutputs) {
     for (int i = 0; i < ex.n_internal(); ++i) {
         EXPECT_EQ(map.input[i].dof, 3);
         EXPECT_EQ(map.input[i].kind, 0);
-        for (int j = 0; j < i; ++j) EXPECT_NE(map.input[i].id, map.input[j].id);
+        for (int j = 0; j < i; ++j)
+            EXPECT_NE(map.input[i].id, map.input[j].id);
     }
     // The graphic node at a coupling point moves as its displacement output.
     for (int i = 0; i < ex.n_internal(); ++i) {
@@ -225,11 +239,13 @@ TEST_F(VehicleExample, StateMatrixIsInModalFormWithASpreadOfModes) {
         EXPECT_GT(w, 0.0) << j;
         hz.push_back(std::sqrt(s * s + w * w) / 6.28318530717958);
     }
-    for (size_t k = 1; k < hz.size(); ++k) EXPECT_GE(hz[k], hz[k - 1]);
+    for (size_t k = 1; k < hz.size(); ++k)
+        EXPECT_GE(hz[k], hz[k - 1]);
 
     auto count = [&](double lo, double hi) {
         int n = 0;
-        for (double f : hz) n += f >= lo && f <= hi;
+        for (double f : hz)
+            n += f >= lo && f <= hi;
         return n;
     };
     EXPECT_GE(count(0.8, 2.0), 3);   // heave, pitch, roll
@@ -295,10 +311,13 @@ TEST_F(VehicleExample, ForcesAccelerateButDoNotDisplaceAtOnce) {
     expect_symmetric(jump, "velocity jump");
     EXPECT_TRUE(positive_definite(jump));
     std::vector<int> forces;
-    for (int k = 0; k < n; ++k) forces.push_back(k);
+    for (int k = 0; k < n; ++k)
+        forces.push_back(k);
     forces.push_back(map.n_input - 1);
     for (int r = map.n_output; r < map.n_output_all; ++r)
-        for (int k : forces) EXPECT_NEAR(markov(ex, r, k), 0.0, 1e-9 * scale) << r << ", " << k;
+        for (int k : forces)
+            EXPECT_NEAR(markov(ex, r, k), 0.0, 1e-9 * scale) << r << ", " << k;
     for (int r : disp)
-        for (int k : forces) EXPECT_NEAR(markov(ex, r, k), 0.0, 1e-9 * scale) << r << ", " << k;
+        for (int k : forces)
+            EXPECT_NEAR(markov(ex, r, k), 0.0, 1e-9 * scale) << r << ", " << k;
 }

@@ -65,11 +65,11 @@ constexpr double body_cg_height = 550.0;     // mm
 // coordinate is the vertical displacement at the front left spring top.
 // Bending: vertical shape 1 - 3 (x / bend_half_length)^2, the coordinate being
 // the displacement at the centre of mass.
-constexpr double twist_mass = 0.12;            // t, generalised mass
-constexpr double twist_frequency = 25.0;       // Hz
-constexpr double bend_mass = 0.35;             // t, generalised mass
-constexpr double bend_frequency = 46.0;        // Hz
-constexpr double bend_half_length = 2250.0;    // mm, half the body length
+constexpr double twist_mass = 0.12;         // t, generalised mass
+constexpr double twist_frequency = 25.0;    // Hz
+constexpr double bend_mass = 0.35;          // t, generalised mass
+constexpr double bend_frequency = 46.0;     // Hz
+constexpr double bend_half_length = 2250.0; // mm, half the body length
 constexpr double structure_damping_ratio = 0.02;
 
 // Suspension, per axle. Springs, dampers and anti-roll bars are given as
@@ -97,27 +97,27 @@ constexpr double tyre_width = 205.0;   // mm
 
 // Powertrain: heave and roll on two vertical mounts left and right of its
 // centre of mass; the mounts sit on the body at the same points.
-constexpr double engine_mass = 0.19;           // t
-constexpr double engine_roll_inertia = 1.1e4;  // t mm^2 (11 kg m^2), about x
-constexpr double engine_x = 1300.0;            // mm
-constexpr double engine_z = 520.0;             // mm (on the centre line)
-constexpr double mount_half_span = 300.0;      // mm
-constexpr double mount_rate = 260.0;           // N/mm, each mount
-constexpr double mount_damping = 0.35;         // N s/mm, each mount
+constexpr double engine_mass = 0.19;          // t
+constexpr double engine_roll_inertia = 1.1e4; // t mm^2 (11 kg m^2), about x
+constexpr double engine_x = 1300.0;           // mm
+constexpr double engine_z = 520.0;            // mm (on the centre line)
+constexpr double mount_half_span = 300.0;     // mm
+constexpr double mount_rate = 260.0;          // N/mm, each mount
+constexpr double mount_damping = 0.35;        // N s/mm, each mount
 
 // Driver on the seat cushion, vertical, on the left (driver's) side.
-constexpr double seat_mass = 0.075;            // t, driver and cushion
+constexpr double seat_mass = 0.075; // t, driver and cushion
 constexpr double seat_x = -100.0, seat_y = 370.0;
 constexpr double seat_base_z = 300.0, seat_mass_z = 600.0; // mm
-constexpr double seat_rate = 50.0;             // N/mm
-constexpr double seat_damping = 0.8;           // N s/mm
+constexpr double seat_rate = 50.0;                         // N/mm
+constexpr double seat_damping = 0.8;                       // N s/mm
 
 // Steering wheel on its column, vertical, fixed to the body at the column base.
-constexpr double steer_mass = 0.0065;          // t
+constexpr double steer_mass = 0.0065; // t
 constexpr double steer_base_x = 650.0, steer_base_z = 850.0;
 constexpr double steer_x = 550.0, steer_y = 370.0, steer_z = 950.0;
-constexpr double steer_rate = 330.0;           // N/mm
-constexpr double steer_damping = 0.05;         // N s/mm
+constexpr double steer_rate = 330.0;   // N/mm
+constexpr double steer_damping = 0.05; // N s/mm
 
 // Identifier offsets of the export, chosen so that every identifier it
 // numbers from them stays within 8 digits.
@@ -129,17 +129,35 @@ constexpr int element_id_offset = 2000000;
 // ======================================================================
 
 enum Dof {
-    body_heave, body_pitch, body_roll, body_twist, body_bend,
-    wheel_fl, wheel_fr, wheel_rl, wheel_rr,
-    engine_heave, engine_roll, seat_heave, steer_heave,
+    body_heave,
+    body_pitch,
+    body_roll,
+    body_twist,
+    body_bend,
+    wheel_fl,
+    wheel_fr,
+    wheel_rl,
+    wheel_rr,
+    engine_heave,
+    engine_roll,
+    seat_heave,
+    steer_heave,
     n_dof
 };
 
-const char *const dof_names[n_dof] = {
-    "body heave", "body pitch", "body roll", "body torsion", "body bending",
-    "wheel hop front left", "wheel hop front right", "wheel hop rear left",
-    "wheel hop rear right", "powertrain heave", "powertrain roll", "driver seat",
-    "steering wheel"};
+const char *const dof_names[n_dof] = {"body heave",
+                                      "body pitch",
+                                      "body roll",
+                                      "body torsion",
+                                      "body bending",
+                                      "wheel hop front left",
+                                      "wheel hop front right",
+                                      "wheel hop rear left",
+                                      "wheel hop rear right",
+                                      "powertrain heave",
+                                      "powertrain roll",
+                                      "driver seat",
+                                      "steering wheel"};
 
 // The four corners, in the order of the internal inputs: the id of the spring
 // top (the point the input force acts on), its wheel's degree of freedom.
@@ -180,18 +198,30 @@ struct Node {
 // Body outline (1 to 16), spring tops (101 to 104), wheel carriers (111 to
 // 114), powertrain (201 to 203), seat (301, 302), steering (401, 402).
 const Node nodes[] = {
-    {1, 2150, 800, 350, on_body, n_dof},     {2, 2150, -800, 350, on_body, n_dof},
-    {3, -2350, 800, 350, on_body, n_dof},    {4, -2350, -800, 350, on_body, n_dof},
-    {5, 2150, 800, 800, on_body, n_dof},     {6, 2150, -800, 800, on_body, n_dof},
-    {7, 850, 820, 1000, on_body, n_dof},     {8, 850, -820, 1000, on_body, n_dof},
-    {9, 50, 700, 1450, on_body, n_dof},      {10, 50, -700, 1450, on_body, n_dof},
-    {11, -1350, 700, 1450, on_body, n_dof},  {12, -1350, -700, 1450, on_body, n_dof},
-    {13, -1950, 820, 1050, on_body, n_dof},  {14, -1950, -820, 1050, on_body, n_dof},
-    {15, -2350, 800, 950, on_body, n_dof},   {16, -2350, -800, 950, on_body, n_dof},
-    {101, 1200, 620, 650, on_body, n_dof},   {102, 1200, -620, 650, on_body, n_dof},
-    {103, -1500, 600, 600, on_body, n_dof},  {104, -1500, -600, 600, on_body, n_dof},
-    {111, 1200, 675, 310, on_wheel, wheel_fl}, {112, 1200, -675, 310, on_wheel, wheel_fr},
-    {113, -1500, 670, 310, on_wheel, wheel_rl}, {114, -1500, -670, 310, on_wheel, wheel_rr},
+    {1, 2150, 800, 350, on_body, n_dof},
+    {2, 2150, -800, 350, on_body, n_dof},
+    {3, -2350, 800, 350, on_body, n_dof},
+    {4, -2350, -800, 350, on_body, n_dof},
+    {5, 2150, 800, 800, on_body, n_dof},
+    {6, 2150, -800, 800, on_body, n_dof},
+    {7, 850, 820, 1000, on_body, n_dof},
+    {8, 850, -820, 1000, on_body, n_dof},
+    {9, 50, 700, 1450, on_body, n_dof},
+    {10, 50, -700, 1450, on_body, n_dof},
+    {11, -1350, 700, 1450, on_body, n_dof},
+    {12, -1350, -700, 1450, on_body, n_dof},
+    {13, -1950, 820, 1050, on_body, n_dof},
+    {14, -1950, -820, 1050, on_body, n_dof},
+    {15, -2350, 800, 950, on_body, n_dof},
+    {16, -2350, -800, 950, on_body, n_dof},
+    {101, 1200, 620, 650, on_body, n_dof},
+    {102, 1200, -620, 650, on_body, n_dof},
+    {103, -1500, 600, 600, on_body, n_dof},
+    {104, -1500, -600, 600, on_body, n_dof},
+    {111, 1200, 675, 310, on_wheel, wheel_fl},
+    {112, 1200, -675, 310, on_wheel, wheel_fr},
+    {113, -1500, 670, 310, on_wheel, wheel_rl},
+    {114, -1500, -670, 310, on_wheel, wheel_rr},
     {201, engine_x, 0, engine_z, on_engine, n_dof},
     {202, engine_x, mount_half_span, engine_z, on_engine, n_dof},
     {203, engine_x, -mount_half_span, engine_z, on_engine, n_dof},
@@ -207,20 +237,20 @@ struct Element {
     int from, to;
 };
 const Element elements[] = {
-    {1, 2},   {3, 4},     {1, 3},     {2, 4},     // floor
-    {1, 5},   {2, 6},     {5, 6},                 // front
-    {5, 7},   {6, 8},     {7, 8},                 // bonnet and scuttle
-    {7, 9},   {8, 10},                            // windscreen pillars
-    {9, 10},  {11, 12},   {9, 11},    {10, 12},   // roof
-    {11, 13}, {12, 14},                           // rear pillars
-    {13, 14}, {13, 15},   {14, 16},               // rear deck
-    {15, 16}, {3, 15},    {4, 16},                // tail
-    {7, 13},  {8, 14},                            // belt lines
+    {1, 2},     {3, 4},     {1, 3},     {2, 4},     // floor
+    {1, 5},     {2, 6},     {5, 6},                 // front
+    {5, 7},     {6, 8},     {7, 8},                 // bonnet and scuttle
+    {7, 9},     {8, 10},                            // windscreen pillars
+    {9, 10},    {11, 12},   {9, 11},    {10, 12},   // roof
+    {11, 13},   {12, 14},                           // rear pillars
+    {13, 14},   {13, 15},   {14, 16},               // rear deck
+    {15, 16},   {3, 15},    {4, 16},                // tail
+    {7, 13},    {8, 14},                            // belt lines
     {101, 111}, {102, 112}, {103, 113}, {104, 114}, // struts
-    {101, 102}, {103, 104},                        // strut braces
-    {201, 202}, {201, 203},                        // powertrain
-    {301, 302},                                    // seat
-    {401, 402},                                    // steering column
+    {101, 102}, {103, 104},                         // strut braces
+    {201, 202}, {201, 203},                         // powertrain
+    {301, 302},                                     // seat
+    {401, 402},                                     // steering column
 };
 constexpr int n_element = sizeof elements / sizeof elements[0];
 
@@ -255,18 +285,21 @@ Row unit(Dof d) {
 
 Row minus(const Row &a, const Row &b) {
     Row r{};
-    for (int k = 0; k < n_dof; ++k) r[k] = a[k] - b[k];
+    for (int k = 0; k < n_dof; ++k)
+        r[k] = a[k] - b[k];
     return r;
 }
 
 void put_row(Matrix &m, int i, const Row &r) {
-    for (int k = 0; k < n_dof; ++k) m(i, k) = r[k];
+    for (int k = 0; k < n_dof; ++k)
+        m(i, k) = r[k];
 }
 
 // m += rate d d^T: a spring or damper of the given rate on the deflection d.
 void add_link(Matrix &m, const Row &d, double rate) {
     for (int i = 0; i < n_dof; ++i)
-        for (int j = 0; j < n_dof; ++j) m(i, j) += rate * d[i] * d[j];
+        for (int j = 0; j < n_dof; ++j)
+            m(i, j) += rate * d[i] * d[j];
 }
 
 // ======================================================================
@@ -281,7 +314,9 @@ struct Physical {
 };
 
 // Twist angle about x per unit torsion coordinate at the station x.
-double twist_slope(double x) { return x / (front_axle.x * front_axle.spring_half_span); }
+double twist_slope(double x) {
+    return x / (front_axle.x * front_axle.spring_half_span);
+}
 
 // Motion of a body point along axis 0 (x), 1 (y) or 2 (z): rigid heave,
 // pitch and roll about the centre of mass plus the two structural shapes.
@@ -312,7 +347,9 @@ Row body_roll_angle(double x) {
     return r;
 }
 
-double spring_top_y(const Corner &c) { return c.side * c.axle->spring_half_span; }
+double spring_top_y(const Corner &c) {
+    return c.side * c.axle->spring_half_span;
+}
 
 Row spring_top_z(const Corner &c) {
     return body_motion(c.axle->x, spring_top_y(c), c.axle->spring_top_z, 2);
@@ -321,7 +358,8 @@ Row spring_top_z(const Corner &c) {
 void add_body(Physical &p) {
     const double masses[5] = {body_mass, body_pitch_inertia, body_roll_inertia, twist_mass,
                               bend_mass};
-    for (int k = 0; k < 5; ++k) p.mass(k, k) = masses[k];
+    for (int k = 0; k < 5; ++k)
+        p.mass(k, k) = masses[k];
     const double tw = two_pi * twist_frequency, bw = two_pi * bend_frequency;
     p.stiffness(body_twist, body_twist) += twist_mass * tw * tw;
     p.stiffness(body_bend, body_bend) += bend_mass * bw * bw;
@@ -340,8 +378,8 @@ void add_suspension(Physical &p) {
     }
     for (int left = 0; left < 4; left += 2) { // anti-roll bars
         const Corner &l = corners[left], &r = corners[left + 1];
-        const Row twist = minus(minus(spring_top_z(l), unit(l.wheel)),
-                                minus(spring_top_z(r), unit(r.wheel)));
+        const Row twist =
+            minus(minus(spring_top_z(l), unit(l.wheel)), minus(spring_top_z(r), unit(r.wheel)));
         add_link(p.stiffness, twist, l.axle->bar_rate);
     }
 }
@@ -352,7 +390,8 @@ void add_powertrain(Physical &p) {
     for (double side : {1.0, -1.0}) {
         Row engine_point = unit(engine_heave);
         engine_point[engine_roll] = side * mount_half_span;
-        const Row d = minus(engine_point, body_motion(engine_x, side * mount_half_span, engine_z, 2));
+        const Row d =
+            minus(engine_point, body_motion(engine_x, side * mount_half_span, engine_z, 2));
         add_link(p.stiffness, d, mount_rate);
         add_link(p.damping, d, mount_damping);
     }
@@ -376,12 +415,14 @@ void add_seat_and_steering(Physical &p) {
 void add_inputs(Physical &p) {
     for (int i = 0; i < n_internal; ++i) {
         const Row f = spring_top_z(corners[i]);
-        for (int k = 0; k < n_dof; ++k) p.force(k, i) = f[k];
+        for (int k = 0; k < n_dof; ++k)
+            p.force(k, i) = f[k];
     }
     p.force(wheel_fl, road_input) = tyre_rate;
     p.force_rate(wheel_fl, road_input) = tyre_damping;
     const Row torque = minus(unit(engine_roll), body_roll_angle(engine_x));
-    for (int k = 0; k < n_dof; ++k) p.force(k, torque_input) = torque[k];
+    for (int k = 0; k < n_dof; ++k)
+        p.force(k, torque_input) = torque[k];
 }
 
 // Motion of a graphic node. Wheel carriers, powertrain, driver and steering
@@ -402,7 +443,9 @@ Row node_motion(const Node &n, int axis) {
     return unit(n.carrier == on_wheel ? n.dof : n.carrier == on_seat ? seat_heave : steer_heave);
 }
 
-double wheel_y(const Corner &c) { return c.side * c.axle->half_track; }
+double wheel_y(const Corner &c) {
+    return c.side * c.axle->half_track;
+}
 
 void add_outputs(Physical &p) {
     for (int i = 0; i < n_internal; ++i) {
@@ -411,7 +454,8 @@ void add_outputs(Physical &p) {
     }
     int row = n_output;
     for (const Node &n : nodes)
-        for (int axis = 0; axis < 3; ++axis) put_row(p.out_disp, row++, node_motion(n, axis));
+        for (int axis = 0; axis < 3; ++axis)
+            put_row(p.out_disp, row++, node_motion(n, axis));
     // Wheels: translations of the centre; the wheel stays upright and its spin
     // is not a state, so the three rotation rows are zero.
     for (const Corner &c : corners) {
@@ -442,7 +486,8 @@ void rotate(Matrix &a, Matrix &v, int p, int q) {
     const double apq = a(p, q);
     if (apq == 0.0) return;
     const double theta = (a(q, q) - a(p, p)) / (2.0 * apq);
-    const double t = (theta >= 0.0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
+    const double t =
+        (theta >= 0.0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
     const double c = 1.0 / std::sqrt(t * t + 1.0), s = t * c;
     const int n = a.rows;
     for (int k = 0; k < n; ++k) {
@@ -468,22 +513,25 @@ void rotate(Matrix &a, Matrix &v, int p, int q) {
 // sweeps do not converge.
 bool jacobi(Matrix &a, Matrix &v) {
     const int n = a.rows;
-    for (int i = 0; i < n; ++i) v(i, i) = 1.0;
+    for (int i = 0; i < n; ++i)
+        v(i, i) = 1.0;
     for (int sweep = 0; sweep < 100; ++sweep) {
         double off = 0.0, diag = 0.0;
         for (int i = 0; i < n; ++i) {
             diag += a(i, i) * a(i, i);
-            for (int j = i + 1; j < n; ++j) off += a(i, j) * a(i, j);
+            for (int j = i + 1; j < n; ++j)
+                off += a(i, j) * a(i, j);
         }
         if (off <= 1e-34 * diag) return true;
         for (int p = 0; p < n; ++p)
-            for (int q = p + 1; q < n; ++q) rotate(a, v, p, q);
+            for (int q = p + 1; q < n; ++q)
+                rotate(a, v, p, q);
     }
     return false;
 }
 
 struct Undamped {
-    std::vector<double> omega; // rad/s
+    std::vector<double> omega;  // rad/s
     Matrix shape{n_dof, n_dof}; // columns mass-normalised: shape^T M shape = I
 };
 
@@ -492,14 +540,17 @@ struct Undamped {
 bool undamped_modes(const Physical &p, Undamped &u, std::string &why) {
     Matrix a(n_dof, n_dof), v(n_dof, n_dof);
     std::vector<double> root(n_dof);
-    for (int k = 0; k < n_dof; ++k) root[k] = std::sqrt(p.mass(k, k));
+    for (int k = 0; k < n_dof; ++k)
+        root[k] = std::sqrt(p.mass(k, k));
     for (int i = 0; i < n_dof; ++i)
-        for (int j = 0; j < n_dof; ++j) a(i, j) = p.stiffness(i, j) / root[i] / root[j];
+        for (int j = 0; j < n_dof; ++j)
+            a(i, j) = p.stiffness(i, j) / root[i] / root[j];
     if (!jacobi(a, v)) return why = "undamped eigenvalue sweeps do not converge", false;
     for (int i = 0; i < n_dof; ++i) {
         if (!(a(i, i) > 0.0)) return why = "stiffness matrix is not positive definite", false;
         u.omega.push_back(std::sqrt(a(i, i)));
-        for (int k = 0; k < n_dof; ++k) u.shape(k, i) = v(k, i) / root[k];
+        for (int k = 0; k < n_dof; ++k)
+            u.shape(k, i) = v(k, i) / root[k];
     }
     return true;
 }
@@ -517,9 +568,15 @@ using Complex = std::complex<double>;
 
 // Complex arithmetic spelt out, so that the numbers written do not depend on
 // a library's complex division or magnitude.
-double mag2(double x) { return x * x; }
-double mag2(Complex z) { return z.real() * z.real() + z.imag() * z.imag(); }
-double quot(double a, double b) { return a / b; }
+double mag2(double x) {
+    return x * x;
+}
+double mag2(Complex z) {
+    return z.real() * z.real() + z.imag() * z.imag();
+}
+double quot(double a, double b) {
+    return a / b;
+}
 Complex quot(Complex a, Complex b) {
     const double d = mag2(b);
     return Complex((a.real() * b.real() + a.imag() * b.imag()) / d,
@@ -534,18 +591,23 @@ template <class T> bool solve(std::vector<T> a, int n, std::vector<T> &b, int m)
         for (int r = col + 1; r < n; ++r)
             if (mag2(a[r * n + col]) > mag2(a[piv * n + col])) piv = r;
         if (mag2(a[piv * n + col]) == 0.0) return false;
-        for (int k = 0; k < n; ++k) std::swap(a[col * n + k], a[piv * n + k]);
-        for (int k = 0; k < m; ++k) std::swap(b[col * m + k], b[piv * m + k]);
+        for (int k = 0; k < n; ++k)
+            std::swap(a[col * n + k], a[piv * n + k]);
+        for (int k = 0; k < m; ++k)
+            std::swap(b[col * m + k], b[piv * m + k]);
         for (int r = col + 1; r < n; ++r) {
             const T f = quot(a[r * n + col], a[col * n + col]);
-            for (int k = col; k < n; ++k) a[r * n + k] -= f * a[col * n + k];
-            for (int k = 0; k < m; ++k) b[r * m + k] -= f * b[col * m + k];
+            for (int k = col; k < n; ++k)
+                a[r * n + k] -= f * a[col * n + k];
+            for (int k = 0; k < m; ++k)
+                b[r * m + k] -= f * b[col * m + k];
         }
     }
     for (int r = n - 1; r >= 0; --r)
         for (int k = 0; k < m; ++k) {
             T sum = b[r * m + k];
-            for (int j = r + 1; j < n; ++j) sum -= a[r * n + j] * b[j * m + k];
+            for (int j = r + 1; j < n; ++j)
+                sum -= a[r * n + j] * b[j * m + k];
             b[r * m + k] = quot(sum, a[r * n + r]);
         }
     return true;
@@ -571,7 +633,8 @@ template <class Shape> int dominant_dof(const Physical &p, const Shape &phi) {
 // in l is below 1e-14 of l; two further steps polish the result.
 bool refine(const Physical &p, Mode &m) {
     const int e = dominant_dof(p, m.shape);
-    for (auto &c : m.shape) c = quot(c, m.shape[e]);
+    for (auto &c : m.shape)
+        c = quot(c, m.shape[e]);
     int polish = 2;
     for (int it = 0; it < 200 && polish > 0; ++it) {
         const Complex l = m.lambda;
@@ -585,7 +648,8 @@ bool refine(const Physical &p, Mode &m) {
         if (!solve(t, n_dof, u, 1) || mag2(u[e]) == 0.0) return false;
         const Complex step = quot(m.shape[e], u[e]);
         m.lambda = l - step;
-        for (int k = 0; k < n_dof; ++k) m.shape[k] = quot(u[k], u[e]);
+        for (int k = 0; k < n_dof; ++k)
+            m.shape[k] = quot(u[k], u[e]);
         if (mag2(step) <= 1e-28 * mag2(l)) --polish;
     }
     return polish == 0;
@@ -597,10 +661,12 @@ void normalise(const Physical &p, Mode &m) {
     const int e = dominant_dof(p, m.shape);
     const Complex big = m.shape[e];
     double norm = 0.0;
-    for (int k = 0; k < n_dof; ++k) norm += mag2(m.shape[k]) * p.mass(k, k);
+    for (int k = 0; k < n_dof; ++k)
+        norm += mag2(m.shape[k]) * p.mass(k, k);
     const double scale = std::sqrt(norm) * std::sqrt(mag2(big));
     const Complex turn(big.real() / scale, -big.imag() / scale); // conj(big) / (|big| norm)
-    for (auto &c : m.shape) c *= turn;
+    for (auto &c : m.shape)
+        c *= turn;
     m.shape[e] = Complex(m.shape[e].real(), 0.0); // real by construction, not by rounding
 }
 
@@ -615,15 +681,18 @@ bool distinct(const std::vector<Mode> &modes) {
 // One damped mode per undamped mode, started from the undamped shape and
 // the eigenvalue that its modal damping ratio phi^T C phi / (2 omega) gives;
 // sorted by the modulus of the eigenvalue, ascending.
-bool damped_modes(const Physical &p, const Undamped &u, std::vector<Mode> &modes, std::string &why) {
+bool damped_modes(const Physical &p, const Undamped &u, std::vector<Mode> &modes,
+                  std::string &why) {
     for (int i = 0; i < n_dof; ++i) {
         double c = 0.0;
         for (int r = 0; r < n_dof; ++r)
-            for (int s = 0; s < n_dof; ++s) c += u.shape(r, i) * p.damping(r, s) * u.shape(s, i);
+            for (int s = 0; s < n_dof; ++s)
+                c += u.shape(r, i) * p.damping(r, s) * u.shape(s, i);
         const double om = u.omega[i], zeta = std::min(c / (2.0 * om), 0.9);
         Mode m;
         m.lambda = Complex(-zeta * om, om * std::sqrt(1.0 - zeta * zeta));
-        for (int k = 0; k < n_dof; ++k) m.shape[k] = u.shape(k, i);
+        for (int k = 0; k < n_dof; ++k)
+            m.shape[k] = u.shape(k, i);
         if (!refine(p, m)) return why = "damped mode search does not converge", false;
         if (!(m.lambda.imag() > 0.0 && m.lambda.real() < 0.0))
             return why = "a mode is not a damped oscillation", false;
@@ -631,9 +700,8 @@ bool damped_modes(const Physical &p, const Undamped &u, std::vector<Mode> &modes
         modes.push_back(m);
     }
     if (!distinct(modes)) return why = "two mode searches found the same mode", false;
-    std::stable_sort(modes.begin(), modes.end(), [](const Mode &a, const Mode &b) {
-        return mag2(a.lambda) < mag2(b.lambda);
-    });
+    std::stable_sort(modes.begin(), modes.end(),
+                     [](const Mode &a, const Mode &b) { return mag2(a.lambda) < mag2(b.lambda); });
     return true;
 }
 
@@ -675,7 +743,8 @@ std::vector<double> first_order_input(const Physical &p) {
     for (int k = 0; k < n_input; ++k)
         for (int i = 0; i < n_dof; ++i) {
             double cg = 0.0;
-            for (int j = 0; j < n_dof; ++j) cg += p.damping(i, j) * p.force_rate(j, k) / p.mass(j, j);
+            for (int j = 0; j < n_dof; ++j)
+                cg += p.damping(i, j) * p.force_rate(j, k) / p.mass(j, j);
             b[i * n_input + k] = p.force_rate(i, k) / p.mass(i, i);
             b[(n_dof + i) * n_input + k] = (p.force(i, k) - cg) / p.mass(i, i);
         }
@@ -704,7 +773,8 @@ bool modal_state_space(const Physical &p, const std::vector<Mode> &modes, StateS
         }
         for (int k = 0; k < n_input; ++k) {
             double sum = 0.0;
-            for (int q = 0; q < n_dof; ++q) sum += p.out_vel(r, q) * p.force_rate(q, k) / p.mass(q, q);
+            for (int q = 0; q < n_dof; ++q)
+                sum += p.out_vel(r, q) * p.force_rate(q, k) / p.mass(q, q);
             ss.d(r, k) = sum;
         }
     }
@@ -725,13 +795,15 @@ std::vector<Complex> physical_response(const Physical &p, double om) {
         for (int j = 0; j < n_dof; ++j)
             z[i * n_dof + j] = p.stiffness(i, j) - om * om * p.mass(i, j) + jw * p.damping(i, j);
     for (int i = 0; i < n_dof; ++i)
-        for (int k = 0; k < n_input; ++k) x[i * n_input + k] = p.force(i, k) + jw * p.force_rate(i, k);
+        for (int k = 0; k < n_input; ++k)
+            x[i * n_input + k] = p.force(i, k) + jw * p.force_rate(i, k);
     if (!solve(z, n_dof, x, n_input)) return {};
     std::vector<Complex> h(n_output_all * n_input);
     for (int r = 0; r < n_output_all; ++r)
         for (int k = 0; k < n_input; ++k)
             for (int q = 0; q < n_dof; ++q)
-                h[r * n_input + k] += (p.out_disp(r, q) + jw * p.out_vel(r, q)) * x[q * n_input + k];
+                h[r * n_input + k] +=
+                    (p.out_disp(r, q) + jw * p.out_vel(r, q)) * x[q * n_input + k];
     return h;
 }
 
@@ -742,13 +814,15 @@ std::vector<Complex> state_response(const StateSpace &ss, double om) {
         for (int j = 0; j < n_state; ++j)
             z[i * n_state + j] = (i == j ? Complex(0.0, om) : Complex(0.0)) - ss.a(i, j);
     for (int i = 0; i < n_state; ++i)
-        for (int k = 0; k < n_input; ++k) x[i * n_input + k] = ss.b(i, k);
+        for (int k = 0; k < n_input; ++k)
+            x[i * n_input + k] = ss.b(i, k);
     if (!solve(z, n_state, x, n_input)) return {};
     std::vector<Complex> h(n_output_all * n_input);
     for (int r = 0; r < n_output_all; ++r)
         for (int k = 0; k < n_input; ++k) {
             Complex sum = ss.d(r, k);
-            for (int q = 0; q < n_state; ++q) sum += ss.c(r, q) * x[q * n_input + k];
+            for (int q = 0; q < n_state; ++q)
+                sum += ss.c(r, q) * x[q * n_input + k];
             h[r * n_input + k] = sum;
         }
     return h;
@@ -829,12 +903,13 @@ int node_position(int id) {
 }
 
 void write_header(std::FILE *f, const Physical &p, const std::vector<Mode> &modes) {
-    std::fprintf(f, "# Example vehicle: linearised full-vehicle ride model in modal form.\n"
-                    "# Written by sorvan_make_example from its physical parameters; regenerate,\n"
-                    "# do not edit. The ABC set is vehicle_a to vehicle_d beside this file.\n"
-                    "# %d states (%d damped modes), %d inputs (%d internal, %d external),\n"
-                    "# %d outputs (%d state-space, %d nodes, %d wheels).\n#\n"
-                    "# mode   f / Hz   damping ratio   largest energy share\n",
+    std::fprintf(f,
+                 "# Example vehicle: linearised full-vehicle ride model in modal form.\n"
+                 "# Written by sorvan_make_example from its physical parameters; regenerate,\n"
+                 "# do not edit. The ABC set is vehicle_a to vehicle_d beside this file.\n"
+                 "# %d states (%d damped modes), %d inputs (%d internal, %d external),\n"
+                 "# %d outputs (%d state-space, %d nodes, %d wheels).\n#\n"
+                 "# mode   f / Hz   damping ratio   largest energy share\n",
                  n_state, n_dof, n_input, n_internal, n_external, n_output_all, n_output, n_node,
                  n_wheel);
     for (int i = 0; i < n_dof; ++i) {
@@ -864,7 +939,8 @@ void write_units(std::FILE *f) {
 
 void write_signals(std::FILE *f) {
     std::fprintf(f, "[STATE_SPACE_INPUT]\n{abcd_index   id  dof}\n");
-    for (int i = 0; i < n_internal; ++i) std::fprintf(f, "%6d %6d %4d\n", i + 1, corners[i].id, 3);
+    for (int i = 0; i < n_internal; ++i)
+        std::fprintf(f, "%6d %6d %4d\n", i + 1, corners[i].id, 3);
     std::fprintf(f, "[STATE_SPACE_OUTPUT]\n{abcd_index   id  dof kind}\n");
     for (int i = 0; i < n_output; ++i)
         std::fprintf(f, "%6d %6d %4d %4d\n", i + 1, corners[i % n_internal].id, 3,
@@ -898,10 +974,12 @@ void write_wheels(std::FILE *f) {
         const Corner &c = corners[w];
         std::fprintf(f, "%4d %8s %8s %8s", first_wheel_id + w, fixed(c.axle->x, 1).c_str(),
                      fixed(wheel_y(c), 1).c_str(), fixed(wheel_radius, 1).c_str());
-        for (double a : wheel_angles_deg) std::fprintf(f, " %5s", fixed(a, 1).c_str());
+        for (double a : wheel_angles_deg)
+            std::fprintf(f, " %5s", fixed(a, 1).c_str());
         std::fprintf(f, " %7s %6s", fixed(wheel_radius, 1).c_str(), fixed(tyre_width, 1).c_str());
         const int row = n_output + 3 * n_node + 6 * w + 1;
-        for (int j = 0; j < 6; ++j) std::fprintf(f, " %4d", row + j);
+        for (int j = 0; j < 6; ++j)
+            std::fprintf(f, " %4d", row + j);
         std::fprintf(f, "\n");
     }
 }
@@ -927,13 +1005,15 @@ bool write_matrix(std::FILE *f, const Matrix &m) {
 // when all of them were written.
 bool write_files(const std::filesystem::path &folder, const Physical &p,
                  const std::vector<Mode> &modes, const StateSpace &ss, std::string &why) {
-    const std::string names[5] = {"vehicle.map", "vehicle_a", "vehicle_b", "vehicle_c", "vehicle_d"};
+    const std::string names[5] = {"vehicle.map", "vehicle_a", "vehicle_b", "vehicle_c",
+                                  "vehicle_d"};
     const Matrix *mats[5] = {nullptr, &ss.a, &ss.b, &ss.c, &ss.d};
     sorvan::OutputFile out[5];
     for (int k = 0; k < 5; ++k) {
         std::FILE *f = out[k].open((folder / names[k]).string().c_str());
         if (!f) return why = out[k].error(), false;
-        if (k == 0) write_map(f, p, modes);
+        if (k == 0)
+            write_map(f, p, modes);
         else if (!write_matrix(f, *mats[k]))
             return why = "cannot write " + (folder / names[k]).string(), false;
     }

@@ -18,14 +18,11 @@ namespace {
 
 std::string base; // scratch base name, one per fuzzer process
 
-void check(bool ok)
-{
-    if (!ok)
-        __builtin_trap();
+void check(bool ok) {
+    if (!ok) __builtin_trap();
 }
 
-void write_file(const std::string &name, const uint8_t *data, size_t size)
-{
+void write_file(const std::string &name, const uint8_t *data, size_t size) {
     FILE *f = std::fopen(name.c_str(), "wb");
     check(f != nullptr);
     check(std::fwrite(data, 1, size, f) == size);
@@ -34,8 +31,7 @@ void write_file(const std::string &name, const uint8_t *data, size_t size)
 
 // A record is either refused or complete, and every term it holds is a
 // finite number.
-void check_matrix(const ABCmtx *m)
-{
+void check_matrix(const ABCmtx *m) {
     check(m->nrows >= 0 && m->ncols >= 0);
     check((m->nrows == 0) == (m->rows == nullptr));
     for (int32_t i = 0; i < m->nrows; ++i) {
@@ -45,30 +41,25 @@ void check_matrix(const ABCmtx *m)
     }
 }
 
-void read_raw(const uint8_t *data, size_t size)
-{
+void read_raw(const uint8_t *data, size_t size) {
     const char letter = static_cast<char>('a' + size % 4);
     write_file(base + letter, data, size);
     ABCmtx *m = ABCread_mtx(base.c_str(), letter);
-    if (m != nullptr)
-        check_matrix(m);
+    if (m != nullptr) check_matrix(m);
     ABCfree(m);
 }
 
-bool same(double a, double b)
-{
+bool same(double a, double b) {
     uint64_t x, y;
     std::memcpy(&x, &a, sizeof x);
     std::memcpy(&y, &b, sizeof y);
     return x == y;
 }
 
-void round_trip(const uint8_t *data, size_t size)
-{
+void round_trip(const uint8_t *data, size_t size) {
     double values[64];
     const int32_t n = static_cast<int32_t>(size / 8 < 64 ? size / 8 : 64);
-    if (n == 0)
-        return;
+    if (n == 0) return;
     std::memcpy(values, data, static_cast<size_t>(n) * 8);
     FILE *f = std::fopen((base + "r").c_str(), "w");
     check(f != nullptr);
@@ -93,19 +84,16 @@ void round_trip(const uint8_t *data, size_t size)
 // The scratch files are rewritten in place by every run and removed once,
 // at exit: creating and deleting a file per run cost the file system's
 // inode allocation, more than half the time of a run.
-void remove_scratch()
-{
+void remove_scratch() {
     for (const char *letter : {"a", "b", "c", "d", "r"})
         std::remove((base + letter).c_str());
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     // The reader's diagnostics would flood the fuzzer's output.
-    if (std::freopen("/dev/null", "w", stdout) == nullptr)
-        std::abort();
+    if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
     const std::string name = "sorvan_fuzz_abc_" + std::to_string(getpid()) + "_";
     // A file system in memory where there is one: every run writes its
     // input to a file, which on a disk's file system costs its journal.
@@ -117,8 +105,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     read_raw(data, size);
     round_trip(data, size);
     return 0;

@@ -28,8 +28,8 @@
 #include <sstream>
 #include <string>
 #include <string_view>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -40,14 +40,11 @@ fs::path scratch; // one folder per fuzzer process
 const char *const files[5] = {"m.map", "m_a", "m_b", "m_c", "m_d"};
 const char *const length_labels[4] = {"m", "mm", "in", "furlong"};
 
-void check(bool ok)
-{
-    if (!ok)
-        __builtin_trap();
+void check(bool ok) {
+    if (!ok) __builtin_trap();
 }
 
-std::map<std::string, std::string> folder()
-{
+std::map<std::string, std::string> folder() {
     std::map<std::string, std::string> content;
     for (const auto &entry : fs::directory_iterator(scratch)) {
         std::ifstream in(entry.path(), std::ios::binary);
@@ -68,23 +65,20 @@ struct InScratch {
     ~InScratch() { fs::current_path(previous); }
 };
 
-void write_parts(std::string_view rest)
-{
+void write_parts(std::string_view rest) {
     constexpr std::string_view separator = "\n~~~~\n";
     for (const char *name : files) {
-        if (rest.data() == nullptr)
-            break;
+        if (rest.data() == nullptr) break;
         const size_t at = rest.find(separator);
         std::ofstream(name, std::ios::binary) << rest.substr(0, at);
-        rest = at == std::string_view::npos ? std::string_view()
-                                            : rest.substr(at + separator.size());
+        rest =
+            at == std::string_view::npos ? std::string_view() : rest.substr(at + separator.size());
     }
 }
 
 // The host database of one call: the command object, its unit folder with
 // four unit objects, and the eight values of attribute 505.
-ac_object command_object(uint8_t options)
-{
+ac_object command_object(uint8_t options) {
     plexa_reset();
     ac_object obj = plexa_object_create(64, nullptr);
     ac_object units = plexa_object_create(1, nullptr);
@@ -107,8 +101,7 @@ ac_object command_object(uint8_t options)
     return obj;
 }
 
-void set_parameters(uint8_t options)
-{
+void set_parameters(uint8_t options) {
     thresh = (options & 8) ? 0.0 : 1e-9;
     const int32_t divisions[4] = {24, 1, 0, INT32_MAX};
     whl_dv = divisions[(options >> 4) & 3];
@@ -118,8 +111,7 @@ void set_parameters(uint8_t options)
 // printable ASCII on comment lines: the names that comments quote (file
 // names, external input names) are the user's text, and the converter keeps
 // only their line breaks out.
-std::vector<std::string> card_errors(const std::string &bdf)
-{
+std::vector<std::string> card_errors(const std::string &bdf) {
     std::vector<bool> comment{false}; // by line number, from 1
     for (size_t start = 0; start < bdf.size();) {
         comment.push_back(bdf[start] == '$');
@@ -131,15 +123,13 @@ std::vector<std::string> card_errors(const std::string &bdf)
         const size_t line = std::strtoul(e.c_str() + 5, nullptr, 10); // "line N: ..."
         const bool quoted = e.find("outside printable ASCII") != std::string::npos &&
                             line < comment.size() && comment[line];
-        if (!quoted)
-            errors.push_back(e);
+        if (!quoted) errors.push_back(e);
     }
     return errors;
 }
 
 // Checks the outcome of one entry against the folder as it was before.
-void check_outcome(int32_t rc, int32_t lowest, const std::map<std::string, std::string> &before)
-{
+void check_outcome(int32_t rc, int32_t lowest, const std::map<std::string, std::string> &before) {
     check(rc == 1 || (rc <= -1 && rc >= lowest));
     std::map<std::string, std::string> after = folder();
     if (rc == 1) {
@@ -162,26 +152,21 @@ void check_outcome(int32_t rc, int32_t lowest, const std::map<std::string, std::
 // with NULL here, as it does outside the sanitizer, so that the converter's
 // out-of-memory path is what gets fuzzed; allocations beyond 1 GiB are
 // refused the same way, which keeps the fuzzer within its memory limit.
-extern "C" const char *__asan_default_options()
-{
+extern "C" const char *__asan_default_options() {
     return "allocator_may_return_null=1:max_allocation_size_mb=1024";
 }
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     // The converter's messages would flood the fuzzer's output.
-    if (std::freopen("/dev/null", "w", stdout) == nullptr)
-        std::abort();
+    if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
     scratch = fs::temp_directory_path() / ("sorvan_fuzz_convert_" + std::to_string(getpid()));
     fs::remove_all(scratch);
     fs::create_directories(scratch);
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
-    if (size == 0)
-        return 0;
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size == 0) return 0;
     sorvan::test::SavedParameters saved;
     InScratch here;
     const uint8_t options = data[0];

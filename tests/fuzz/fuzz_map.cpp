@@ -14,23 +14,19 @@ namespace {
 // Larger counts would test the allocator's limit, not the readers.
 constexpr int32_t max_count = 100000;
 
-bool small_counts(const MAPmodel *m)
-{
+bool small_counts(const MAPmodel *m) {
     return m->n_input <= max_count && m->n_output <= max_count && m->n_external <= max_count &&
            m->n_element <= max_count && m->n_node <= max_count && m->n_wheel <= max_count;
 }
 
-void check(bool ok)
-{
-    if (!ok)
-        __builtin_trap();
+void check(bool ok) {
+    if (!ok) __builtin_trap();
 }
 
 // Every index that the readers stored lies inside its array, and what was
 // accepted is consistent: every coupling output has a component, and a
 // file that holds a NUL byte anywhere was never accepted.
-void check_record(const MAPmodel *m, const uint8_t *data, size_t size)
-{
+void check_record(const MAPmodel *m, const uint8_t *data, size_t size) {
     check(std::memchr(data, 0, size) == nullptr);
     for (int32_t k = 0; k < m->n_output; ++k)
         if (m->output[k].kind == 1 || m->output[k].kind == 2)
@@ -50,37 +46,29 @@ void check_record(const MAPmodel *m, const uint8_t *data, size_t size)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     // The readers' messages would flood the fuzzer's output.
-    if (std::freopen("/dev/null", "w", stdout) == nullptr)
-        std::abort();
+    if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
-    if (size == 0)
-        return 0; // fmemopen wants a buffer
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size == 0) return 0; // fmemopen wants a buffer
     FILE *file = fmemopen(const_cast<uint8_t *>(data), size, "r");
-    if (file == nullptr)
-        return 0;
+    if (file == nullptr) return 0;
     MAPmodel *map = static_cast<MAPmodel *>(std::calloc(1, sizeof(MAPmodel)));
     int status = MAPread_size(map, file);
-    if (status == MAP_OK)
-        status = MAPread_unit(map, file);
+    if (status == MAP_OK) status = MAPread_unit(map, file);
     if (status == MAP_OK && !small_counts(map)) {
         MAPfree(map);
         status = MAP_FAILED;
     }
-    if (status == MAP_OK)
-        status = MAPalloc(map);
-    int (*const readers[])(MAPmodel *, FILE *) = {MAPread_input, MAPread_output,
+    if (status == MAP_OK) status = MAPalloc(map);
+    int (*const readers[])(MAPmodel *, FILE *) = {MAPread_input,          MAPread_output,
                                                   MAPread_external_input, MAPread_node,
-                                                  MAPread_element, MAPread_wheel};
+                                                  MAPread_element,        MAPread_wheel};
     for (auto reader : readers)
-        if (status == MAP_OK)
-            status = reader(map, file);
+        if (status == MAP_OK) status = reader(map, file);
     if (status == MAP_OK) {
         check_record(map, data, size);
         MAPfree(map);

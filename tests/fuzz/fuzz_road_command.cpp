@@ -39,47 +39,44 @@ fs::path scratch; // one folder per fuzzer process
 // command's path for that is fuzzed too, and no run takes long.
 constexpr size_t max_sample_bytes = 8 * 20000;
 
-void check(bool ok)
-{
-    if (!ok)
-        __builtin_trap();
+void check(bool ok) {
+    if (!ok) __builtin_trap();
 }
 
-void *small_calloc(size_t count, size_t size)
-{
-    if (size != 0 && count > max_sample_bytes / size)
-        return nullptr;
+void *small_calloc(size_t count, size_t size) {
+    if (size != 0 && count > max_sample_bytes / size) return nullptr;
     return std::calloc(count, size);
 }
 
 struct Input {
     const uint8_t *p;
     size_t left;
-    uint8_t byte()
-    {
-        if (left == 0)
-            return 0;
+    uint8_t byte() {
+        if (left == 0) return 0;
         --left;
         return *p++;
     }
 };
 
 const char *const file_names[] = {
-    "p.rsp", "with space.rsp", "\xc3\xbc\xc3\x9f.rsp", "missing folder/p.rsp", "", ".",
+    "p.rsp",
+    "with space.rsp",
+    "\xc3\xbc\xc3\x9f.rsp",
+    "missing folder/p.rsp",
+    "",
+    ".",
     "0123456789012345678901234567890123456789012345678901234567890123456789012345678901234567"
     "8901234567890123456789012345678901234567890123456789012345678901234567890123456789012345"
     "67890123456789012345678901234567890123456789012345678901234567890123456789012345678.rsp"};
 
-double real_value(Input &in)
-{
+double real_value(Input &in) {
     const double inf = std::numeric_limits<double>::infinity();
     const uint8_t b = in.byte();
-    const double values[] = {0.0,  -0.0, 1.0,   -1.0,  std::nan(""), inf,  -inf,  1e308,
-                             4.9e-324, 0.1, 10.0, 1e-3, 1e-9,         1e-6, 100.0, 0.5,
-                             2.0,  1.5,  1e9,   -1e-6, 1e-300,       3.0};
+    const double values[] = {0.0,      -0.0, 1.0,  -1.0,  std::nan(""), inf,  -inf,  1e308,
+                             4.9e-324, 0.1,  10.0, 1e-3,  1e-9,         1e-6, 100.0, 0.5,
+                             2.0,      1.5,  1e9,  -1e-6, 1e-300,       3.0};
     constexpr size_t n = sizeof values / sizeof values[0];
-    if (b < n * 10)
-        return values[b % n];
+    if (b < n * 10) return values[b % n];
     uint8_t raw[8] = {};
     for (uint8_t &x : raw)
         x = in.byte();
@@ -88,50 +85,44 @@ double real_value(Input &in)
     return v;
 }
 
-int32_t int_value(Input &in)
-{
+int32_t int_value(Input &in) {
     const uint8_t b = in.byte();
     const int32_t values[] = {1, 2, 0, 3, -1, 4711, INT32_MIN, INT32_MAX, -4711};
     constexpr size_t n = sizeof values / sizeof values[0];
-    if (b < n * 20)
-        return values[b % n];
+    if (b < n * 20) return values[b % n];
     return static_cast<int32_t>(uint32_t{in.byte()} << 24 | uint32_t{in.byte()} << 16 |
                                 uint32_t{in.byte()} << 8 | in.byte());
 }
 
 // A text element: a file name when it is the first of the strings
 // argument, else a label, a number text or a few raw bytes.
-std::string text_value(Input &in, bool file_name)
-{
+std::string text_value(Input &in, bool file_name) {
     const uint8_t b = in.byte();
-    if (file_name)
-        return file_names[b % (sizeof file_names / sizeof file_names[0])];
-    const char *const texts[] = {"left", "", " 1.5 ", "2", "nan", "-inf", "1e999", "abc",
-                                 "\xff\xfe label", "0x10"};
+    if (file_name) return file_names[b % (sizeof file_names / sizeof file_names[0])];
+    const char *const texts[] = {"left",  "",    " 1.5 ",          "2",   "nan", "-inf",
+                                 "1e999", "abc", "\xff\xfe label", "0x10"};
     constexpr size_t n = sizeof texts / sizeof texts[0];
-    if (b < n * 20)
-        return texts[b % n];
+    if (b < n * 20) return texts[b % n];
     std::string raw;
     for (uint8_t k = in.byte() % 120; k > 0; --k)
-        if (const char c = static_cast<char>(in.byte()))
-            raw += c;
+        if (const char c = static_cast<char>(in.byte())) raw += c;
     return raw;
 }
 
 // One argument array: kind (low 3 bits) and count (the rest) from one byte.
-vc_array make_array(Input &in, int which, int32_t wanted)
-{
+vc_array make_array(Input &in, int which, int32_t wanted) {
     const uint8_t b = in.byte();
     const int32_t count = (b >> 3) < 12 ? (b >> 3) % 8 : wanted;
     const int kind = b & 7;
-    if (kind >= 5)
-        return nullptr;
+    if (kind >= 5) return nullptr;
     if (kind == 4) { // a released array: a stale handle
         vc_array gone = plexa_array_create(VC_INTEGER, 1);
         plexa_array_free(gone);
         return gone;
     }
-    const int32_t type = kind == 0 ? (which == 0 ? VC_INTEGER : which == 1 ? VC_REAL : VC_TEXT)
+    const int32_t type = kind == 0 ? (which == 0   ? VC_INTEGER
+                                      : which == 1 ? VC_REAL
+                                                   : VC_TEXT)
                                    : kind;
     vc_array a = plexa_array_create(type, count);
     for (int32_t i = 0; i < count; ++i) {
@@ -155,8 +146,7 @@ struct InScratch {
     ~InScratch() { fs::current_path(previous); }
 };
 
-std::vector<std::string> names()
-{
+std::vector<std::string> names() {
     std::vector<std::string> found;
     for (const auto &entry : fs::recursive_directory_iterator(scratch))
         found.push_back(fs::relative(entry.path(), scratch).string());
@@ -165,18 +155,15 @@ std::vector<std::string> names()
 
 // The tracks requested: the first integer of the ints argument, as the
 // command reads it after converting the array.
-int32_t tracks(vc_array ints)
-{
+int32_t tracks(vc_array ints) {
     int32_t n = 0;
     return plexa_array_get_int(ints, 0, &n) ? n : 0;
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    if (std::freopen("/dev/null", "w", stdout) == nullptr)
-        std::abort();
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
     scratch = fs::temp_directory_path() / ("sorvan_fuzz_road_" + std::to_string(getpid()));
     fs::remove_all(scratch);
     fs::create_directories(scratch);
@@ -184,8 +171,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (const auto &entry : fs::directory_iterator(scratch))
         fs::remove_all(entry.path());
     plexa_reset();

@@ -39,25 +39,20 @@ constexpr int32_t max_values = 4096;
 const int32_t size_codes[8] = {815, 816, 818, 819, 821, 822, 824, 825};
 const int32_t value_codes[4] = {817, 820, 823, 826};
 
-void check(bool ok)
-{
-    if (!ok)
-        __builtin_trap();
+void check(bool ok) {
+    if (!ok) __builtin_trap();
 }
 
 // Reads the input from the front; past its end every byte is 0.
 struct Input {
     const uint8_t *p;
     size_t left;
-    uint8_t byte()
-    {
-        if (left == 0)
-            return 0;
+    uint8_t byte() {
+        if (left == 0) return 0;
         --left;
         return *p++;
     }
-    double raw()
-    {
+    double raw() {
         uint8_t b[8] = {};
         for (uint8_t &x : b)
             x = byte();
@@ -67,43 +62,53 @@ struct Input {
     }
 };
 
-int32_t size_value(uint8_t b)
-{
-    const int32_t sizes[] = {0, 1, 2, 3, 4, 5, 6, -1, INT32_MIN, INT32_MAX, 46341, 65536,
-                             1 << 28, 16384, 8, 2};
+int32_t size_value(uint8_t b) {
+    const int32_t sizes[] = {0,         1,         2,     3,     4,       5,     6, -1,
+                             INT32_MIN, INT32_MAX, 46341, 65536, 1 << 28, 16384, 8, 2};
     return sizes[b % 16];
 }
 
-double real_value(Input &in)
-{
+double real_value(Input &in) {
     const double inf = std::numeric_limits<double>::infinity();
     const uint8_t b = in.byte();
     switch (b % 16) {
-    case 0: return 0.0;
-    case 1: return -0.0;
-    case 2: return 1.0;
-    case 3: return -1.0;
-    case 4: return std::nan("");
-    case 5: return inf;
-    case 6: return -inf;
-    case 7: return 1e308;
-    case 8: return 4.9e-324;
-    case 9: return 6.28318530717958;
-    case 10: return -2.0;
-    case 11: return -50.0;
-    case 12: return in.raw();
-    default: return static_cast<double>(b) - 200.0;
+    case 0:
+        return 0.0;
+    case 1:
+        return -0.0;
+    case 2:
+        return 1.0;
+    case 3:
+        return -1.0;
+    case 4:
+        return std::nan("");
+    case 5:
+        return inf;
+    case 6:
+        return -inf;
+    case 7:
+        return 1e308;
+    case 8:
+        return 4.9e-324;
+    case 9:
+        return 6.28318530717958;
+    case 10:
+        return -2.0;
+    case 11:
+        return -50.0;
+    case 12:
+        return in.raw();
+    default:
+        return static_cast<double>(b) - 200.0;
     }
 }
 
 // Sets the size attributes; returns the sizes as stored (0 when absent).
-void set_sizes(ac_object obj, Input &in, int32_t sizes[8])
-{
+void set_sizes(ac_object obj, Input &in, int32_t sizes[8]) {
     for (int k = 0; k < 8; ++k) {
         const uint8_t b = in.byte();
         sizes[k] = 0;
-        if ((b >> 4) == 15)
-            continue; // missing
+        if ((b >> 4) == 15) continue; // missing
         if ((b >> 4) == 14) {
             plexa_set_string(obj, size_codes[k], "4"); // of another kind
             continue;
@@ -113,21 +118,28 @@ void set_sizes(ac_object obj, Input &in, int32_t sizes[8])
     }
 }
 
-void set_values(ac_object obj, Input &in, const int32_t sizes[8])
-{
+void set_values(ac_object obj, Input &in, const int32_t sizes[8]) {
     for (int k = 0; k < 4; ++k) {
         const uint8_t b = in.byte();
         const int64_t product = int64_t{sizes[2 * k]} * sizes[2 * k + 1];
         int64_t count = 0;
         switch (b % 8) {
-        case 0: continue; // missing
-        case 1: count = product; break;
-        case 2: count = product - 1; break;
-        case 3: count = product + 1; break;
-        default: count = b % 8 - 4; break;
+        case 0:
+            continue; // missing
+        case 1:
+            count = product;
+            break;
+        case 2:
+            count = product - 1;
+            break;
+        case 3:
+            count = product + 1;
+            break;
+        default:
+            count = b % 8 - 4;
+            break;
         }
-        if (count < 0 || count > max_values)
-            count = b % 5;
+        if (count < 0 || count > max_values) count = b % 5;
         std::vector<double> values(static_cast<size_t>(count));
         for (double &v : values)
             v = real_value(in);
@@ -135,8 +147,7 @@ void set_values(ac_object obj, Input &in, const int32_t sizes[8])
     }
 }
 
-std::vector<std::string> names()
-{
+std::vector<std::string> names() {
     std::vector<std::string> found;
     for (const auto &entry : fs::directory_iterator(scratch))
         found.push_back(entry.path().filename().string());
@@ -145,8 +156,7 @@ std::vector<std::string> names()
 
 // The written set: A square, B with A's rows, C with A's columns, D with
 // C's rows and B's columns, every row of a file as long as the first.
-void check_written_set(const std::string &base)
-{
+void check_written_set(const std::string &base) {
     ABCmtx *m[4];
     for (int k = 0; k < 4; ++k) {
         m[k] = ABCread_mtx(base.c_str(), static_cast<char>('a' + k));
@@ -158,26 +168,22 @@ void check_written_set(const std::string &base)
     // A file without rows, or of rows without values, reads as zero
     // columns: the column counts are compared where the files show them.
     check(m[2]->nrows == 0 || m[2]->ncols == n);
-    if (m[1]->ncols > 0 && m[3]->nrows > 0)
-        check(m[3]->ncols == m[1]->ncols);
+    if (m[1]->ncols > 0 && m[3]->nrows > 0) check(m[3]->ncols == m[1]->ncols);
     for (ABCmtx *x : m)
         ABCfree(x);
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    if (std::freopen("/dev/null", "w", stdout) == nullptr)
-        std::abort();
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
     scratch = fs::temp_directory_path() / ("sorvan_fuzz_statemat_" + std::to_string(getpid()));
     fs::remove_all(scratch);
     fs::create_directories(scratch);
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (const auto &entry : fs::directory_iterator(scratch))
         fs::remove_all(entry.path());
     plexa_reset();
