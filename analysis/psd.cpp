@@ -140,7 +140,8 @@ CrossSpectrum welch_cross(const double *a, const double *b, std::size_t n, doubl
     for (std::size_t k = 1; k <= bins; k++) {
         // One-sided: the negative wavenumbers fold onto the positive ones,
         // except at the sampling limit, which has no mirror.
-        double scale = (k == bins ? 1.0 : 2.0) * interval / (sum_sq * s.segments);
+        double scale =
+            (k == bins ? 1.0 : 2.0) * interval / (sum_sq * static_cast<double>(s.segments));
         s.wavenumber.push_back(static_cast<double>(k) / (static_cast<double>(segment) * interval));
         s.density_a[k - 1] *= scale;
         s.density_b[k - 1] *= scale;

@@ -185,10 +185,10 @@ struct LegendEntry {
 std::string legend(double top, const std::vector<LegendEntry> &entries, bool at_left = false) {
     const double width = 330, x = at_left ? left + 10 : right - width - 10, row = 18;
     std::string s = "<rect x=\"" + num(x) + "\" y=\"" + num(top + 10) + "\" width=\"" + num(width) +
-                    "\" height=\"" + num(row * entries.size() + 10) +
+                    "\" height=\"" + num(row * static_cast<double>(entries.size()) + 10) +
                     "\" fill=\"white\" fill-opacity=\"0.9\" stroke=\"#999\"/>\n";
     for (size_t k = 0; k < entries.size(); ++k) {
-        double y = top + 10 + row * (k + 1);
+        double y = top + 10 + row * static_cast<double>(k + 1);
         s += "<line x1=\"" + num(x + 10) + "\" y1=\"" + num(y - 4) + "\" x2=\"" + num(x + 40) +
              "\" y2=\"" + num(y - 4) + "\" " + entries[k].style + "/>\n";
         s += text(x + 48, y, entries[k].label);

@@ -1,6 +1,7 @@
 /*
 ** Bulk data conventions shared by every card writer: the converter state,
-** the texts of real numbers, section banners and the file header.
+** section banners and the file header; the texts of real numbers are in
+** real8.h.
 **
 ** The converter parameters themselves (tf_id, thresh, v_stif, ...) are
 ** declared in the public header; they are defined, with their defaults, in
@@ -9,10 +10,11 @@
 #ifndef SORVAN_BDF_EXPORT_BDF_H
 #define SORVAN_BDF_EXPORT_BDF_H
 
+#include "bdf_export/real8.h"
 #include "sorvan_view.h"
 
-#include <math.h>
 #include <stddef.h>
+#include <stdio.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -25,27 +27,6 @@ extern "C" {
 /* Room for the BDF file name, terminator included. Far beyond what file
 ** systems accept as a path; a longer name is refused, never cut. */
 #define BDF_NAME_SIZE 4096
-
-/* The 8-character real text and its terminator. */
-#define BDF_REAL8_SIZE 9
-
-/* Magnitude from which a real no longer prints in 8 characters with one
-** digit before the point (the mantissa would reach 10 at exponent 30). */
-#define BDF_REAL8_LIMIT 9.99e30
-
-/* A "%E" text: sign, digit, point, 6 digits, "E", sign and at most 3
-** exponent digits make 14 characters; "-NAN" and "-INF" are shorter. */
-#define BDF_SCI_SIZE 24
-
-/* Texts returned by value, so that several can stand in one printf call;
-** each lives until the end of the full expression that produced it. */
-typedef struct BDFreal8_text {
-    char text[BDF_REAL8_SIZE];
-} BDFreal8_text;
-
-typedef struct BDFsci_text {
-    char text[BDF_SCI_SIZE];
-} BDFsci_text;
 
 /* Converter state of the running conversion. The driver sets the counters
 ** from the MAP offsets and the unit factors from the export labels;
@@ -61,30 +42,6 @@ extern double fu_fac;          /* ... force unit */
 extern double mu_fac;          /* ... mass unit (checked, never used) */
 extern double tu_fac;          /* ... time unit */
 extern char bdf_name[BDF_NAME_SIZE];
-
-/* Whether BDFreal8 prints the value as a number: finite and of magnitude
-** below BDF_REAL8_LIMIT (an infinity and NaN fail the comparison). Returns
-** 1 or 0. Inline: the checks run it over every term of a model. */
-static inline int BDFreal8_fits(double value) {
-    return fabs(value) < BDF_REAL8_LIMIT;
-}
-
-/* The value as the 8-character short-field real: a mantissa in [0.999,
-** 9.99) with "%6.3f" and a one-digit exponent, or with "%5.2f" and a
-** two-digit one, the letter E left out (" 1.000+0", " 2.50-12"). Values
-** of magnitude 1.0E-30 or less give " 0.000+0". A value that does not fit
-** (see BDFreal8_fits) gives "********", which no reader takes for a number. */
-BDFreal8_text BDFreal8(double value);
-
-/* The value as printf's "%E" prints it with glibc: six decimals, upper-case
-** "E", at least two exponent digits ("1.000000E-09"), "INF" and "NAN" for
-** the non-finite. The same text on every platform. */
-BDFsci_text BDFsci(double value);
-
-/* Prints the value as "%<width>.<precision>f" does with glibc (exact
-** decimal expansion, exact ties to even) into out, terminated; a text that
-** would not fit in size is replaced by an empty one. Returns its length. */
-size_t BDFformat_fixed(double value, int width, int precision, char *out, size_t size);
 
 /* Writes a section banner: "$*", "$* KAVEL2PELDA: " title, "$*". */
 void BDFbanner(FILE *bdf, const char *title);

@@ -4,6 +4,7 @@
 #include "bdf_export/cards.h"
 
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -102,18 +103,11 @@ char *put_text(char *p, const char *text, size_t n) {
 // as "%*d" prints it.
 char *put_int(char *p, int32_t value, int width) {
     char digits[12];
-    int n = 0;
-    uint32_t u = value < 0 ? 0U - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
-    do {
-        digits[n++] = static_cast<char>('0' + u % 10);
-        u /= 10;
-    } while (u != 0);
-    if (value < 0) digits[n++] = '-';
-    for (int k = n; k < width; ++k)
+    const size_t n =
+        static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits);
+    for (size_t k = n; k < static_cast<size_t>(width); ++k)
         *p++ = ' ';
-    while (n > 0)
-        *p++ = digits[--n];
-    return p;
+    return put_text(p, digits, n);
 }
 
 // The field of a point identifier: for 1 to 99999999 (every point of a

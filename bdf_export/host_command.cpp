@@ -7,6 +7,7 @@
 
 #include "frame/guard.h"
 #include "frame/host_api.h"
+#include "frame/host_codes.h"
 
 #include <cmath>
 #include <cstdio>
@@ -21,13 +22,7 @@ namespace {
 constexpr int32_t wrong_type = -7;
 constexpr int32_t too_few_values = -8;
 
-// Host object types and attributes the command reads.
-constexpr int32_t command_type = 64;
-constexpr int32_t unit_object_type = 66;
-constexpr int32_t attr_unit_folder = 10;
-constexpr int32_t attr_unit_id = 11;
-constexpr int32_t attr_values = 505;
-constexpr int32_t attr_unit_label = 518;
+using namespace host_codes;
 
 // Values the command needs from attribute 505: four unit object
 // identifiers, then stiffness, damping, torsional stiffness and damping.
@@ -75,20 +70,20 @@ bool set_connecting_values(const MAPmodel &map, const double value[4]) {
 
 int32_t full_conversion(ac_object obj, const char *map_file, const char *abc_file) {
     ac_initialize("KAVEL_VIEW");
-    if (ac_object_type(obj) != command_type) return wrong_type;
+    if (ac_object_type(obj) != command_object_type) return wrong_type;
     ac_object folder = nullptr;
     ac_get_object(obj, attr_unit_folder, 0, &folder);
     // Ask for the count first, so that every value the attribute holds fits.
     int32_t count = 0;
-    if (ac_get_reals(obj, attr_values, &count, nullptr) <= 0 || count < needed_values)
+    if (ac_get_reals(obj, attr_command_values, &count, nullptr) <= 0 || count < needed_values)
         return too_few_values;
     std::vector<double> values(static_cast<size_t>(count));
     int32_t held = count;
-    if (ac_get_reals(obj, attr_values, &held, values.data()) <= 0 || held < needed_values)
+    if (ac_get_reals(obj, attr_command_values, &held, values.data()) <= 0 || held < needed_values)
         return too_few_values;
 
     std::optional<int32_t> wanted[4];
-    for (int k = 0; k < 4; ++k)
+    for (size_t k = 0; k < 4; ++k)
         wanted[k] = identifier(values[k]);
     char labels[4][AC_STRING_SIZE] = {};
     fetch_unit_labels(folder, wanted, labels);

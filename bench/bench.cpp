@@ -16,6 +16,7 @@
 #include "bdf_export/bdf.h"
 #include "bdf_export/cards.h"
 #include "bdf_export/checks.h"
+#include "frame/host_codes.h"
 #include "frame/output_file.h"
 #include "host/plexa_setup.h"
 #include "model_input/abc.h"
@@ -328,9 +329,10 @@ ac_object host_object(const Model &m) {
     const int sizes[8] = {m.n, m.n, m.n, m.inputs, m.outputs, m.n, m.outputs, m.inputs};
     const std::vector<double> *values[4] = {&m.a, &m.b, &m.c, &m.d};
     for (int k = 0; k < 4; ++k) {
-        plexa_set_int(obj, 815 + 3 * k, sizes[2 * k]);
-        plexa_set_int(obj, 816 + 3 * k, sizes[2 * k + 1]);
-        plexa_set_reals(obj, 817 + 3 * k, values[k]->data(),
+        const sorvan::host_codes::MatrixAttributes &code = sorvan::host_codes::state_matrices[k];
+        plexa_set_int(obj, code.rows, sizes[2 * k]);
+        plexa_set_int(obj, code.cols, sizes[2 * k + 1]);
+        plexa_set_reals(obj, code.values, values[k]->data(),
                         static_cast<int32_t>(values[k]->size()));
     }
     return obj;

@@ -5,6 +5,7 @@
 #include "cli/commands.h"
 #include "cli/session.h"
 
+#include "frame/host_codes.h"
 #include "sorvan_view.h"
 
 #include <chrono>
@@ -42,13 +43,8 @@ const std::vector<Option> convert_options = {
 };
 
 // The command object the host function reads and where it reads from.
-constexpr int32_t command_type = 64;
+using namespace host_codes;
 constexpr int32_t folder_type = 1; // any type: only the unit objects under it are looked up
-constexpr int32_t unit_type = 66;
-constexpr int32_t attr_folder = 10;
-constexpr int32_t attr_unit_id = 11;
-constexpr int32_t attr_values = 505;
-constexpr int32_t attr_label = 518;
 
 // Room of a unit label, terminator included: the host's text attributes and
 // the plug-in's label variables both hold 64 bytes.
@@ -93,7 +89,7 @@ struct ConvertOptions {
 };
 
 // What the converter's result codes mean to a user.
-const char *result_text(int32_t code) {
+std::string result_text(int32_t code) {
     switch (code) {
     case -1:
         return "a file could not be read or written, or its content was refused";
@@ -108,9 +104,11 @@ const char *result_text(int32_t code) {
     case -6:
         return "an export unit label is not known";
     case -7:
-        return "the command object is not of host object type 64";
+        return "the command object is not of host object type " +
+               std::to_string(command_object_type);
     case -8:
-        return "the command object's attribute 505 holds fewer than 8 values";
+        return "the command object's attribute " + std::to_string(attr_command_values) +
+               " holds fewer than 8 values";
     default:
         return "unexpected result";
     }
@@ -240,20 +238,20 @@ void host_connecting_values(Plugin &plugin, const ConvertOptions &o, double out[
 // four unit object identifiers (1 to 4) and the connecting values, attribute
 // 10 the folder with the four unit objects.
 ac_object command_object(const ConvertOptions &o, const double connecting[4]) {
-    ac_object command = plexa_object_create(command_type, nullptr);
+    ac_object command = plexa_object_create(command_object_type, nullptr);
     ac_object folder = plexa_object_create(folder_type, nullptr);
     if (!command || !folder) return nullptr;
     const char *labels[4] = {o.labels[0].c_str(), o.labels[1].c_str(), o.labels[2].c_str(),
                              o.time->label};
     for (int32_t k = 0; k < 4; ++k) {
-        ac_object unit = plexa_object_create(unit_type, folder);
+        ac_object unit = plexa_object_create(unit_object_type, folder);
         if (!unit || !plexa_set_int(unit, attr_unit_id, k + 1) ||
-            !plexa_set_string(unit, attr_label, labels[k]))
+            !plexa_set_string(unit, attr_unit_label, labels[k]))
             return nullptr;
     }
     double values[8] = {1, 2, 3, 4, connecting[0], connecting[1], connecting[2], connecting[3]};
-    if (!plexa_set_object(command, attr_folder, folder) ||
-        !plexa_set_reals(command, attr_values, values, 8))
+    if (!plexa_set_object(command, attr_unit_folder, folder) ||
+        !plexa_set_reals(command, attr_command_values, values, 8))
         return nullptr;
     return command;
 }

@@ -5,6 +5,7 @@
 #include "cli/commands.h"
 #include "cli/session.h"
 
+#include "frame/host_codes.h"
 #include "sorvan_view.h"
 
 #include <cmath>
@@ -28,13 +29,8 @@ const std::vector<Option> reduce_options = {
 // STATEMAT_WRITE does not look at the object's type.
 constexpr int32_t model_type = 1;
 
-// Attributes of one matrix: its rows, its columns and its values row by row.
-struct MatrixAttributes {
-    int32_t rows, cols, values;
-};
-constexpr char letters[4] = {'a', 'b', 'c', 'd'};
-constexpr MatrixAttributes attributes[4] = {
-    {815, 816, 817}, {818, 819, 820}, {821, 822, 823}, {824, 825, 826}};
+using host_codes::MatrixAttributes;
+constexpr const MatrixAttributes *attributes = host_codes::state_matrices;
 
 // Most values one host attribute holds.
 constexpr int64_t max_values = 16777216;
@@ -63,9 +59,9 @@ bool read_set(Plugin &p, const std::string &base, AbcSet &set) {
     }
     bool ok = true;
     for (int k = 0; k < 4; ++k) {
-        set.m[k] = read(base.c_str(), letters[k]);
+        set.m[k] = read(base.c_str(), attributes[k].letter);
         if (!set.m[k]) {
-            complain("reduce", "cannot read the matrix file " + base + letters[k]);
+            complain("reduce", "cannot read the matrix file " + base + attributes[k].letter);
             ok = false;
         }
     }

@@ -30,6 +30,14 @@ function(sorvan_defaults target)
   target_compile_options(${target} PRIVATE -Wall -Wextra)
 endfunction()
 
+# sorvan_strict(target): for the code that ships (the plug-in's subsystems,
+# the stand-in host, the front end and the analysis library) also every
+# narrowing conversion and every shadowed name.
+function(sorvan_strict target)
+  sorvan_defaults(${target})
+  target_compile_options(${target} PRIVATE -Wshadow -Wconversion -Wsign-conversion)
+endfunction()
+
 # sorvan_subsystem(name sources...): one subsystem folder. Its sources are
 # compiled once, as the object library sorvan_<name>_objects, which the
 # plug-in takes whole; the static library sorvan::<name> holds the same
@@ -42,7 +50,7 @@ function(sorvan_subsystem name)
     target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/include)
     target_compile_definitions(${target} PUBLIC SORVAN_BUILDING)
   endforeach()
-  sorvan_defaults(sorvan_${name}_objects)
+  sorvan_strict(sorvan_${name}_objects)
   set_property(GLOBAL APPEND PROPERTY SORVAN_SUBSYSTEMS ${name})
 endfunction()
 

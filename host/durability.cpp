@@ -165,8 +165,8 @@ int32_t store(Rpc &r, int32_t channel, int32_t points, const double *values, con
     return PLEXA_RPC_OK;
 }
 
-std::string call_text(const char *operation, long long a, long long b) {
-    return std::string(operation) + " " + std::to_string(a) + " " + std::to_string(b);
+std::string call_text(const char *name, long long a, long long b) {
+    return std::string(name) + " " + std::to_string(a) + " " + std::to_string(b);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "host/rpc3.h"
 
 #include <algorithm>
+#include <bit>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
@@ -63,10 +64,8 @@ bool encode_float(const double *values, int32_t n, Channel &ch) {
         if (!std::isfinite(static_cast<float>(values[i]))) return false;
     std::vector<unsigned char> data(static_cast<size_t>(n) * 4);
     for (int32_t i = 0; i < n; ++i) {
-        float f = static_cast<float>(values[i]);
-        uint32_t bits;
-        std::memcpy(&bits, &f, sizeof bits);
-        put_le32(&data[static_cast<size_t>(i) * 4], bits);
+        put_le32(&data[static_cast<size_t>(i) * 4],
+                 std::bit_cast<uint32_t>(static_cast<float>(values[i])));
     }
     ch.scale = real_text(1.0); // floats are in engineering units already
     ch.data = std::move(data);

@@ -24,7 +24,9 @@ constexpr char channel_unit[] = "mm";
 // start of its 8-byte cell, a real fills it.
 template <class T> T cell(const void *cells, int32_t i) {
     T value;
-    std::memcpy(&value, static_cast<const char *>(cells) + size_t{VC_CELL_SIZE} * i, sizeof value);
+    std::memcpy(&value,
+                static_cast<const char *>(cells) + size_t{VC_CELL_SIZE} * static_cast<size_t>(i),
+                sizeof value);
     return value;
 }
 

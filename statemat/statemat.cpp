@@ -5,6 +5,7 @@
 
 #include "frame/guard.h"
 #include "frame/host_api.h"
+#include "frame/host_codes.h"
 #include "frame/output_file.h"
 #include "model_input/abc.h"
 
@@ -32,13 +33,8 @@ constexpr double no_limit = 9.99999e32;
 // Largest matrix the writer fetches: 2^28 values (2 GiB of doubles).
 constexpr int64_t max_values = int64_t{1} << 28;
 
-// Attribute codes of one matrix: rows, columns, values.
-struct MatrixCodes {
-    int32_t rows, cols, values;
-    char letter;
-};
-constexpr MatrixCodes codes[4] = {
-    {815, 816, 817, 'a'}, {818, 819, 820, 'b'}, {821, 822, 823, 'c'}, {824, 825, 826, 'd'}};
+using host_codes::MatrixAttributes;
+constexpr const MatrixAttributes *codes = host_codes::state_matrices;
 
 struct Matrix {
     int32_t rows = 0, cols = 0;
@@ -94,7 +90,7 @@ bool fetch_values(ac_object obj, Matrix m[4]) {
 // Writes one member of the set into out, finished but not yet in place:
 // the rows and columns the two masks select (a null mask selects all).
 // Returns false with a diagnostic.
-bool write_member(OutputFile &out, const std::string &base, const MatrixCodes &code,
+bool write_member(OutputFile &out, const std::string &base, const MatrixAttributes &code,
                   const Matrix &m, const char *row_mask, const char *col_mask) {
     std::string name = base + code.letter;
     std::FILE *f = out.open(name.c_str());
@@ -174,10 +170,11 @@ std::vector<char> select_states(const double *a, int32_t n, double limit, double
     for (int32_t j = 0; j < n;) {
         if (j + 1 < n && at(j, j + 1) == -at(j + 1, j) && at(j, j) == at(j + 1, j + 1)) {
             double re = at(j, j), im = at(j, j + 1);
-            keep[j] = keep[j + 1] = limit * limit >= re * re + im * im;
+            const size_t s = static_cast<size_t>(j);
+            keep[s] = keep[s + 1] = limit * limit >= re * re + im * im;
             j += 2;
         } else {
-            keep[j] = real_switch > 0 && limit * limit >= at(j, j) * at(j, j);
+            keep[static_cast<size_t>(j)] = real_switch > 0 && limit * limit >= at(j, j) * at(j, j);
             j += 1;
         }
     }

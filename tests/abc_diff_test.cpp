@@ -7,6 +7,8 @@
 // (10^6 by default; the long run takes 10^8).
 #include "bench/baseline.h"
 #include "model_input/abc.h"
+#include "support/bits.h"
+#include "support/files.h"
 
 #include <gtest/gtest.h>
 
@@ -25,22 +27,11 @@
 namespace {
 
 int64_t value_count() {
-    const char *text = std::getenv("SORVAN_DIFF_VALUES");
-    const long long n = text ? std::atoll(text) : 0;
-    return n > 0 ? n : 1000000;
+    return sorvan::test::diff_value_count();
 }
 
-double from_bits(uint64_t b) {
-    double v;
-    std::memcpy(&v, &b, sizeof v);
-    return v;
-}
-
-uint64_t bits(double v) {
-    uint64_t b;
-    std::memcpy(&b, &v, sizeof b);
-    return b;
-}
+using sorvan::test::bits;
+using sorvan::test::from_bits;
 
 std::string scratch(const std::string &name) {
     static const std::string run = std::to_string(std::random_device()());

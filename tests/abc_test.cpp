@@ -1,5 +1,6 @@
 // ABC matrix files: the 25-character field, the row writer and the reader.
 #include "model_input/abc.h"
+#include "support/bits.h"
 #include "support/files.h"
 
 #include <gtest/gtest.h>
@@ -41,11 +42,7 @@ std::string scratch(const std::string &name) {
 
 using sorvan::test::write_bytes;
 
-uint64_t bits(double v) {
-    uint64_t b;
-    std::memcpy(&b, &v, sizeof b);
-    return b;
-}
+using sorvan::test::bits;
 
 const std::string one = " +1.0000000000000000E+000"; // the stated example fields
 const std::string small = " -1.2500000000000000E-003";
@@ -96,9 +93,7 @@ TEST(AbcRoundTrip, ValuesReadBackBitIdentical) {
         1e-300, 1e-100, -1e100,  1e308,    -1e-308, 1.0 / 3, 0.1,     1e23};
     std::mt19937_64 random(20050201);
     while (values.size() < 40 * 50) { // random bit patterns over the whole range
-        const uint64_t b = random();
-        double v;
-        std::memcpy(&v, &b, sizeof v);
+        const double v = sorvan::test::from_bits(random());
         if (std::isfinite(v)) values.push_back(v);
     }
     const std::string base = scratch("trip_");

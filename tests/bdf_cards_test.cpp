@@ -77,17 +77,7 @@ struct Matrix {
     }
 };
 
-std::string written(const std::function<void(FILE *)> &write) {
-    FILE *f = sorvan::test::temp_stream();
-    if (!f) return "";
-    write(f);
-    std::rewind(f);
-    std::string text;
-    for (int ch; (ch = std::fgetc(f)) != EOF;)
-        text += static_cast<char>(ch);
-    std::fclose(f);
-    return text;
-}
+using sorvan::test::written;
 
 std::vector<std::string> lines_of(const std::string &text) {
     std::vector<std::string> lines;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -18,17 +19,7 @@ std::string real8(double v) {
     return BDFreal8(v).text;
 }
 
-std::string written(void (*write)(FILE *)) {
-    FILE *f = sorvan::test::temp_stream();
-    if (!f) return "";
-    write(f);
-    std::rewind(f);
-    std::string text;
-    for (int ch; (ch = std::fgetc(f)) != EOF;)
-        text += static_cast<char>(ch);
-    std::fclose(f);
-    return text;
-}
+using sorvan::test::written;
 
 TEST(BdfReal8, StatedExamples) {
     const struct {
@@ -124,9 +115,7 @@ TEST(BdfNumberText, ScientificMatchesPrintf) {
         return std::string(BDFsci(v).text) == theirs;
     };
     for (int n = 0; n < 200000; ++n) {
-        uint64_t bits = gen();
-        double v;
-        std::memcpy(&v, &bits, sizeof v);
+        const double v = std::bit_cast<double>(uint64_t{gen()});
         if (std::isnan(v)) continue; // printf shows the sign of a NaN's bits
         ASSERT_TRUE(check(v)) << v;
     }

@@ -8,6 +8,7 @@
 #include "host/plexa_setup.h"
 #include "support/bdf_check.h"
 #include "support/files.h"
+#include "support/host_objects.h"
 
 #include "sorvan_view.h"
 
@@ -70,7 +71,7 @@ struct Bench {
     // the unit label lookup
     std::string label = "mm";
     // the host command: object type, attribute 505, unit objects' labels
-    std::optional<int32_t> command_type = 64;
+    std::optional<int32_t> command_type = sorvan::host_codes::command_object_type;
     std::vector<double> values = {1, 2, 3, 4, 1e9, 1e6, 1e6, 1e4};
     std::string unit_labels[4] = {"m", "N", "kg", "s"};
     // the state matrix writer: 8 sizes and 4 value sets (nullopt: missing)
@@ -89,16 +90,8 @@ struct Bench {
     std::optional<std::vector<std::string>> reals_as_texts; // replaces reals
 };
 
-std::string read_file(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void write_file(const fs::path &path, const std::string &text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+const auto &read_file = sorvan::test::read_bytes;
+const auto &write_file = sorvan::test::write_bytes;
 
 // ======================================================================
 // Making the faults
@@ -644,28 +637,25 @@ double convert(const Bench &b) {
 double command(const Bench &b) {
     ac_object obj = nullptr;
     if (b.command_type) {
-        obj = plexa_object_create(*b.command_type, nullptr);
-        ac_object units = plexa_object_create(1, nullptr);
-        plexa_set_object(obj, 10, units);
-        for (int k = 0; k < 4; ++k) {
-            ac_object unit = plexa_object_create(66, units);
-            plexa_set_int(unit, 11, k + 1);
-            plexa_set_string(unit, 518, b.unit_labels[k].c_str());
-        }
-        plexa_set_reals(obj, 505, b.values.data(), static_cast<int32_t>(b.values.size()));
+        const char *labels[4];
+        for (int k = 0; k < 4; ++k)
+            labels[k] = b.unit_labels[k].c_str();
+        obj = sorvan::test::command_object(labels, b.values.data(),
+                                           static_cast<int32_t>(b.values.size()), *b.command_type);
     }
     return kavel2pelda_full(obj, b.map.c_str(), b.abc.c_str());
 }
 
 double statemat(const Bench &b) {
-    const int32_t sizes[8] = {815, 816, 818, 819, 821, 822, 824, 825};
-    const int32_t values[4] = {817, 820, 823, 826};
+    using sorvan::host_codes::state_matrices;
     ac_object obj = plexa_object_create(1, nullptr);
     for (int k = 0; k < 8; ++k)
-        if (b.sizes[k]) plexa_set_int(obj, sizes[k], *b.sizes[k]);
+        if (b.sizes[k])
+            plexa_set_int(obj, k % 2 ? state_matrices[k / 2].cols : state_matrices[k / 2].rows,
+                          *b.sizes[k]);
     for (int k = 0; k < 4; ++k)
         if (b.matrices[k])
-            plexa_set_reals(obj, values[k], b.matrices[k]->data(),
+            plexa_set_reals(obj, state_matrices[k].values, b.matrices[k]->data(),
                             static_cast<int32_t>(b.matrices[k]->size()));
     return stmatwri(obj, b.base.c_str(), b.freq, b.real_switch);
 }
@@ -716,7 +706,40 @@ Outcome run(Entry entry, const Bench &b) {
     return o;
 }
 
-class Catalogue : public ::testing::Test {
+// Every row: the catalogue, then the longest names of this system.
+const std::vector<Fault> &rows() {
+    static const std::vector<Fault> all = [] {
+        std::vector<Fault> r = catalogue();
+        for (Fault &f : longest_names())
+            r.push_back(std::move(f));
+        return r;
+    }();
+    return all;
+}
+
+// A row's name in the test report: the entry, the row number and the
+// first words of what it breaks, letters and digits only.
+std::string row_name(size_t index) {
+    const Fault &f = rows()[index];
+    const char *entries[] = {"abc", "map", "units", "convert", "command", "statemat", "road"};
+    char number[8];
+    std::snprintf(number, sizeof number, "%03zu", index);
+    std::string name = std::string(entries[static_cast<int>(f.entry)]) + "_" + number + "_";
+    bool gap = false;
+    for (const char *p = f.breaks; *p && name.size() < 60; ++p) {
+        const char c = *p;
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
+            if (gap && name.back() != '_') name += '_';
+            name += c;
+            gap = false;
+        } else {
+            gap = true;
+        }
+    }
+    return name;
+}
+
+class Catalogue : public ::testing::TestWithParam<size_t> {
   protected:
     void SetUp() override {
         plexa_reset();
@@ -769,15 +792,19 @@ class Catalogue : public ::testing::Test {
     fs::path dir, previous;
 };
 
-TEST_F(Catalogue, EveryReaderAndHostFunctionRefusesBadInput) {
+TEST_P(Catalogue, RefusedAsTheRowSays) {
+    check_row(rows()[GetParam()]);
+}
+
+INSTANTIATE_TEST_SUITE_P(Row, Catalogue, ::testing::Range<size_t>(0, rows().size()),
+                         [](const ::testing::TestParamInfo<size_t> &info) {
+                             return row_name(info.param);
+                         });
+
+TEST(CatalogueRows, EveryEntryHasSeveral) {
     int counted[7] = {};
-    std::vector<Fault> rows = catalogue();
-    for (Fault &f : longest_names())
-        rows.push_back(std::move(f));
-    for (const Fault &f : rows) {
-        check_row(f);
+    for (const Fault &f : rows())
         ++counted[static_cast<int>(f.entry)];
-    }
     for (int e = 0; e < 7; ++e)
         EXPECT_GE(counted[e], 3) << entry_name(static_cast<Entry>(e)) << " has too few rows";
 }

@@ -9,6 +9,8 @@
 // limit.
 #include "host/plexa_setup.h"
 #include "support/bdf_check.h"
+#include "support/files.h"
+#include "support/host_objects.h"
 
 #include "sorvan_view.h"
 
@@ -40,16 +42,8 @@ namespace {
 const std::string data_dir = std::string(SORVAN_TEST_DATA) + "/bdf/";
 const std::string older = "an older file\n";
 
-std::string read_file(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void write_file(const fs::path &path, const std::string &text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+const auto &read_file = sorvan::test::read_bytes;
+const auto &write_file = sorvan::test::write_bytes;
 
 // Child exit codes: what the entry returned, as far as the test cares.
 enum Result { failed = 0, succeeded = 1, other = 2 };
@@ -173,17 +167,9 @@ TEST_F(FaultInjection, BdfOfThePlainConverter) {
 
 TEST_F(FaultInjection, BdfOfTheHostCommand) {
     copy_truck();
-    ac_object obj = plexa_object_create(64, nullptr);
-    ac_object units = plexa_object_create(1, nullptr);
-    plexa_set_object(obj, 10, units);
     const char *labels[4] = {"mm", "N", "kg", "s"};
-    for (int k = 0; k < 4; ++k) {
-        ac_object unit = plexa_object_create(66, units);
-        plexa_set_int(unit, 11, k + 1);
-        plexa_set_string(unit, 518, labels[k]);
-    }
     const double values[8] = {1, 2, 3, 4, 1e9, 1e6, 1e6, 1e4};
-    plexa_set_reals(obj, 505, values, 8);
+    ac_object obj = sorvan::test::command_object(labels, values, 8);
     cut_everywhere("truck.bdf",
                    [obj] { return converted(kavel2pelda_full(obj, "truck.map", "truck_")); });
 }
@@ -218,17 +204,13 @@ TEST_F(FaultInjection, RpcFileOfTheRoadProfileCommand) {
 // smaller one, since the limit holds for every file.
 TEST_F(FaultInjection, EveryMemberOfTheStateMatrixSet) {
     const int32_t dims[4][2] = {{2, 2}, {2, 8}, {16, 2}, {16, 8}};
-    const int32_t codes[4][3] = {
-        {815, 816, 817}, {818, 819, 820}, {821, 822, 823}, {824, 825, 826}};
     ac_object obj = plexa_object_create(1, nullptr);
     for (int k = 0; k < 4; ++k) {
         std::vector<double> v(size_t(dims[k][0]) * size_t(dims[k][1]));
         for (size_t i = 0; i < v.size(); ++i)
             v[i] = 0.5 * double(i) - 1.0 - k;
         if (k == 0) v = {-1.0, 0.0, 0.0, -2.0};
-        plexa_set_int(obj, codes[k][0], dims[k][0]);
-        plexa_set_int(obj, codes[k][1], dims[k][1]);
-        plexa_set_reals(obj, codes[k][2], v.data(), int32_t(v.size()));
+        sorvan::test::set_state_matrix(obj, k, dims[k][0], dims[k][1], v.data());
     }
     auto entry = [obj] {
         const double rc = stmatwri(obj, "set_", 0.0, 1.0);
@@ -307,9 +289,10 @@ TEST_F(FaultInjection, ExhaustedMemoryInTheHostCommandIsAResult) {
         GTEST_SKIP() << "address space limits do not apply under "
                         "the sanitizers or valgrind";
     copy_truck();
-    ac_object obj = plexa_object_create(64, nullptr);
+    ac_object obj = plexa_object_create(sorvan::host_codes::command_object_type, nullptr);
     std::vector<double> values(16777216, 1.0); // the host's largest attribute: 128 MiB
-    plexa_set_reals(obj, 505, values.data(), int32_t(values.size()));
+    plexa_set_reals(obj, sorvan::host_codes::attr_command_values, values.data(),
+                    int32_t(values.size()));
     std::vector<double>().swap(values);
     const size_t room = address_space();
     ASSERT_GT(room, 0u);

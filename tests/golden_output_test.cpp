@@ -19,6 +19,7 @@
 #include "support/bdf_check.h"
 #include "support/files.h"
 #include "support/golden.h"
+#include "support/host_objects.h"
 #include "support/rpc3_reader.h"
 
 #include <gtest/gtest.h>
@@ -141,11 +142,8 @@ TEST_F(Golden, ReducedStateMatrices) {
              {n_states, n_inputs, b_values},
              {n_outputs, n_states, c_values},
              {n_outputs, n_inputs, d_values}};
-    for (int32_t k = 0; k < 4; ++k) {
-        plexa_set_int(model, 815 + 3 * k, m[k].rows);
-        plexa_set_int(model, 816 + 3 * k, m[k].cols);
-        plexa_set_reals(model, 817 + 3 * k, m[k].values, m[k].rows * m[k].cols);
-    }
+    for (int k = 0; k < 4; ++k)
+        sorvan::test::set_state_matrix(model, k, m[k].rows, m[k].cols, m[k].values);
     ASSERT_EQ(stmatwri(model, "reduced_", 10.0, 1.0), 1.0);
 
     for (const char *name : {"reduced_a", "reduced_b", "reduced_c", "reduced_d"})

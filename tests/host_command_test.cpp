@@ -2,6 +2,7 @@
 // model database and in which order, how the unit objects are chosen, how
 // the connecting values reach SI units and the header, the external-input
 // section that only the host command writes, and what each failure leaves.
+#include "frame/host_codes.h"
 #include "host/plexa_setup.h"
 #include "sorvan_view.h"
 #include "support/bdf_check.h"
@@ -26,12 +27,7 @@ namespace {
 const fs::path data_dir = fs::path(SORVAN_TEST_DATA) / "host";
 
 // Object types and attributes of the command and its unit objects.
-constexpr int32_t command_type = 64;
-constexpr int32_t unit_type = 66;
-constexpr int32_t attr_folder = 10;
-constexpr int32_t attr_unit_id = 11;
-constexpr int32_t attr_values = 505;
-constexpr int32_t attr_label = 518;
+using namespace sorvan::host_codes;
 
 // Sizes of one MAP unit of the quarter-car model in SI units.
 constexpr double map_length = 0.001;               // millimetre
@@ -50,17 +46,17 @@ class HostCommand : public ::testing::Test {
         plexa_reset();
         for (const char *name : {"quarter.map", "quarter_a", "quarter_b", "quarter_c", "quarter_d"})
             fs::copy_file(data_dir / name, dir / name);
-        command = plexa_object_create(command_type, nullptr);
+        command = plexa_object_create(command_object_type, nullptr);
         folder = plexa_object_create(1, nullptr);
-        plexa_set_object(command, attr_folder, folder);
+        plexa_set_object(command, attr_unit_folder, folder);
     }
     void TearDown() override { plexa_reset(); }
 
     // A unit-naming object under parent (the folder by default).
     ac_object unit(int32_t id, const char *label, ac_object parent = nullptr) {
-        ac_object u = plexa_object_create(unit_type, parent ? parent : folder);
+        ac_object u = plexa_object_create(unit_object_type, parent ? parent : folder);
         plexa_set_int(u, attr_unit_id, id);
-        plexa_set_string(u, attr_label, label);
+        plexa_set_string(u, attr_unit_label, label);
         return u;
     }
 
@@ -74,7 +70,7 @@ class HostCommand : public ::testing::Test {
     }
 
     void set_values(const std::vector<double> &v) {
-        plexa_set_reals(command, attr_values, v.data(), static_cast<int32_t>(v.size()));
+        plexa_set_reals(command, attr_command_values, v.data(), static_cast<int32_t>(v.size()));
     }
 
     // Runs the command on the scratch copy of the model, keeping its output.
@@ -123,9 +119,9 @@ class HostCommand : public ::testing::Test {
 
 TEST_F(HostCommand, ObjectOfAnotherTypeFetchesNothing) {
     ac_object other = plexa_object_create(63, nullptr);
-    plexa_set_object(other, attr_folder, folder);
+    plexa_set_object(other, attr_unit_folder, folder);
     si_units();
-    plexa_set_reals(other, attr_values, std::vector<double>(8, 1.0).data(), 8);
+    plexa_set_reals(other, attr_command_values, std::vector<double>(8, 1.0).data(), 8);
     std::swap(command, other);
     EXPECT_EQ(run(), -7);
     EXPECT_EQ(calls(), (std::vector<std::string>{"ac_initialize KAVEL_VIEW", "ac_object_type"}));
@@ -149,9 +145,9 @@ TEST_F(HostCommand, FewerThanEightValuesReturnMinus8) {
         for (const std::string &call : calls())
             EXPECT_NE(call.rfind("ac_lookup", 0), 0u) << c.what << ": " << call;
     }
-    plexa_set_int(command, attr_values, 8); // the attribute holds no reals
+    plexa_set_int(command, attr_command_values, 8); // the attribute holds no reals
     EXPECT_EQ(run(), -8);
-    ac_object bare = plexa_object_create(command_type, nullptr);
+    ac_object bare = plexa_object_create(command_object_type, nullptr);
     std::swap(command, bare); // no attribute 505 at all
     EXPECT_EQ(run(), -8);
     EXPECT_FALSE(fs::exists(bdf()));
@@ -190,11 +186,11 @@ TEST_F(HostCommand, UnitObjectsAreChosenByTruncatedIdentifier) {
     unit(8, "kg");
     unit(9, "ms");
     unit(3, "mm"); // overrides the first object of identifier 3
-    ac_object no_id = plexa_object_create(unit_type, folder);
-    plexa_set_string(no_id, attr_label, "lbm");
+    ac_object no_id = plexa_object_create(unit_object_type, folder);
+    plexa_set_string(no_id, attr_unit_label, "lbm");
     ac_object other = plexa_object_create(65, folder);
     plexa_set_int(other, attr_unit_id, 8);
-    plexa_set_string(other, attr_label, "slug");
+    plexa_set_string(other, attr_unit_label, "slug");
 
     set_values({3.9, 7.2, 8.999, 9.5, 1, 1, 1, 1});
     ASSERT_EQ(run(), 1) << out;
@@ -255,8 +251,9 @@ TEST_F(HostCommand, UnknownLengthIdentifierReturnsMinus6) {
     EXPECT_EQ(run(), -6);
     EXPECT_STREQ(lu_lab, "furlong");
 
-    ac_object bare = plexa_object_create(command_type, nullptr); // no unit folder
-    plexa_set_reals(bare, attr_values, std::vector<double>{1, 2, 3, 4, 5, 6, 7, 8}.data(), 8);
+    ac_object bare = plexa_object_create(command_object_type, nullptr); // no unit folder
+    plexa_set_reals(bare, attr_command_values, std::vector<double>{1, 2, 3, 4, 5, 6, 7, 8}.data(),
+                    8);
     std::swap(command, bare);
     EXPECT_EQ(run(), -6);
     EXPECT_STREQ(lu_lab, "");

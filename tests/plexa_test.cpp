@@ -1,5 +1,6 @@
 // The stand-in host: function registry, model database, host-language
 // arrays, the error channel and the call record.
+#include "frame/host_codes.h"
 #include "host/plexa_setup.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,8 @@
 #include <vector>
 
 namespace {
+
+using namespace sorvan::host_codes;
 
 class Plexa : public ::testing::Test {
   protected:
@@ -121,21 +124,21 @@ TEST_F(Plexa, CallRecordNamesEachOperation) {
 struct Model {
     ac_object command, folder, length, group, nested, other;
     Model() {
-        command = plexa_object_create(64, nullptr);
+        command = plexa_object_create(command_object_type, nullptr);
         folder = plexa_object_create(1, nullptr);
-        length = plexa_object_create(66, folder);
+        length = plexa_object_create(unit_object_type, folder);
         group = plexa_object_create(2, folder);
-        nested = plexa_object_create(66, group);
+        nested = plexa_object_create(unit_object_type, group);
         other = plexa_object_create(5, folder);
-        ac_object force = plexa_object_create(66, folder);
-        plexa_set_object(command, 10, folder);
+        ac_object force = plexa_object_create(unit_object_type, folder);
+        plexa_set_object(command, attr_unit_folder, folder);
         std::vector<double> reals = {1, 2, 3, 4, 1.0, 2.0, 3.0, 4.0, 9.0, 10.0};
-        plexa_set_reals(command, 505, reals.data(), 10);
-        plexa_set_int(length, 11, 1);
-        plexa_set_string(length, 518, "mm");
-        plexa_set_int(nested, 11, 3);
-        plexa_set_int(force, 11, 2);
-        plexa_set_string(force, 518, std::string(64, 'N').c_str());
+        plexa_set_reals(command, attr_command_values, reals.data(), 10);
+        plexa_set_int(length, attr_unit_id, 1);
+        plexa_set_string(length, attr_unit_label, "mm");
+        plexa_set_int(nested, attr_unit_id, 3);
+        plexa_set_int(force, attr_unit_id, 2);
+        plexa_set_string(force, attr_unit_label, std::string(64, 'N').c_str());
         this->force = force;
     }
     ac_object force;
@@ -151,7 +154,7 @@ TEST_F(Plexa, DatabaseFetchesEachKind) {
     EXPECT_EQ(ac_get_int(m.nested, 11, 0, &id), AC_OK);
     EXPECT_EQ(id, 3);
     char text[AC_STRING_SIZE];
-    EXPECT_EQ(ac_get_string(m.length, 518, 0, text), AC_OK);
+    EXPECT_EQ(ac_get_string(m.length, attr_unit_label, 0, text), AC_OK);
     EXPECT_STREQ(text, "mm");
 }
 
@@ -163,7 +166,7 @@ TEST_F(Plexa, DatabaseFailuresLeaveOutputsAlone) {
         int32_t attribute, index, result;
     } cases[] = {
         {m.length, 12, 0, AC_MISSING},
-        {m.length, 518, 0, AC_WRONG_KIND},
+        {m.length, attr_unit_label, 0, AC_WRONG_KIND},
         {m.length, 11, 1, AC_BAD_ARGUMENT},
         {nullptr, 11, 0, AC_BAD_ARGUMENT},
         {reinterpret_cast<ac_object>(&out), 11, 0, AC_BAD_ARGUMENT},
@@ -174,7 +177,7 @@ TEST_F(Plexa, DatabaseFailuresLeaveOutputsAlone) {
     }
     EXPECT_EQ(ac_get_int(m.length, 11, 0, nullptr), AC_BAD_ARGUMENT);
     ac_object h = m.other;
-    EXPECT_EQ(ac_get_object(m.command, 505, 0, &h), AC_WRONG_KIND);
+    EXPECT_EQ(ac_get_object(m.command, attr_command_values, 0, &h), AC_WRONG_KIND);
     EXPECT_EQ(h, m.other);
     char text[AC_STRING_SIZE] = "keep";
     EXPECT_EQ(ac_get_string(m.command, 518, 0, text), AC_MISSING);

@@ -9,6 +9,7 @@
 #include "bdf_export/cards.h"
 #include "bench/baseline.h"
 #include "support/bdf_check.h"
+#include "support/bits.h"
 #include "support/files.h"
 
 #include <gtest/gtest.h>
@@ -29,16 +30,10 @@ namespace {
 using sorvan::bench::baseline_real8;
 
 int64_t value_count() {
-    const char *text = std::getenv("SORVAN_DIFF_VALUES");
-    const long long n = text ? std::atoll(text) : 0;
-    return n > 0 ? n : 1000000;
+    return sorvan::test::diff_value_count();
 }
 
-double from_bits(uint64_t b) {
-    double v;
-    std::memcpy(&v, &b, sizeof v);
-    return v;
-}
+using sorvan::test::from_bits;
 
 // The doubles around x, within `steps` on either side.
 void around(std::vector<double> &out, double x, int steps) {

@@ -2,8 +2,10 @@
 // reader together with the input's bytes taken as doubles: what ABCwrite_row
 // writes must read back bit for bit, and a row holding an infinity or a NaN
 // must be refused.
+#include "fuzz_support.h"
 #include "model_input/abc.h"
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -16,11 +18,9 @@
 
 namespace {
 
-std::string base; // scratch base name, one per fuzzer process
+using sorvan::fuzz::check;
 
-void check(bool ok) {
-    if (!ok) __builtin_trap();
-}
+std::string base; // scratch base name, one per fuzzer process
 
 void write_file(const std::string &name, const uint8_t *data, size_t size) {
     FILE *f = std::fopen(name.c_str(), "wb");
@@ -50,10 +50,7 @@ void read_raw(const uint8_t *data, size_t size) {
 }
 
 bool same(double a, double b) {
-    uint64_t x, y;
-    std::memcpy(&x, &a, sizeof x);
-    std::memcpy(&y, &b, sizeof y);
-    return x == y;
+    return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b);
 }
 
 void round_trip(const uint8_t *data, size_t size) {

@@ -11,7 +11,9 @@
 // leaves exactly one new file, the BDF, and it passes the structural checker
 // of the tests; a failure leaves the folder as it was; the inputs are never
 // changed.
+#include "fuzz_support.h"
 #include "support/bdf_check.h"
+#include "support/host_objects.h"
 
 #include "host/plexa_setup.h"
 #include "sorvan_view.h"
@@ -35,14 +37,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using sorvan::fuzz::check;
+
 fs::path scratch; // one folder per fuzzer process
 
 const char *const files[5] = {"m.map", "m_a", "m_b", "m_c", "m_d"};
 const char *const length_labels[4] = {"m", "mm", "in", "furlong"};
-
-void check(bool ok) {
-    if (!ok) __builtin_trap();
-}
 
 std::map<std::string, std::string> folder() {
     std::map<std::string, std::string> content;
@@ -80,15 +80,7 @@ void write_parts(std::string_view rest) {
 // four unit objects, and the eight values of attribute 505.
 ac_object command_object(uint8_t options) {
     plexa_reset();
-    ac_object obj = plexa_object_create(64, nullptr);
-    ac_object units = plexa_object_create(1, nullptr);
-    plexa_set_object(obj, 10, units);
     const char *labels[4] = {length_labels[options & 3], "N", "kg", "s"};
-    for (int k = 0; k < 4; ++k) {
-        ac_object unit = plexa_object_create(66, units);
-        plexa_set_int(unit, 11, k + 1);
-        plexa_set_string(unit, 518, labels[k]);
-    }
     const double inf = std::numeric_limits<double>::infinity();
     const double connecting[4][4] = {{1e9, 1e6, 1e6, 1e4},
                                      {0.0, -1.0, 1e-300, -0.0},
@@ -97,8 +89,7 @@ ac_object command_object(uint8_t options) {
     double values[8] = {1, 2, 3, 4};
     for (int k = 0; k < 4; ++k)
         values[4 + k] = connecting[options >> 6][k];
-    plexa_set_reals(obj, 505, values, 8);
-    return obj;
+    return sorvan::test::command_object(labels, values, 8);
 }
 
 void set_parameters(uint8_t options) {

@@ -2,6 +2,7 @@
 // allocation and every table, then the release. A reader that refuses the
 // input must have released the record; one that accepts it must leave every
 // stored index inside its array and a consistent record.
+#include "fuzz_support.h"
 #include "model_input/map.h"
 
 #include <cstdint>
@@ -11,16 +12,14 @@
 
 namespace {
 
+using sorvan::fuzz::check;
+
 // Larger counts would test the allocator's limit, not the readers.
 constexpr int32_t max_count = 100000;
 
 bool small_counts(const MAPmodel *m) {
     return m->n_input <= max_count && m->n_output <= max_count && m->n_external <= max_count &&
            m->n_element <= max_count && m->n_node <= max_count && m->n_wheel <= max_count;
-}
-
-void check(bool ok) {
-    if (!ok) __builtin_trap();
 }
 
 // Every index that the readers stored lies inside its array, and what was

@@ -13,6 +13,7 @@
 // 0 the file named exists and reads back as an RPC III file with one channel
 // per track; on 1 the folder is as it was; no array or file handle is left
 // behind.
+#include "fuzz_support.h"
 #include "support/rpc3_reader.h"
 
 #include "host/plexa_setup.h"
@@ -33,30 +34,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using sorvan::fuzz::check;
+using sorvan::fuzz::Input;
+
 fs::path scratch; // one folder per fuzzer process
 
 // Sample arrays beyond this size are refused as if memory ran out: the
 // command's path for that is fuzzed too, and no run takes long.
 constexpr size_t max_sample_bytes = 8 * 20000;
 
-void check(bool ok) {
-    if (!ok) __builtin_trap();
-}
-
 void *small_calloc(size_t count, size_t size) {
     if (size != 0 && count > max_sample_bytes / size) return nullptr;
     return std::calloc(count, size);
 }
-
-struct Input {
-    const uint8_t *p;
-    size_t left;
-    uint8_t byte() {
-        if (left == 0) return 0;
-        --left;
-        return *p++;
-    }
-};
 
 const char *const file_names[] = {
     "p.rsp",

@@ -13,6 +13,8 @@
 // What must hold: the result is 1, -1, -2 or -3; on 1 the four files read
 // back as a consistent reduced model; on any other result no file is left
 // in the folder.
+#include "frame/host_codes.h"
+#include "fuzz_support.h"
 #include "host/plexa_setup.h"
 #include "sorvan_view.h"
 
@@ -31,36 +33,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using sorvan::fuzz::check;
+using sorvan::fuzz::Input;
+
 fs::path scratch;
 
 // Larger value attributes would test the allocator, not the writer.
 constexpr int32_t max_values = 4096;
 
-const int32_t size_codes[8] = {815, 816, 818, 819, 821, 822, 824, 825};
-const int32_t value_codes[4] = {817, 820, 823, 826};
+using sorvan::host_codes::state_matrices;
 
-void check(bool ok) {
-    if (!ok) __builtin_trap();
+// The eight size attributes in the host's order: rows and columns of A to D.
+int32_t size_code(int k) {
+    return k % 2 ? state_matrices[k / 2].cols : state_matrices[k / 2].rows;
 }
-
-// Reads the input from the front; past its end every byte is 0.
-struct Input {
-    const uint8_t *p;
-    size_t left;
-    uint8_t byte() {
-        if (left == 0) return 0;
-        --left;
-        return *p++;
-    }
-    double raw() {
-        uint8_t b[8] = {};
-        for (uint8_t &x : b)
-            x = byte();
-        double v;
-        std::memcpy(&v, b, sizeof v);
-        return v;
-    }
-};
 
 int32_t size_value(uint8_t b) {
     const int32_t sizes[] = {0,         1,         2,     3,     4,       5,     6, -1,
@@ -110,11 +96,11 @@ void set_sizes(ac_object obj, Input &in, int32_t sizes[8]) {
         sizes[k] = 0;
         if ((b >> 4) == 15) continue; // missing
         if ((b >> 4) == 14) {
-            plexa_set_string(obj, size_codes[k], "4"); // of another kind
+            plexa_set_string(obj, size_code(k), "4"); // of another kind
             continue;
         }
         sizes[k] = size_value(b);
-        plexa_set_int(obj, size_codes[k], sizes[k]);
+        plexa_set_int(obj, size_code(k), sizes[k]);
     }
 }
 
@@ -143,7 +129,7 @@ void set_values(ac_object obj, Input &in, const int32_t sizes[8]) {
         std::vector<double> values(static_cast<size_t>(count));
         for (double &v : values)
             v = real_value(in);
-        plexa_set_reals(obj, value_codes[k], values.data(), static_cast<int32_t>(count));
+        plexa_set_reals(obj, state_matrices[k].values, values.data(), static_cast<int32_t>(count));
     }
 }
 

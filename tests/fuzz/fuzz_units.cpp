@@ -5,6 +5,7 @@
 // A label is either recognised, with a constant of the table and its
 // canonical text in the buffer, or refused with 0.0 and the buffer as it
 // was; nothing is ever written past the buffer (the sanitizers see it).
+#include "fuzz_support.h"
 #include "model_input/map.h"
 #include "model_input/units.h"
 
@@ -18,9 +19,7 @@
 
 namespace {
 
-void check(bool ok) {
-    if (!ok) __builtin_trap();
-}
+using sorvan::fuzz::check;
 
 // The canonical labels and the constants they stand for.
 struct canonical {

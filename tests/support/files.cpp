@@ -111,4 +111,22 @@ ScratchDir::~ScratchDir() {
     if (error) ADD_FAILURE() << "cannot remove " << path_.string() << ": " << error.message();
 }
 
+std::string written(const std::function<void(std::FILE *)> &write) {
+    std::FILE *f = temp_stream();
+    if (!f) return "";
+    write(f);
+    std::rewind(f);
+    std::string text;
+    for (int ch; (ch = std::fgetc(f)) != EOF;)
+        text += static_cast<char>(ch);
+    std::fclose(f);
+    return text;
+}
+
+int64_t diff_value_count() {
+    const char *text = std::getenv("SORVAN_DIFF_VALUES");
+    const long long n = text ? std::atoll(text) : 0;
+    return n > 0 ? n : 1000000;
+}
+
 } // namespace sorvan::test

@@ -3,8 +3,10 @@
 #ifndef SORVAN_TESTS_SUPPORT_FILES_H
 #define SORVAN_TESTS_SUPPORT_FILES_H
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace sorvan::test {
@@ -35,6 +37,13 @@ void rename_file(const std::string &from, const std::string &to);
 // test programs running at once. A file that cannot be created is a test
 // failure (and null).
 std::FILE *temp_stream();
+
+// What write puts into a temporary stream, byte for byte.
+std::string written(const std::function<void(std::FILE *)> &write);
+
+// How many values a differential test compares: SORVAN_DIFF_VALUES when it
+// is set to a positive number, 10^6 otherwise.
+int64_t diff_value_count();
 
 // Whether text holds line as a whole line ended by "\n".
 bool has_line(const std::string &text, const std::string &line);

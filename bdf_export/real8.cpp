@@ -1,0 +1,227 @@
+// The texts of real numbers in bulk data fields; see real8.h.
+#include "bdf_export/real8.h"
+
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+// 10^-30 to 10^30 as correctly rounded literals, the same doubles on every
+// build. A computed power differs from these at 10^23, and repeated
+// multiplication by 10 at many more exponents, which changes the exponent
+// chosen for values near a mantissa of 0.999.
+constexpr double pow10_table[61] = {
+    1e-30, 1e-29, 1e-28, 1e-27, 1e-26, 1e-25, 1e-24, 1e-23, 1e-22, 1e-21, 1e-20, 1e-19, 1e-18,
+    1e-17, 1e-16, 1e-15, 1e-14, 1e-13, 1e-12, 1e-11, 1e-10, 1e-9,  1e-8,  1e-7,  1e-6,  1e-5,
+    1e-4,  1e-3,  1e-2,  1e-1,  1e0,   1e1,   1e2,   1e3,   1e4,   1e5,   1e6,   1e7,   1e8,
+    1e9,   1e10,  1e11,  1e12,  1e13,  1e14,  1e15,  1e16,  1e17,  1e18,  1e19,  1e20,  1e21,
+    1e22,  1e23,  1e24,  1e25,  1e26,  1e27,  1e28,  1e29,  1e30};
+
+constexpr int max_exponent = 30;
+
+// Widest "%f" text of a double: 309 integer digits, sign, point and the
+// largest precision accepted (20) fit with room to spare.
+constexpr int fixed_buffer = 400;
+constexpr int max_precision = 20;
+
+const char unprintable_real8[BDF_REAL8_SIZE] = "********";
+
+uint64_t to_bits(double v) {
+    return std::bit_cast<uint64_t>(v);
+}
+
+double from_bits(uint64_t b) {
+    return std::bit_cast<double>(b);
+}
+
+// For each table exponent e: the smallest positive double x with
+// x / 10^e >= 0.999, and 1 / 10^e rounded. Rounded division is monotone, so
+// a magnitude reaches a mantissa of 0.999 at e exactly when it is at least
+// that threshold: the search for the exponent becomes comparisons. The
+// thresholds are found by bisection over the bit patterns with the very
+// division the text is made from, so that the two cannot disagree. One
+// threshold more on either side (0 below, infinity above) spares the search
+// its bounds.
+struct Real8Tables {
+    double thresholds[2 * max_exponent + 3];
+    double reciprocals[2 * max_exponent + 1];
+    double threshold(int e) const { return thresholds[e + max_exponent + 1]; }
+    double reciprocal(int e) const { return reciprocals[e + max_exponent]; }
+};
+
+Real8Tables make_tables() {
+    Real8Tables t;
+    t.thresholds[0] = 0.0;
+    t.thresholds[2 * max_exponent + 2] = std::numeric_limits<double>::infinity();
+    for (int e = -max_exponent; e <= max_exponent; ++e) {
+        const double power = pow10_table[e + max_exponent];
+        uint64_t fails = 0, passes = to_bits(1e32); // 0 / power < 0.999 <= 1e32 / power
+        while (passes - fails > 1) {
+            const uint64_t mid = fails + (passes - fails) / 2;
+            if (from_bits(mid) / power >= 0.999)
+                passes = mid;
+            else
+                fails = mid;
+        }
+        t.thresholds[e + max_exponent + 1] = from_bits(passes);
+        t.reciprocals[e + max_exponent] = 1.0 / power;
+    }
+    return t;
+}
+
+const Real8Tables &real8_tables() {
+    static const Real8Tables tables = make_tables();
+    return tables;
+}
+
+// The decimal exponent that BDFreal8 gives a magnitude above 1.0E-30 and
+// below BDF_REAL8_LIMIT: the first e from 30 down at which the mantissa
+// reaches 0.999, which is the largest e whose threshold the magnitude
+// reaches (-30 at the latest, where the mantissa is at least 1).
+//
+// With 2^b <= magnitude < 2^(b+1) and e0 = floor(b log10 2) (which
+// (b * 78913) >> 18 is for |b| <= 1650), the thresholds near 0.999 * 10^e
+// put that e at e0 - 1, e0 or e0 + 1: counting the two thresholds reached
+// finds it without a loop.
+int real8_exponent(const Real8Tables &t, double magnitude) {
+    const int b = static_cast<int>((to_bits(magnitude) >> 52) & 0x7FF) - 1023;
+    const int e0 = (b * 78913) >> 18; // -31 to 30 in the range
+    const int e = e0 - 1 + (magnitude >= t.threshold(e0)) + (magnitude >= t.threshold(e0 + 1));
+    return std::clamp(e, -max_exponent, max_exponent);
+}
+
+// A normal m of magnitude below 16 is M / 2^s with a 53-bit M, so
+// M * scale (scale 100 or 1000) is exact in 64 bits: |m| * scale is
+// whole + rest / 2^s, and rest is compared with half = 2^(s - 1).
+struct Scaled {
+    uint64_t whole, rest, half;
+};
+
+Scaled scaled(double m, uint64_t scale) {
+    const uint64_t bits = to_bits(m);
+    const int s = 1075 - static_cast<int>((bits >> 52) & 0x7FF);
+    const uint64_t x = ((bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52)) * scale;
+    return {x >> s, x & ((uint64_t{1} << s) - 1), uint64_t{1} << (s - 1)};
+}
+
+// |m| * scale rounded to an integer, ties to even.
+uint64_t rounded(double m, uint64_t scale) {
+    const Scaled x = scaled(m, scale);
+    return x.whole + (x.rest > x.half || (x.rest == x.half && (x.whole & 1)));
+}
+
+// The same from an estimate of m within a few units in its last place
+// (the product with the reciprocal instead of the quotient, which costs a
+// division): false when the estimate lies so near a half that only the
+// quotient itself can decide. 16 units of the estimate's last place, at
+// least twice the distance between product and quotient, keep it safe.
+bool rounded_estimate(double estimate, uint64_t scale, uint64_t *r) {
+    const Scaled x = scaled(estimate, scale);
+    const uint64_t margin = scale << 4;
+    if (x.rest + margin > x.half && x.rest < x.half + margin) return false;
+    *r = x.whole + (x.rest > x.half);
+    return true;
+}
+
+// The text of the rounded mantissa r (in units of 10^-3 or 10^-2) with
+// exponent e, as "%6.3f%s%d" or "%5.2f%s%d" print it, into out; false when
+// it would not be 8 characters (the general path then decides). Constant
+// divisors throughout: these run for every term of a model.
+bool put_real8(char *out, bool negative, uint32_t r, bool three, int e) {
+    const char sign = e < 0 ? '-' : '+';
+    const int magnitude = e < 0 ? -e : e;
+    out[0] = negative ? '-' : ' ';
+    out[2] = '.';
+    out[8] = '\0';
+    if (three) {
+        if (r >= 10000) return false;
+        out[1] = static_cast<char>('0' + r / 1000);
+        out[3] = static_cast<char>('0' + r / 100 % 10);
+        out[4] = static_cast<char>('0' + r / 10 % 10);
+        out[5] = static_cast<char>('0' + r % 10);
+        out[6] = sign;
+        out[7] = static_cast<char>('0' + magnitude);
+        return true;
+    }
+    if (r >= 1000) return false;
+    out[1] = static_cast<char>('0' + r / 100);
+    out[3] = static_cast<char>('0' + r / 10 % 10);
+    out[4] = static_cast<char>('0' + r % 10);
+    out[5] = sign;
+    out[6] = static_cast<char>('0' + magnitude / 10);
+    out[7] = static_cast<char>('0' + magnitude % 10);
+    return true;
+}
+
+// The text through the general fixed-point formatting, for the mantissas
+// put_real8 leaves.
+BDFreal8_text real8_general(double mantissa, int e) {
+    BDFreal8_text out;
+    std::memcpy(out.text, unprintable_real8, sizeof out.text);
+    char text[32];
+    size_t len = BDFformat_fixed(mantissa, e > -10 && e < 10 ? 6 : 5, e > -10 && e < 10 ? 3 : 2,
+                                 text, sizeof text);
+    int n =
+        std::snprintf(text + len, sizeof text - len, "%s%d", e >= 0 ? "+" : "-", e >= 0 ? e : -e);
+    if (n > 0 && len + static_cast<size_t>(n) == BDF_REAL8_SIZE - 1)
+        std::memcpy(out.text, text, sizeof out.text);
+    return out;
+}
+
+} // namespace
+
+size_t BDFformat_fixed(double value, int width, int precision, char *out, size_t size) {
+    if (size == 0) return 0;
+    out[0] = '\0';
+    if (precision < 0 || precision > max_precision || width < 0) return 0;
+    char digits[fixed_buffer];
+    auto [end, ec] =
+        std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, precision);
+    if (ec != std::errc()) return 0;
+    size_t len = static_cast<size_t>(end - digits);
+    size_t pad = len < static_cast<size_t>(width) ? static_cast<size_t>(width) - len : 0;
+    if (pad + len >= size) return 0;
+    std::memset(out, ' ', pad);
+    std::memcpy(out + pad, digits, len);
+    out[pad + len] = '\0';
+    return pad + len;
+}
+
+BDFreal8_text BDFreal8(double value) {
+    BDFreal8_text out;
+    if (!(std::fabs(value) < BDF_REAL8_LIMIT)) { // what BDFreal8_fits refuses, NaN included
+        std::memcpy(out.text, unprintable_real8, sizeof out.text);
+        return out;
+    }
+    if (std::fabs(value) <= 1.0e-30) { // zero, -0.0 and tiny values: mantissa 0.0
+        std::memcpy(out.text, " 0.000+0", sizeof out.text);
+        return out;
+    }
+    const Real8Tables &t = real8_tables();
+    const int e = real8_exponent(t, std::fabs(value));
+    const bool three = e > -10 && e < 10;
+    const uint64_t scale = three ? 1000 : 100;
+    uint64_t r;
+    if (!rounded_estimate(value * t.reciprocal(e), scale, &r))
+        r = rounded(value / pow10_table[e + max_exponent], scale);
+    if (r < 100000 && put_real8(out.text, value < 0, static_cast<uint32_t>(r), three, e))
+        return out;
+    return real8_general(value / pow10_table[e + max_exponent], e);
+}
+
+BDFsci_text BDFsci(double value) {
+    BDFsci_text out;
+    auto [end, ec] = std::to_chars(out.text, out.text + sizeof out.text - 1, value,
+                                   std::chars_format::scientific, 6);
+    if (ec != std::errc()) end = out.text; // cannot happen: 14 characters at most
+    *end = '\0';
+    for (char *p = out.text; p != end; ++p)
+        if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
+    return out;
+}

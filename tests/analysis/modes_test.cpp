@@ -1,0 +1,292 @@
+// Modes, modal form, the writer's reduction and frequency responses against
+// closed forms, the writer's stated rules and the example vehicle's own
+// mode table.
+#include "analysis/state_space.h"
+
+#include "support/files.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+#include <sstream>
+#include <stdexcept>
+
+using namespace sorvan::analysis;
+using cplx = std::complex<double>;
+
+namespace {
+
+const double two_pi = 2.0 * std::numbers::pi;
+
+// An ABC matrix file: one row a line, blank-separated values.
+Eigen::MatrixXd read_abc(const std::string &path) {
+    std::istringstream in(sorvan::test::read_text(path));
+    std::vector<std::vector<double>> rows;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        rows.emplace_back();
+        for (double v; fields >> v;)
+            rows.back().push_back(v);
+    }
+    Eigen::MatrixXd m(static_cast<Eigen::Index>(rows.size()),
+                      rows.empty() ? 0 : static_cast<Eigen::Index>(rows[0].size()));
+    for (size_t i = 0; i < rows.size(); ++i)
+        for (size_t j = 0; j < rows[i].size(); ++j)
+            m(static_cast<Eigen::Index>(i), static_cast<Eigen::Index>(j)) = rows[i][j];
+    return m;
+}
+
+// The 2 x 2 block of a pair re +- i im as the modal form lays it out.
+void put_block(Eigen::MatrixXd &a, Eigen::Index j, double f_hz, double zeta) {
+    const double wn = two_pi * f_hz;
+    const double re = -zeta * wn, im = wn * std::sqrt(1.0 - zeta * zeta);
+    a(j, j) = re;
+    a(j, j + 1) = im;
+    a(j + 1, j) = -im;
+    a(j + 1, j + 1) = re;
+}
+
+void expect_relative(double expected, double actual, double tolerance) {
+    EXPECT_NEAR(actual, expected, tolerance * std::abs(expected)) << "expected " << expected;
+}
+
+// m x'' + c x' + k x = F with x, x' as states and x as output.
+constexpr double osc_m = 2.0, osc_c = 3.0, osc_k = 800.0; // wn 20 rad/s, zeta 0.0375
+
+StateSpace oscillator() {
+    StateSpace s;
+    s.a = Eigen::MatrixXd{{0.0, 1.0}, {-osc_k / osc_m, -osc_c / osc_m}};
+    s.b = Eigen::MatrixXd{{0.0}, {1.0 / osc_m}};
+    s.c = Eigen::MatrixXd{{1.0, 0.0}};
+    s.d = Eigen::MatrixXd::Zero(1, 1);
+    return s;
+}
+
+} // namespace
+
+TEST(Modes, SingleOscillator) {
+    const double wn = std::sqrt(osc_k / osc_m), zeta = osc_c / (2.0 * std::sqrt(osc_k * osc_m));
+    std::vector<Mode> m = modes(oscillator().a);
+    ASSERT_EQ(m.size(), 1u);
+    EXPECT_TRUE(m[0].oscillating);
+    EXPECT_TRUE(m[0].stable);
+    expect_relative(wn / two_pi, m[0].frequency_hz, 1e-9);
+    expect_relative(zeta, m[0].damping_ratio, 1e-9);
+    expect_relative(-zeta * wn, m[0].eigenvalue.real(), 1e-9);
+    expect_relative(wn * std::sqrt(1.0 - zeta * zeta), m[0].eigenvalue.imag(), 1e-9);
+    expect_relative(1.0 / (zeta * wn), m[0].time_constant, 1e-9);
+}
+
+// Two masses in a chain (ground - k1 - m1 - k2 - m2) with Rayleigh damping
+// C = alpha M + beta K: the undamped frequencies solve
+// m1 m2 w^4 - (m1 k2 + m2 (k1 + k2)) w^2 + k1 k2 = 0 and each mode's
+// damping ratio is alpha / (2 w) + beta w / 2.
+TEST(Modes, TwoMassChain) {
+    const double m1 = 1.0, m2 = 0.5, k1 = 1000.0, k2 = 400.0, alpha = 0.2, beta = 0.001;
+    Eigen::MatrixXd mass{{m1, 0.0}, {0.0, m2}};
+    Eigen::MatrixXd stiff{{k1 + k2, -k2}, {-k2, k2}};
+    Eigen::MatrixXd damp = alpha * mass + beta * stiff;
+    Eigen::MatrixXd a = Eigen::MatrixXd::Zero(4, 4);
+    a.topRightCorner(2, 2) = Eigen::MatrixXd::Identity(2, 2);
+    a.bottomLeftCorner(2, 2) = -mass.inverse() * stiff;
+    a.bottomRightCorner(2, 2) = -mass.inverse() * damp;
+
+    const double p = m1 * k2 + m2 * (k1 + k2), disc = std::sqrt(p * p - 4 * m1 * m2 * k1 * k2);
+    const double w[2] = {std::sqrt((p - disc) / (2 * m1 * m2)),
+                         std::sqrt((p + disc) / (2 * m1 * m2))};
+    std::vector<Mode> m = modes(a);
+    ASSERT_EQ(m.size(), 2u);
+    for (int k = 0; k < 2; ++k) {
+        SCOPED_TRACE(k);
+        EXPECT_TRUE(m[k].oscillating);
+        EXPECT_TRUE(m[k].stable);
+        expect_relative(w[k] / two_pi, m[k].frequency_hz, 1e-9);
+        expect_relative(alpha / (2 * w[k]) + beta * w[k] / 2, m[k].damping_ratio, 1e-9);
+    }
+}
+
+// Pairs at 2, 7 and 15 Hz (the 7 Hz one growing), a real state at -3 1/s,
+// laid out out of order: the modes come sorted by frequency.
+TEST(Modes, BlockDiagonalModalForm) {
+    Eigen::MatrixXd a = Eigen::MatrixXd::Zero(7, 7);
+    put_block(a, 0, 15.0, 0.02);
+    a(2, 2) = -3.0;
+    put_block(a, 3, 2.0, 0.1);
+    put_block(a, 5, 7.0, -0.05);
+    EXPECT_TRUE(modal_form(a));
+
+    std::vector<Mode> m = modes(a);
+    ASSERT_EQ(m.size(), 4u);
+    EXPECT_FALSE(m[0].oscillating);
+    expect_relative(3.0 / two_pi, m[0].frequency_hz, 1e-12);
+    expect_relative(1.0 / 3.0, m[0].time_constant, 1e-12);
+    EXPECT_EQ(m[0].damping_ratio, 1.0);
+    EXPECT_TRUE(m[0].stable);
+    const double f[3] = {2.0, 7.0, 15.0}, zeta[3] = {0.1, -0.05, 0.02};
+    for (int k = 0; k < 3; ++k) {
+        SCOPED_TRACE(k);
+        const Mode &mode = m[static_cast<size_t>(k + 1)];
+        EXPECT_TRUE(mode.oscillating);
+        expect_relative(f[k], mode.frequency_hz, 1e-12);
+        expect_relative(zeta[k], mode.damping_ratio, 1e-10);
+        EXPECT_EQ(mode.stable, zeta[k] > 0);
+        EXPECT_GT(mode.eigenvalue.imag(), 0.0);
+    }
+    EXPECT_LT(m[2].time_constant, 0.0); // the growing pair
+
+    // A limit of 10 Hz keeps the pairs at 2 and 7 Hz and the real state.
+    std::vector<bool> kept = kept_by_reduction(a, 10.0, 1.0);
+    EXPECT_EQ(kept, (std::vector<bool>{false, false, true, true, true, true, true}));
+}
+
+TEST(Modes, RefusesWhatIsNoStateMatrix) {
+    EXPECT_THROW(modes(Eigen::MatrixXd::Zero(2, 3)), std::invalid_argument);
+    Eigen::MatrixXd a = Eigen::MatrixXd::Identity(2, 2);
+    a(0, 1) = std::nan("");
+    EXPECT_THROW(modes(a), std::invalid_argument);
+    EXPECT_TRUE(modes(Eigen::MatrixXd(0, 0)).empty());
+}
+
+// A real state with eigenvalue 0 does not decay: infinite time constant,
+// not stable.
+TEST(Modes, ZeroEigenvalue) {
+    std::vector<Mode> m = modes(Eigen::MatrixXd::Zero(1, 1));
+    ASSERT_EQ(m.size(), 1u);
+    EXPECT_FALSE(m[0].stable);
+    EXPECT_TRUE(std::isinf(m[0].time_constant));
+    EXPECT_EQ(m[0].frequency_hz, 0.0);
+}
+
+// The writer's rules, case by case as it states them.
+TEST(Reduction, WriterRules) {
+    const Eigen::MatrixXd unit_pair{{0.0, 1.0}, {-1.0, 0.0}}; // |lambda| 1 rad/s
+    EXPECT_EQ(kept_by_reduction(unit_pair, 1.0, 1.0), (std::vector<bool>{true, true}));
+    EXPECT_EQ(kept_by_reduction(unit_pair, 0.1, 1.0), (std::vector<bool>{false, false}));
+    EXPECT_EQ(kept_by_reduction(unit_pair, 0.0, 0.0), (std::vector<bool>{true, true}));
+
+    const Eigen::MatrixXd reals{{-2.0, 0.0}, {0.0, -50.0}};
+    EXPECT_EQ(kept_by_reduction(reals, 1.0, 1.0), (std::vector<bool>{true, false}));
+    EXPECT_EQ(kept_by_reduction(reals, 1.0, 0.0), (std::vector<bool>{false, false}));
+
+    // Equal diagonal terms without coupling make a pair, judged whole
+    // whatever the switch says.
+    const Eigen::MatrixXd twin{{-100.0, 0.0}, {0.0, -100.0}};
+    EXPECT_EQ(kept_by_reduction(twin, 20.0, 0.0), (std::vector<bool>{true, true}));
+    EXPECT_EQ(kept_by_reduction(twin, 1.0, 1.0), (std::vector<bool>{false, false}));
+
+    // A pair at 50 rad/s, then a last state that cannot start a pair.
+    Eigen::MatrixXd tail = Eigen::MatrixXd::Zero(3, 3);
+    tail(0, 1) = 50.0;
+    tail(1, 0) = -50.0;
+    tail(2, 2) = -5.0;
+    EXPECT_EQ(kept_by_reduction(tail, 1.0, 1.0), (std::vector<bool>{false, false, true}));
+    std::vector<StateBlock> blocks = reduction_blocks(tail, 1.0, 1.0);
+    ASSERT_EQ(blocks.size(), 2u);
+    EXPECT_EQ(blocks[0].size, 2);
+    EXPECT_EQ(blocks[0].eigenvalue, cplx(0.0, 50.0));
+    EXPECT_EQ(blocks[1].first, 2);
+    EXPECT_EQ(blocks[1].size, 1);
+}
+
+TEST(Reduction, ModalFormJudgement) {
+    Eigen::MatrixXd a = Eigen::MatrixXd::Zero(6, 6);
+    for (int j = 0; j < 6; j += 2)
+        put_block(a, j, 100.0 * (j + 1), 0.1); // 100, 300 and 500 Hz
+    EXPECT_TRUE(modal_form(a));
+    EXPECT_EQ(kept_by_reduction(a, 200.0, 1.0),
+              (std::vector<bool>{true, true, false, false, false, false}));
+
+    // Terms in rows and columns 0 and 1 outside the band are not looked at.
+    Eigen::MatrixXd edge = a;
+    edge(0, 5) = 1.0;
+    edge(4, 1) = 1.0;
+    EXPECT_TRUE(modal_form(edge));
+
+    // A(4, 2) off the band: not modal, the limit is ignored, every block kept.
+    Eigen::MatrixXd off = a;
+    off(4, 2) = 1e-300;
+    EXPECT_FALSE(modal_form(off));
+    EXPECT_EQ(kept_by_reduction(off, 200.0, 1.0), std::vector<bool>(6, true));
+
+    Eigen::MatrixXd nan = a;
+    nan(2, 5) = std::nan("");
+    EXPECT_FALSE(modal_form(nan));
+    EXPECT_FALSE(modal_form(Eigen::MatrixXd::Zero(2, 3)));
+}
+
+// The example's MAP file lists its modes; 20 Hz keeps modes 1 to 10, the
+// first 20 states.
+TEST(Modes, ExampleVehicle) {
+    const std::string dir = std::string(SORVAN_EXAMPLES) + "/vehicle/";
+    Eigen::MatrixXd a = read_abc(dir + "vehicle_a");
+    ASSERT_EQ(a.rows(), 26);
+    std::istringstream map(sorvan::test::read_text(dir + "vehicle.map"));
+    std::vector<double> f, zeta;
+    for (std::string line; std::getline(map, line);) {
+        int k = 0;
+        double fk = 0.0, zk = 0.0;
+        if (std::sscanf(line.c_str(), "# %d %lf %lf", &k, &fk, &zk) == 3) {
+            f.push_back(fk);
+            zeta.push_back(zk);
+        }
+    }
+    ASSERT_EQ(f.size(), 13u);
+    std::vector<Mode> m = modes(a);
+    ASSERT_EQ(m.size(), 13u);
+    for (size_t k = 0; k < 13; ++k) {
+        SCOPED_TRACE(k + 1);
+        EXPECT_TRUE(m[k].oscillating);
+        EXPECT_TRUE(m[k].stable);
+        EXPECT_NEAR(m[k].frequency_hz, f[k], 0.0005 + 1e-12);
+        EXPECT_NEAR(m[k].damping_ratio, zeta[k], 0.00005 + 1e-12);
+    }
+    EXPECT_TRUE(modal_form(a));
+    std::vector<bool> kept = kept_by_reduction(a, 20.0, 1.0);
+    for (size_t j = 0; j < kept.size(); ++j)
+        EXPECT_EQ(kept[j], j < 20) << "state " << j;
+}
+
+// H(f) = 1 / (k - m w^2 + i c w) for the oscillator.
+TEST(FrequencyResponse, SingleOscillator) {
+    const StateSpace s = oscillator();
+    for (double f : {0.0, 0.5, 20.0 / two_pi, 10.0, 1000.0}) {
+        SCOPED_TRACE(f);
+        const double w = two_pi * f;
+        const cplx expected = 1.0 / cplx(osc_k - osc_m * w * w, osc_c * w);
+        Eigen::MatrixXcd h = frequency_response(s, f);
+        ASSERT_EQ(h.rows(), 1);
+        ASSERT_EQ(h.cols(), 1);
+        EXPECT_LE(std::abs(h(0, 0) - expected), 1e-12 * std::abs(expected));
+    }
+    StateSpace wrong = s;
+    wrong.d = Eigen::MatrixXd::Zero(2, 1);
+    EXPECT_THROW(frequency_response(wrong, 1.0), std::invalid_argument);
+}
+
+TEST(FrequencyResponse, Grid) {
+    // One mode at 3.18 Hz: 0.1 to 100 Hz, 200 points a decade.
+    std::vector<double> g = frequency_grid(modes(oscillator().a));
+    ASSERT_EQ(g.size(), 601u);
+    EXPECT_DOUBLE_EQ(g.front(), 0.1);
+    EXPECT_DOUBLE_EQ(g[200], 1.0);
+    EXPECT_DOUBLE_EQ(g.back(), 100.0);
+    for (size_t k = 1; k < g.size(); ++k)
+        ASSERT_NEAR(g[k] / g[k - 1], std::pow(10.0, 1.0 / 200), 1e-12);
+
+    // Modes at 2 and 15 Hz and a real one at 0.48 Hz: a decade beyond each end.
+    Eigen::MatrixXd a = Eigen::MatrixXd::Zero(5, 5);
+    put_block(a, 0, 15.0, 0.02);
+    put_block(a, 2, 2.0, 0.1);
+    a(4, 4) = -3.0;
+    std::vector<double> wide = frequency_grid(modes(a), 10);
+    EXPECT_LE(wide.front(), 3.0 / two_pi / 10.0);
+    EXPECT_GE(wide.back(), 150.0);
+
+    std::vector<double> none = frequency_grid({}, 50);
+    ASSERT_FALSE(none.empty());
+    EXPECT_DOUBLE_EQ(none.front(), 0.1);
+    EXPECT_DOUBLE_EQ(none.back(), 100.0);
+    EXPECT_TRUE(frequency_grid({}, 0).empty());
+}
