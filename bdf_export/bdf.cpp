@@ -26,6 +26,7 @@ char lu_lab[64] = "METER";
 char fu_lab[64] = "NEWTON";
 char mu_lab[64] = "KILOGRAM";
 char tu_lab[64] = "SECOND";
+char bdf_out[BDF_NAME_SIZE] = "";
 
 // ======================================================================
 // Converter state of the running conversion.

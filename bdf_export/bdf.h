@@ -41,7 +41,6 @@ extern double lu_fac;          /* SI value of one export length unit */
 extern double fu_fac;          /* ... force unit */
 extern double mu_fac;          /* ... mass unit (checked, never used) */
 extern double tu_fac;          /* ... time unit */
-extern char bdf_name[BDF_NAME_SIZE];
 
 /* Writes a section banner: "$*", "$* KAVEL2PELDA: " title, "$*". */
 void BDFbanner(FILE *bdf, const char *title);

@@ -229,18 +229,26 @@ bool form_bdf_name(const Conversion &c) {
         BDFreport("a file name holds a line break, which the BDF header cannot show");
         return false;
     }
-    const char *part = file_part(map_file);
-    if (*part == '\0') {
-        BDFreport("%s: names a folder, not a MAP file", map_file);
-        return false;
+    std::string name;
+    if (bdf_out[0] != '\0') { // the name the caller chose
+        if (std::memchr(bdf_out, '\0', sizeof bdf_out) == nullptr || holds_line_break(bdf_out)) {
+            BDFreport("the BDF file name bdf_out is not one line of text");
+            return false;
+        }
+        name = bdf_out;
+    } else {
+        const char *part = file_part(map_file);
+        if (*part == '\0') {
+            BDFreport("%s: names a folder, not a MAP file", map_file);
+            return false;
+        }
+        const char *dot = std::strrchr(part, '.');
+        if (dot && is_bdf_extension(dot + 1)) {
+            BDFreport("%s: the BDF file would replace the MAP file", map_file);
+            return false;
+        }
+        name = dot ? std::string(map_file, dot + 1) + "bdf" : std::string(map_file) + ".bdf";
     }
-    const char *dot = std::strrchr(part, '.');
-    if (dot && is_bdf_extension(dot + 1)) {
-        BDFreport("%s: the BDF file would replace the MAP file", map_file);
-        return false;
-    }
-    std::string name =
-        dot ? std::string(map_file, dot + 1) + "bdf" : std::string(map_file) + ".bdf";
     if (name.size() >= BDF_NAME_SIZE) {
         BDFreport("%.200s...: the BDF file name is longer than %d characters", map_file,
                   BDF_NAME_SIZE - 1);

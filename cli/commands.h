@@ -6,7 +6,7 @@
 #define SORVAN_CLI_COMMANDS_H
 
 #include "analysis/number_text.h"
-#include "cli/args.h"
+#include "cli/options.h"
 
 #include <string>
 #include <vector>
@@ -20,36 +20,23 @@ constexpr int exit_no_input = 66;  // an input file the command reads itself is 
 constexpr int exit_no_plugin = 69; // the plug-in could not be loaded or lacks a name
 constexpr int exit_output = 73;    // a report file could not be written or read back
 
+// Each command: its command line (the single source of its parser, help
+// and README section) and its run function.
+const CommandSpec &convert_command();
+const CommandSpec &reduce_command();
+const CommandSpec &road_command();
+const CommandSpec &version_command();
+const CommandSpec &functions_command();
+const std::vector<const CommandSpec *> &all_commands();
+
 int run_convert(int argc, char **argv);
 int run_reduce(int argc, char **argv);
 int run_road(int argc, char **argv);
 int run_version(int argc, char **argv);
 int run_functions(int argc, char **argv);
 
-void help_convert();
-void help_reduce();
-void help_road();
-void help_version();
-void help_functions();
-
-// What every subcommand parses first.
-struct CommandLine {
-    const char *name;                   // "convert"
-    const std::vector<Option> *options; // --help and --plugin are added
-    void (*help)();
-    size_t positional;            // number of positional words required
-    const char *positional_names; // "MAP_FILE and ABC_BASE", for the message
-};
-
-// Parses argv[2..] for the command. Returns -1 when the command should go
-// on; otherwise the exit status: 0 after printing the help for --help, or
-// exit_usage after printing why the words were refused.
-int parse_command(Args &args, int argc, char **argv, const CommandLine &command);
-
-// The --plugin option's value, or "" for the default beside this program.
-std::string plugin_option(const Args &args);
-
-// Prints "sorvan COMMAND: message" on the standard error stream.
+// Prints "sorvan COMMAND: message" on the standard error stream (and keeps
+// the message for the JSON object of a failure).
 void complain(const char *command, const std::string &message);
 
 // Sends the standard output stream to the null device while it lives, so

@@ -1,4 +1,5 @@
 #include "cli/commands.h"
+#include "cli/json_output.h"
 
 #include <charconv>
 #include <cstdio>
@@ -23,33 +24,10 @@ static int open_null() {
 
 namespace sorvan::cli {
 
-int parse_command(Args &args, int argc, char **argv, const CommandLine &command) {
-    std::vector<Option> options = *command.options;
-    options.push_back({"plugin", true});
-    options.push_back({"help", false});
-    if (!args.parse(argc, argv, 2, options)) {
-        complain(command.name, args.error() + " (see sorvan " + command.name + " --help)");
-        return exit_usage;
-    }
-    if (args.has("help")) {
-        command.help();
-        return 0;
-    }
-    if (args.positional().size() != command.positional) {
-        complain(command.name, std::string("needs ") + command.positional_names + " (see sorvan " +
-                                   command.name + " --help)");
-        return exit_usage;
-    }
-    return -1;
-}
-
-std::string plugin_option(const Args &args) {
-    return args.has("plugin") ? args.value("plugin") : std::string();
-}
-
 void complain(const char *command, const std::string &message) {
     std::fflush(stdout); // keep the plug-in's own lines before ours
     std::fprintf(stderr, "sorvan %s: %s\n", command, message.c_str());
+    json_output::record_error(message);
 }
 
 MutedStdout::MutedStdout() {

@@ -1,13 +1,15 @@
 // sorvan convert: the bulk data conversion, run as the host runs it (the host
 // function KAVEL2PELDA_BDF_WRITE with a command object built from the
 // options) or through the plug-in's exported converter entry.
-#include "cli/args.h"
 #include "cli/commands.h"
+#include "cli/json_output.h"
 #include "cli/session.h"
 
 #include "frame/host_codes.h"
+#include "model_input/units.h"
 #include "sorvan_view.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -27,28 +29,9 @@ using UnitConstant = double (*)(char *);
 using MapReadUnit = int (*)(MAPmodel *, FILE *);
 using MapFree = void (*)(MAPmodel *);
 
-const std::vector<Option> convert_options = {
-    {"length-unit", true},
-    {"force-unit", true},
-    {"mass-unit", true},
-    {"time-unit", true},
-    {"tf-id", true},
-    {"threshold", true},
-    {"wheel-divisions", true},
-    {"stiffness", true},
-    {"damping", true},
-    {"torsional-stiffness", true},
-    {"torsional-damping", true},
-    {"direct", false},
-};
-
 // The command object the host function reads and where it reads from.
 using namespace host_codes;
 constexpr int32_t folder_type = 1; // any type: only the unit objects under it are looked up
-
-// Room of a unit label, terminator included: the host's text attributes and
-// the plug-in's label variables both hold 64 bytes.
-constexpr size_t label_size = 64;
 
 // The converter's defaults for the connecting spring-damper, in SI units:
 // stiffness N/m, damping N*s/m, torsional stiffness N*m/rad, torsional
@@ -58,30 +41,15 @@ constexpr const char *connecting_names[4] = {"stiffness", "damping", "torsional-
 constexpr const char *connecting_si_units[4] = {"N/m", "N*s/m", "N*m/rad", "N*m*s/rad"};
 constexpr double connecting_defaults[4] = {1e9, 1e6, 1e6, 1e4};
 
-struct TimeUnit {
-    const char *names[4]; // accepted spellings
-    char code;            // the exported converter's time unit code
-    const char *label;    // canonical label, as the host's unit object names it
-};
-
-const TimeUnit time_units[] = {
-    {{"ms", "millisecond", "millisec", nullptr}, '0', "MILLISECOND"},
-    {{"s", "sec", "second", nullptr}, '1', "SECOND"},
-    {{"min", "minute", nullptr, nullptr}, '2', "MINUTE"},
-    {{"h", "hr", "hour", nullptr}, '3', "HOUR"},
-};
-
-const TimeUnit *find_time_unit(const std::string &text) {
-    for (const TimeUnit &t : time_units)
-        for (const char *name : t.names)
-            if (name && text == name) return &t;
-    return nullptr;
+// The exported converter's time unit code of a canonical time label.
+char time_code(const std::string &label) {
+    return label == "MILLISECOND" ? '0' : label == "MINUTE" ? '2' : label == "HOUR" ? '3' : '1';
 }
 
 struct ConvertOptions {
     std::string map_file, abc_base;
-    std::string labels[3] = {"METER", "NEWTON", "KILOGRAM"}; // length, force, mass
-    const TimeUnit *time = &time_units[1];
+    std::string output; // --output, or empty
+    std::string labels[4] = {"METER", "NEWTON", "KILOGRAM", "SECOND"}; // canonical
     int tf_id = 1, wheel_divisions = 24;
     double threshold = 1e-9;
     std::optional<double> connecting[4]; // as given: MAP units (host) or SI (direct)
@@ -114,39 +82,22 @@ std::string result_text(int32_t code) {
     }
 }
 
-bool read_options(Args &args, ConvertOptions &o) {
-    o.map_file = args.positional()[0];
-    o.abc_base = args.positional()[1];
-    const char *label_options[3] = {"length-unit", "force-unit", "mass-unit"};
-    for (int k = 0; k < 3; ++k) {
-        if (args.has(label_options[k])) o.labels[k] = args.value(label_options[k]);
-        if (o.labels[k].empty() || o.labels[k].size() >= label_size) {
-            complain("convert",
-                     std::string("--") + label_options[k] + " needs a label of 1 to 63 characters");
-            return false;
-        }
-    }
-    if (args.has("time-unit") && !(o.time = find_time_unit(args.value("time-unit")))) {
-        complain("convert", "--time-unit must be ms, s, min or h");
-        return false;
-    }
-    for (int k = 0; k < 4; ++k) {
-        double v = 0.0;
-        if (!args.has(connecting_names[k])) continue;
-        if (!args.get_double(connecting_names[k], v)) {
-            complain("convert", args.error());
-            return false;
-        }
-        o.connecting[k] = v;
-    }
-    if ((args.has("threshold") && !args.get_double("threshold", o.threshold)) ||
-        (args.has("tf-id") && !args.get_int("tf-id", o.tf_id)) ||
-        (args.has("wheel-divisions") && !args.get_int("wheel-divisions", o.wheel_divisions))) {
-        complain("convert", args.error());
-        return false;
-    }
-    o.direct = args.has("direct");
-    return true;
+// The options of every conversion; the words are set per model. The
+// parser has checked every value's kind and range.
+ConvertOptions read_options(const Parsed &p) {
+    ConvertOptions o;
+    const char *unit_options[4] = {"length-unit", "force-unit", "mass-unit", "time-unit"};
+    for (int k = 0; k < 4; ++k)
+        if (p.has(unit_options[k])) o.labels[k] = units::canonical(p.text(unit_options[k]));
+    for (int k = 0; k < 4; ++k)
+        if (p.has(connecting_names[k])) o.connecting[k] = p.real(connecting_names[k]);
+    if (p.has("threshold")) o.threshold = p.real("threshold");
+    if (p.has("tf-id")) o.tf_id = static_cast<int>(p.integer("tf-id"));
+    if (p.has("wheel-divisions"))
+        o.wheel_divisions = static_cast<int>(p.integer("wheel-divisions"));
+    if (p.has("output")) o.output = p.text("output");
+    o.direct = p.has("direct");
+    return o;
 }
 
 // Writes the parameters both converter entries read from the plug-in's
@@ -242,7 +193,7 @@ ac_object command_object(const ConvertOptions &o, const double connecting[4]) {
     ac_object folder = plexa_object_create(folder_type, nullptr);
     if (!command || !folder) return nullptr;
     const char *labels[4] = {o.labels[0].c_str(), o.labels[1].c_str(), o.labels[2].c_str(),
-                             o.time->label};
+                             o.labels[3].c_str()};
     for (int32_t k = 0; k < 4; ++k) {
         ac_object unit = plexa_object_create(unit_object_type, folder);
         if (!unit || !plexa_set_int(unit, attr_unit_id, k + 1) ||
@@ -292,7 +243,7 @@ int32_t convert_direct(Session &s, const ConvertOptions &o) {
     char *length = set_label(p, "lu_lab", o.labels[0]);
     char *force = set_label(p, "fu_lab", o.labels[1]);
     char *mass = set_label(p, "mu_lab", o.labels[2]);
-    char *time = set_label(p, "tu_lab", o.time->label);
+    char *time = set_label(p, "tu_lab", o.labels[3]);
     if (!convert || !variables[0] || !variables[1] || !variables[2] || !variables[3] || !length ||
         !force || !mass || !time) {
         complain("convert", p.error());
@@ -300,17 +251,11 @@ int32_t convert_direct(Session &s, const ConvertOptions &o) {
     }
     for (int k = 0; k < 4; ++k)
         *variables[k] = o.connecting[k].value_or(connecting_defaults[k]);
-    return convert(o.map_file.c_str(), o.abc_base.c_str(), length, force, mass, o.time->code);
+    return convert(o.map_file.c_str(), o.abc_base.c_str(), length, force, mass,
+                   time_code(o.labels[3]));
 }
 
 // ---- reporting --------------------------------------------------------------
-
-// The BDF name the converter forms: everything after the last "." of the
-// MAP file name becomes "bdf"; a name without "." gets ".bdf" appended.
-std::string bdf_name_of(const std::string &map_file) {
-    size_t dot = map_file.rfind('.');
-    return dot == std::string::npos ? map_file + ".bdf" : map_file.substr(0, dot + 1) + "bdf";
-}
 
 struct BdfSummary {
     std::map<std::string, long> cards; // card name -> count
@@ -342,139 +287,170 @@ bool summarise(const std::string &name, BdfSummary &out) {
     return true;
 }
 
-void print_summary(Plugin &p, const ConvertOptions &o, const std::string &bdf, const BdfSummary &s,
-                   double seconds) {
-    long total = 0;
+// What the conversion wrote, for people and for scripts.
+nlohmann::json summary_json(Plugin &p, const ConvertOptions &o, const std::string &bdf,
+                            const BdfSummary &s, double seconds) {
+    nlohmann::json cards = nlohmann::json::object();
     for (const auto &[name, count] : s.cards)
-        total += count;
-    std::printf("wrote %s: %ld cards, %ld lines, %ld bytes in %.3f s\n", bdf.c_str(), total,
-                s.lines, s.bytes, seconds);
-    std::printf("  by %s\n", o.direct ? "the exported converter kavel2pelda (no external-input "
-                                        "stiffness section)"
-                                      : "the host function KAVEL2PELDA_BDF_WRITE (external "
-                                        "inputs included)");
+        cards[name] = count;
     const char *labels[4] = {p.get<char *>("lu_lab"), p.get<char *>("fu_lab"),
                              p.get<char *>("mu_lab"), p.get<char *>("tu_lab")};
-    if (labels[0] && labels[1] && labels[2] && labels[3])
-        std::printf("  export units: %s, %s, %s, %s\n", labels[0], labels[1], labels[2], labels[3]);
+    const char *kinds[4] = {"length", "force", "mass", "time"};
+    nlohmann::json unit_labels = nlohmann::json::object();
+    for (int k = 0; k < 4; ++k)
+        unit_labels[kinds[k]] = labels[k] ? labels[k] : "";
     const char *variables[4] = {"v_stif", "v_damp", "v_tstf", "v_tdmp"};
-    std::printf("  connecting values:");
+    nlohmann::json connecting = nlohmann::json::object();
     for (int k = 0; k < 4; ++k) {
         const double *v = p.get<double *>(variables[k]);
-        std::printf("%s %s %.10g %s", k ? "," : "", connecting_names[k], v ? *v : NAN,
-                    connecting_si_units[k]);
+        connecting[connecting_names[k]] = {{"value", v ? *v : 0.0},
+                                           {"unit", connecting_si_units[k]}};
+    }
+    return {{"file", bdf},
+            {"map_file", o.map_file},
+            {"abc_base", o.abc_base},
+            {"cards", cards},
+            {"lines", s.lines},
+            {"bytes", s.bytes},
+            {"seconds", seconds},
+            {"units", unit_labels},
+            {"connecting", connecting},
+            {"mode", o.direct ? "direct" : "host"},
+            {"result", 1}};
+}
+
+void print_summary(const nlohmann::json &j) {
+    long total = 0;
+    for (const auto &[name, count] : j["cards"].items())
+        total += count.get<long>();
+    std::printf("wrote %s: %ld cards, %ld lines, %ld bytes in %.3f s\n",
+                j["file"].get<std::string>().c_str(), total, j["lines"].get<long>(),
+                j["bytes"].get<long>(), j["seconds"].get<double>());
+    std::printf("  by %s\n", j["mode"] == "direct"
+                                 ? "the exported converter kavel2pelda (no external-input "
+                                   "stiffness section)"
+                                 : "the host function KAVEL2PELDA_BDF_WRITE (external inputs "
+                                   "included)");
+    const auto &u = j["units"];
+    std::printf("  export units: %s, %s, %s, %s\n", u["length"].get<std::string>().c_str(),
+                u["force"].get<std::string>().c_str(), u["mass"].get<std::string>().c_str(),
+                u["time"].get<std::string>().c_str());
+    std::printf("  connecting values:");
+    for (int k = 0; k < 4; ++k) {
+        const auto &c = j["connecting"][connecting_names[k]];
+        std::printf("%s %s %.10g %s", k ? "," : "", connecting_names[k], c["value"].get<double>(),
+                    c["unit"].get<std::string>().c_str());
     }
     std::printf("\n");
-    for (const auto &[name, count] : s.cards)
-        std::printf("  %-8s %10ld\n", name.c_str(), count);
+    for (const auto &[name, count] : j["cards"].items())
+        std::printf("  %-8s %10ld\n", name.c_str(), count.get<long>());
 }
 
-// Names the export labels the plug-in does not know.
-void explain_units(Plugin &p, const ConvertOptions &o) {
-    auto constant = p.get<UnitConstant>("UNTconstant");
-    if (!constant) return;
-    const char *kinds[3] = {"length", "force", "mass"};
-    for (int k = 0; k < 3; ++k) {
-        char label[label_size];
-        std::memcpy(label, o.labels[k].c_str(), o.labels[k].size() + 1);
-        if (constant(label) == 0.0)
-            std::fprintf(stderr, "  unknown %s unit \"%s\"\n", kinds[k], o.labels[k].c_str());
+// Converts one model and reports it. Returns the exit status; *report gets
+// the model's JSON object.
+int convert_one(Session &s, ConvertOptions o, nlohmann::json *report) {
+    char *out = s.plugin().get<char *>("bdf_out");
+    char *formed = s.plugin().get<char *>("bdf_name");
+    if (!out || !formed || o.output.size() >= 4096) {
+        complain("convert", out && formed ? "--output names a file of more than 4095 characters"
+                                          : s.plugin().error());
+        *report = {{"map_file", o.map_file}, {"result", nullptr}, {"error", "bad plug-in"}};
+        return out && formed ? exit_usage : exit_no_plugin;
     }
-}
-
-int finish(Session &s, const ConvertOptions &o, int32_t result, double seconds) {
-    if (result == 0) return exit_no_plugin; // the reason is printed
+    std::memcpy(out, o.output.c_str(), o.output.size() + 1);
+    formed[0] = '\0';
+    const auto start = std::chrono::steady_clock::now();
+    const int32_t result = o.direct ? convert_direct(s, o) : convert_host(s, o);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    out[0] = '\0';
+    std::fflush(stdout);
+    if (result == 0) { // the reason is printed
+        *report = {{"map_file", o.map_file}, {"result", nullptr}, {"error", "no host function"}};
+        return exit_no_plugin;
+    }
     if (result != 1) {
-        complain("convert",
-                 "conversion failed (" + std::to_string(result) + "): " + result_text(result));
-        if (result == -6) explain_units(s.plugin(), o);
+        const std::string why =
+            "conversion failed (" + std::to_string(result) + "): " + result_text(result);
+        complain("convert", o.map_file + ": " + why);
+        *report = {{"map_file", o.map_file}, {"result", result}, {"error", why}};
         return result < 0 && result >= -8 ? -result : 1;
     }
-    std::string bdf = bdf_name_of(o.map_file);
+    const std::string bdf = formed;
     BdfSummary summary;
     if (!summarise(bdf, summary)) {
         complain("convert", "converted, but cannot read back " + bdf);
+        *report = {{"map_file", o.map_file},
+                   {"file", bdf},
+                   {"result", result},
+                   {"error", "cannot read back " + bdf}};
         return exit_output;
     }
-    print_summary(s.plugin(), o, bdf, summary, seconds);
+    *report = summary_json(s.plugin(), o, bdf, summary, seconds);
+    print_summary(*report);
     return 0;
 }
 
 } // namespace
 
-void help_convert() {
-    std::printf("usage: sorvan convert MAP_FILE ABC_BASE [OPTIONS]\n"
-                "\n"
-                "Converts the linearised model described by MAP_FILE, with the state matrices in\n"
-                "the files ABC_BASEa, ABC_BASEb, ABC_BASEc and ABC_BASEd, into a bulk data file\n"
-                "named after MAP_FILE with its extension replaced by \"bdf\" (\".bdf\" appended\n"
-                "when it has none). The file is written only when the whole conversion succeeds.\n"
-                "\n"
-                "By default the conversion runs as the host runs it: the host function\n"
-                "KAVEL2PELDA_BDF_WRITE is called with a command object built from the options.\n"
-                "That is the default because it is what users of the host run: it reads the\n"
-                "MAP file's external inputs and writes their stiffness section, and it takes\n"
-                "the connecting values in the MAP file's units. --direct calls the exported\n"
-                "converter kavel2pelda instead, which writes no external-input stiffness\n"
-                "section and takes the connecting values in SI units.\n"
-                "\n"
-                "Export units (the units the cards are written in; the header names them):\n"
-                "  --length-unit LABEL        length unit, e.g. m, mm, in      (default METER)\n"
-                "  --force-unit LABEL         force unit, e.g. N, kN, lbf      (default NEWTON)\n"
-                "  --mass-unit LABEL          mass unit, e.g. kg, mgg, slug    (default KILOGRAM)\n"
-                "  --time-unit ms|s|min|h     time unit                        (default s)\n"
-                "\n"
-                "Conversion parameters:\n"
-                "  --tf-id N                  set identifier of every TF card  (default 1)\n"
-                "  --threshold X              matrix terms of smaller magnitude are left out\n"
-                "                             (default 1e-9; 0 writes every term)\n"
-                "  --wheel-divisions N        rim divisions of each wheel drawing, at least 1\n"
-                "                             (default 24)\n"
-                "\n"
-                "Connecting spring-damper between structure and model. Host mode: in the MAP\n"
-                "file's units (force/length, force*time/length, force*length/angle,\n"
-                "force*length*time/angle); with --direct: in SI units. A value not given is the\n"
-                "SI default, in host mode expressed in the MAP file's units, so that both modes\n"
-                "write the same value:\n"
-                "  --stiffness X              translational stiffness     (default 1e9 N/m)\n"
-                "  --damping X                translational damping       (default 1e6 N*s/m)\n"
-                "  --torsional-stiffness X    torsional stiffness         (default 1e6 N*m/rad)\n"
-                "  --torsional-damping X      torsional damping           (default 1e4 N*m*s/rad)\n"
-                "  e.g. for a MAP file in mm, N, s and degrees, --stiffness 1 is 1000 N/m.\n"
-                "\n"
-                "  --direct                   use the exported converter entry (see above)\n"
-                "  --plugin PATH              load the plug-in from PATH, not from beside sorvan\n"
-                "\n"
-                "Unit labels are case-blind and take the usual aliases (mm, MILLIMETER, kn, lbf,\n"
-                "kip, mgg, ...). On success it prints the file written, its card counts by card\n"
-                "name, its size and the time taken. On failure the exit status is the\n"
-                "converter's result code negated: 1 a file could not be read or written or its\n"
-                "content was refused, 2 no state-space inputs, 3 no state-space outputs, 4 input\n"
-                "count differs from B, 5 output count differs from C, 6 unknown export unit,\n"
-                "7 command object of the wrong type, 8 command object with too few values;\n"
-                "64 bad command line, 69 plug-in not loadable, 73 BDF not readable afterwards.\n");
-}
-
 int run_convert(int argc, char **argv) {
-    Args args;
-    const CommandLine command{"convert", &convert_options, help_convert, 2,
-                              "MAP_FILE and ABC_BASE"};
-    if (int status = parse_command(args, argc, argv, command); status >= 0) return status;
-    ConvertOptions o;
-    if (!read_options(args, o)) return exit_usage;
+    Parsed p;
+    if (int status = parse_command_line(convert_command(), argc, argv, p); status >= 0)
+        return status;
+    const std::vector<std::string> &words = p.words();
+    const bool each = p.has("each");
+    if ((!each && words.size() != 2) || (each && words.size() % 2 != 0)) {
+        complain("convert", each ? "--each needs MAP_FILE ABC_BASE pairs"
+                                 : "unexpected word \"" + words[2] +
+                                       "\": takes MAP_FILE and ABC_BASE (several models: --each)");
+        return exit_usage;
+    }
+    if (each && p.has("output")) {
+        complain("convert", "--output names one deck; with --each every deck is named after its "
+                            "MAP file");
+        return exit_usage;
+    }
+    const ConvertOptions options = read_options(p);
+    if (options.labels[3] != "SECOND")
+        complain("convert", "warning: time unit " + options.labels[3] +
+                                ": the state-space cards stay per second and only the coupling "
+                                "damping is converted with the time factor, so the deck mixes "
+                                "time bases unless the solver runs in seconds");
 
     Session session;
-    if (!start_session(session, "convert", plugin_option(args))) return exit_no_plugin;
-    if (!set_shared_parameters(session.plugin(), o)) {
+    if (!start_session(session, "convert", p.plugin())) return exit_no_plugin;
+    if (!set_shared_parameters(session.plugin(), options)) {
         complain("convert", session.plugin().error());
         return exit_no_plugin;
     }
-    auto start = std::chrono::steady_clock::now();
-    int32_t result = o.direct ? convert_direct(session, o) : convert_host(session, o);
-    double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::fflush(stdout);
-    return finish(session, o, result, seconds);
+    int status = 0;
+    nlohmann::json reports = nlohmann::json::array();
+    for (size_t k = 0; k + 1 < words.size(); k += 2) {
+        ConvertOptions o = options;
+        o.map_file = words[k];
+        o.abc_base = words[k + 1];
+        nlohmann::json report;
+        const int one = convert_one(session, o, &report);
+        if (status == 0) status = one;
+        reports.push_back(report);
+    }
+    if (p.json()) {
+        if (each)
+            json_output::emit({{"conversions", reports},
+                               {"failed", std::count_if(reports.begin(), reports.end(),
+                                                        [](const nlohmann::json &r) {
+                                                            return r["result"] != 1;
+                                                        })},
+                               {"result", status == 0 ? 1 : 0},
+                               {"exit", status}});
+        else if (status == 0)
+            json_output::emit(reports[0]);
+        else
+            json_output::emit({{"result", reports[0].value("result", nlohmann::json(status))},
+                               {"exit", status},
+                               {"error", reports[0].value("error", std::string())}});
+    }
+    return status;
 }
 
 } // namespace sorvan::cli

@@ -1,7 +1,7 @@
 // sorvan version and sorvan functions: what the loaded plug-in says about
 // itself and what it registered with the host.
-#include "cli/args.h"
 #include "cli/commands.h"
+#include "cli/json_output.h"
 #include "cli/session.h"
 
 #include <cstdint>
@@ -11,8 +11,6 @@
 namespace sorvan::cli {
 
 namespace {
-
-const std::vector<Option> no_options = {};
 
 // What the host functions this program knows take, by host name.
 struct KnownFunction {
@@ -33,31 +31,12 @@ const char *arguments_of(const char *name) {
 
 } // namespace
 
-void help_version() {
-    std::printf("usage: sorvan version [--plugin PATH]\n"
-                "\n"
-                "Loads the plug-in, prints its build banner (sorvan_view_version) and the\n"
-                "values of its version entries.\n"
-                "\n"
-                "  --plugin PATH    load the plug-in from PATH instead of beside sorvan\n");
-}
-
-void help_functions() {
-    std::printf("usage: sorvan functions [--plugin PATH]\n"
-                "\n"
-                "Loads and initialises the plug-in, then lists the host functions it\n"
-                "registered, in registration order, with the host's code and the number of\n"
-                "32-bit argument words of each.\n"
-                "\n"
-                "  --plugin PATH    load the plug-in from PATH instead of beside sorvan\n");
-}
-
 int run_version(int argc, char **argv) {
-    Args args;
-    const CommandLine command{"version", &no_options, help_version, 0, "no arguments"};
-    if (int status = parse_command(args, argc, argv, command); status >= 0) return status;
+    Parsed args;
+    if (int status = parse_command_line(version_command(), argc, argv, args); status >= 0)
+        return status;
     Session session;
-    if (!start_session(session, "version", plugin_option(args))) return exit_no_plugin;
+    if (!start_session(session, "version", args.plugin())) return exit_no_plugin;
     Plugin &p = session.plugin();
     auto banner = p.get<double (*)()>("sorvan_view_version");
     auto major = p.get<int32_t (*)()>("sorvan_MajorVersion");
@@ -75,15 +54,24 @@ int run_version(int argc, char **argv) {
     std::printf("build:   %s\n", shortest(build).c_str());
     std::printf("version: major %d, minor %d, patch %d, text %s / %s, real %s\n", major(), minor(),
                 patch(), sb(), sf(), shortest(r()).c_str());
+    if (args.json())
+        json_output::emit({{"plugin", p.path()},
+                           {"build", build},
+                           {"major", major()},
+                           {"minor", minor()},
+                           {"patch", patch()},
+                           {"text", {sb(), sf()}},
+                           {"real", r()},
+                           {"result", 0}});
     return 0;
 }
 
 int run_functions(int argc, char **argv) {
-    Args args;
-    const CommandLine command{"functions", &no_options, help_functions, 0, "no arguments"};
-    if (int status = parse_command(args, argc, argv, command); status >= 0) return status;
+    Parsed args;
+    if (int status = parse_command_line(functions_command(), argc, argv, args); status >= 0)
+        return status;
     Session session;
-    if (!start_session(session, "functions", plugin_option(args))) return exit_no_plugin;
+    if (!start_session(session, "functions", args.plugin())) return exit_no_plugin;
     int32_t count = plexa_function_count();
     std::printf("%-24s %6s %6s  %s\n", "host function", "code", "words", "arguments");
     for (int32_t i = 0; i < count; ++i) {

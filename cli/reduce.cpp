@@ -1,10 +1,12 @@
 // sorvan reduce: loads an ABC set into a host object and runs the host
 // function STATEMAT_WRITE on it, which writes the set again without the
 // states above a frequency limit.
-#include "cli/args.h"
 #include "cli/commands.h"
+#include "cli/json_output.h"
 #include "cli/session.h"
 
+#include "analysis/state_space.h"
+#include "frame/file_identity.h"
 #include "frame/host_codes.h"
 #include "sorvan_view.h"
 
@@ -20,11 +22,6 @@ namespace {
 
 using AbcRead = ABCmtx *(*)(const char *, char);
 using AbcFree = void (*)(ABCmtx *);
-
-const std::vector<Option> reduce_options = {
-    {"max-frequency", true},
-    {"keep-real-states", false},
-};
 
 // STATEMAT_WRITE does not look at the object's type.
 constexpr int32_t model_type = 1;
@@ -93,13 +90,13 @@ ac_object model_object(const AbcSet &set) {
     return obj;
 }
 
-// True when A has 2 x 2 blocks on its diagonal and zeros elsewhere (rows
-// and columns 0 and 1 aside): only then does the frequency limit apply.
-bool modal_form(const ABCmtx &a) {
-    for (int32_t i = 2; i < a.nrows; ++i)
-        for (int32_t j = 2; j < a.ncols; ++j)
-            if (std::abs(i - j) >= 2 && a.rows[i][j] != 0.0) return false;
-    return true;
+// A as the analysis library takes it.
+Eigen::MatrixXd dense(const ABCmtx &m) {
+    Eigen::MatrixXd x(m.nrows, m.ncols);
+    for (int32_t i = 0; i < m.nrows; ++i)
+        for (int32_t j = 0; j < m.ncols; ++j)
+            x(i, j) = m.rows[i][j];
+    return x;
 }
 
 const char *result_text(double result) {
@@ -116,64 +113,80 @@ int exit_status(double result) {
     return 1;
 }
 
-// Reads the written A back and reports how many states it kept.
-int report(Plugin &p, const std::string &out_base, int32_t states) {
+// Reads the written A back and reports how many states it kept, and each
+// pair and real state with its frequency.
+int report(Plugin &p, const std::string &out_base, const Eigen::MatrixXd &a, double limit,
+           double real_switch, bool json) {
     auto read = p.get<AbcRead>("ABCread_mtx");
     auto release = p.get<AbcFree>("ABCfree");
-    ABCmtx *a = read && release ? read(out_base.c_str(), 'a') : nullptr;
-    if (!a) {
+    ABCmtx *written = read && release ? read(out_base.c_str(), 'a') : nullptr;
+    if (!written) {
         complain("reduce", "written, but cannot read back " + out_base + "a");
         return exit_output;
     }
-    int32_t kept = a->nrows;
-    release(a);
+    const int32_t kept = written->nrows, states = static_cast<int32_t>(a.rows());
+    release(written);
     std::printf("wrote %sa, %sb, %sc, %sd: kept %d of %d states, dropped %d\n", out_base.c_str(),
                 out_base.c_str(), out_base.c_str(), out_base.c_str(), kept, states, states - kept);
+    nlohmann::json blocks = nlohmann::json::array();
+    for (const analysis::StateBlock &b : analysis::reduction_blocks(a, limit, real_switch)) {
+        const double hz = std::abs(b.eigenvalue) / 6.28318530717958;
+        std::printf("  %s %-12s %12.6g Hz  %s\n", b.size == 2 ? "pair" : "real",
+                    (std::to_string(b.first + 1) +
+                     (b.size == 2 ? "-" + std::to_string(b.first + 2) : std::string()))
+                        .c_str(),
+                    hz, b.kept ? "kept" : "dropped");
+        blocks.push_back({{"states", b.size == 2 ? nlohmann::json{b.first + 1, b.first + 2}
+                                                 : nlohmann::json{b.first + 1}},
+                          {"frequency_hz", hz},
+                          {"kept", b.kept}});
+    }
+    if (json) {
+        nlohmann::json files = nlohmann::json::array();
+        for (char l : {'a', 'b', 'c', 'd'})
+            files.push_back(out_base + l);
+        json_output::emit({{"kept", kept},
+                           {"dropped", states - kept},
+                           {"states", states},
+                           {"blocks", blocks},
+                           {"files", files},
+                           {"result", 1}});
+    }
     return 0;
+}
+
+// Whether a member of the output set is a member of the input set, by the
+// files themselves (links and other spellings of a name included).
+bool overwrites_input(const std::string &in_base, const std::string &out_base) {
+    for (char in : {'a', 'b', 'c', 'd'})
+        for (char out : {'a', 'b', 'c', 'd'})
+            if (in_base + in == out_base + out ||
+                same_file((in_base + in).c_str(), (out_base + out).c_str()))
+                return true;
+    return false;
 }
 
 } // namespace
 
-void help_reduce() {
-    std::printf("usage: sorvan reduce IN_BASE OUT_BASE --max-frequency HZ [--keep-real-states]\n"
-                "\n"
-                "Reads the ABC set IN_BASEa to IN_BASEd, hands it to the host function\n"
-                "STATEMAT_WRITE as a model object and lets it write the set OUT_BASEa to\n"
-                "OUT_BASEd with only the states it keeps: A reduced in rows and columns, B in\n"
-                "rows, C in columns, D whole. When A is in modal form (2 x 2 blocks on its\n"
-                "diagonal), an oscillating state pair is kept when the modulus of its eigenvalue\n"
-                "is at most 2 pi HZ; otherwise the limit does not apply and every pair is kept.\n"
-                "It prints how many states were kept and dropped.\n"
-                "\n"
-                "  --max-frequency HZ    frequency limit in hertz, 0 or more; 0 keeps every\n"
-                "                        state pair (required)\n"
-                "  --keep-real-states    keep the real (non-oscillating) states within the\n"
-                "                        limit (default: real states are dropped)\n"
-                "  --plugin PATH         load the plug-in from PATH instead of beside sorvan\n"
-                "\n"
-                "Exit status: 0 written; 1 the matrices could not be fetched or their sizes\n"
-                "disagree; 2 a file could not be written; 3 no state kept, nothing written;\n"
-                "64 bad command line; 66 an input file unreadable; 69 plug-in not loadable;\n"
-                "73 the written set not readable afterwards.\n");
-}
-
 int run_reduce(int argc, char **argv) {
-    Args args;
-    const CommandLine command{"reduce", &reduce_options, help_reduce, 2, "IN_BASE and OUT_BASE"};
-    if (int status = parse_command(args, argc, argv, command); status >= 0) return status;
-    double limit = 0.0;
+    Parsed args;
+    if (int status = parse_command_line(reduce_command(), argc, argv, args); status >= 0)
+        return status;
     if (!args.has("max-frequency")) {
         complain("reduce", "needs --max-frequency HZ (0 for no limit)");
         return exit_usage;
     }
-    if (!args.get_double("max-frequency", limit) || limit < 0.0) {
-        complain("reduce", "--max-frequency needs a frequency of 0 Hz or more");
+    const double limit = args.real("max-frequency");
+    const double real_switch = args.has("keep-real-states") ? 1.0 : 0.0;
+    const std::string &in_base = args.words()[0], &out_base = args.words()[1];
+    if (overwrites_input(in_base, out_base)) {
+        complain("reduce",
+                 "the output set " + out_base + " would replace its input set " + in_base);
         return exit_usage;
     }
-    const std::string &in_base = args.positional()[0], &out_base = args.positional()[1];
 
     Session session;
-    if (!start_session(session, "reduce", plugin_option(args))) return exit_no_plugin;
+    if (!start_session(session, "reduce", args.plugin())) return exit_no_plugin;
     auto write = session.function_as<plexa_object_file_reals_function>("STATEMAT_WRITE", 6);
     if (!write) {
         complain("reduce", session.error());
@@ -186,17 +199,19 @@ int run_reduce(int argc, char **argv) {
         complain("reduce", "the host library refused the matrices of " + in_base);
         return exit_no_input;
     }
-    if (!modal_form(*set.m[0]) && limit != 0.0)
+    const Eigen::MatrixXd a = dense(*set.m[0]);
+    if (!analysis::modal_form(a) && limit != 0.0)
         std::printf("note: A of %s is not in modal form, so the frequency limit does not apply\n",
                     in_base.c_str());
-    double result = write(model, out_base.c_str(), limit, args.has("keep-real-states") ? 1.0 : 0.0);
+    double result = write(model, out_base.c_str(), limit, real_switch);
     std::fflush(stdout);
     if (result != 1.0) {
         complain("reduce",
                  "STATEMAT_WRITE failed (" + shortest(result) + "): " + result_text(result));
+        if (args.json()) json_output::emit_failure(exit_status(result), result);
         return exit_status(result);
     }
-    return report(session.plugin(), out_base, set.m[0]->ncols);
+    return report(session.plugin(), out_base, a, limit, real_switch, args.json());
 }
 
 } // namespace sorvan::cli

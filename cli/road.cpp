@@ -3,14 +3,16 @@
 // the exported genrprof_sayers for their RMS values, a CSV table and a
 // spectral density plot.
 #include "analysis/road_plot.h"
-#include "cli/args.h"
 #include "cli/commands.h"
+#include "cli/json_output.h"
 #include "cli/session.h"
 
 #include "frame/file_identity.h"
 #include "frame/output_file.h"
 #include "sorvan_view.h"
 
+#include <cctype>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -28,12 +30,6 @@ namespace {
 
 using Genrprof = RprofResult *(*)(double, double, double, double, double, double, int32_t, int32_t);
 
-const std::vector<Option> road_options = {
-    {"tracks", true}, {"seed", true},        {"ge", true},       {"gs", true},
-    {"ga", true},     {"corr-length", true}, {"length", true},   {"interval", true},
-    {"labels", true}, {"csv", true},         {"psd-plot", true},
-};
-
 // An ordinary road, distance in metres and elevation in millimetres. The
 // singly integrated term gives the displacement density of a good road,
 // 64e-6 m^3 = 64 mm^2 m at 0.1 cycle/m falling with the square of the
@@ -43,7 +39,7 @@ const std::vector<Option> road_options = {
 // class, up to 2.83 cycle/m. The doubly integrated term is left out: any
 // ga above 0 dominates the elevation's variance with wavelengths of
 // kilometres (the integrators decay only by 0.002 per metre), which a
-// vehicle does not feel.
+// vehicle does not feel. The command-line table shows the same defaults.
 constexpr double default_ge = 0.05;         // mm^2 m (mm^2 per cycle/m)
 constexpr double default_gs = 25.3;         // mm^2/m
 constexpr double default_ga = 0.0;          // mm^2/m^3
@@ -60,16 +56,26 @@ struct RoadOptions {
     std::string labels[2] = {"left", "right"};
 };
 
-// The calendar time in seconds as a positive seed, as the synthesis itself
-// would take it.
+// A positive seed from the clock, to the microsecond, so that two runs in
+// the same second differ.
 int32_t seed_from_clock() {
-    std::time_t t = std::time(nullptr);
-    if (t < 1) return 1;
-    long long s = static_cast<long long>(t) % INT32_MAX;
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const long long us = std::chrono::duration_cast<std::chrono::microseconds>(now).count();
+    const long long s = (us < 0 ? -us : us) % INT32_MAX;
     return s == 0 ? 1 : static_cast<int32_t>(s);
 }
 
-bool read_reals(Args &args, RoadOptions &o) {
+// Whether name ends in ".svg", in any case.
+bool svg_name(const std::string &name) {
+    if (name.size() < 4) return false;
+    std::string ext = name.substr(name.size() - 4);
+    for (char &c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == ".svg";
+}
+
+bool read_options(const Parsed &args, RoadOptions &o) {
+    o.file = args.words()[0];
     struct {
         const char *name;
         double *value;
@@ -77,39 +83,33 @@ bool read_reals(Args &args, RoadOptions &o) {
                  {"ga", &o.ga},         {"corr-length", &o.corr_length},
                  {"length", &o.length}, {"interval", &o.interval}};
     for (auto &r : reals)
-        if (args.has(r.name) && !args.get_double(r.name, *r.value)) return false;
-    return true;
-}
-
-bool read_options(Args &args, RoadOptions &o) {
-    o.file = args.positional()[0];
-    int tracks = 1, seed = 0;
-    if (!read_reals(args, o) || (args.has("tracks") && !args.get_int("tracks", tracks)) ||
-        (args.has("seed") && !args.get_int("seed", seed))) {
-        complain("road", args.error());
-        return false;
-    }
-    if (tracks != 1 && tracks != 2) {
-        complain("road", "--tracks must be 1 or 2");
-        return false;
-    }
-    // The synthesis skips a component whose coefficient is below 0 as if it
-    // were 0; a negative density is a typing error, not a road.
-    if (o.ge < 0.0 || o.gs < 0.0 || o.ga < 0.0) {
-        complain("road", "--ge, --gs and --ga must be 0 or more");
-        return false;
-    }
-    o.tracks = tracks;
+        if (args.has(r.name)) *r.value = args.real(r.name);
+    if (args.has("tracks")) o.tracks = static_cast<int32_t>(args.integer("tracks"));
+    const long long seed = args.has("seed") ? args.integer("seed") : 0;
     o.clock_seed = seed <= 0;
-    o.seed = o.clock_seed ? seed_from_clock() : seed;
+    o.seed = o.clock_seed ? seed_from_clock() : static_cast<int32_t>(seed);
     if (args.has("labels")) {
-        const std::string &l = args.value("labels");
-        size_t comma = l.find(',');
+        const std::string &l = args.text("labels");
+        const size_t comma = l.find(',');
+        const size_t given = comma == std::string::npos ? 1 : 2;
+        if (given != static_cast<size_t>(o.tracks) ||
+            (comma != std::string::npos && l.find(',', comma + 1) != std::string::npos)) {
+            complain("road", "--labels needs exactly " + std::to_string(o.tracks) +
+                                 (o.tracks == 1 ? " label" : " labels, separated by a comma") +
+                                 " for " + std::to_string(o.tracks) +
+                                 (o.tracks == 1 ? " track" : " tracks") + ", not \"" + l + "\"");
+            return false;
+        }
         o.labels[0] = l.substr(0, comma);
         if (comma != std::string::npos) o.labels[1] = l.substr(comma + 1);
     }
-    if (args.has("csv")) o.csv = args.value("csv");
-    if (args.has("psd-plot")) o.plot = args.value("psd-plot");
+    if (args.has("csv")) o.csv = args.text("csv");
+    if (args.has("psd-plot")) o.plot = args.text("psd-plot");
+    if (!o.plot.empty() && !svg_name(o.plot)) {
+        complain("road", "--psd-plot writes an SVG picture: its name must end in .svg, not \"" +
+                             o.plot + "\"");
+        return false;
+    }
     return true;
 }
 
@@ -194,15 +194,56 @@ double rms(const double *z, int32_t n) {
     return n > 0 ? std::sqrt(sum / n) : 0.0;
 }
 
+// Distance i x interval as the decimal it is: the interval's shortest text
+// is m x 10^e exactly, so the distance is i m x 10^e, printed without the
+// binary rounding of the product (0.3, not 0.30000000000000004).
+class Distances {
+  public:
+    explicit Distances(double interval) {
+        const std::string text = shortest(interval);
+        size_t e = text.find_first_of("eE");
+        std::string digits = text.substr(0, e);
+        exponent_ = e == std::string::npos ? 0 : std::atoi(text.c_str() + e + 1);
+        const size_t point = digits.find('.');
+        if (point != std::string::npos) {
+            exponent_ -= static_cast<int>(digits.size() - point - 1);
+            digits.erase(point, 1);
+        }
+        exact_ = digits.size() <= 9 && exponent_ >= -18 && exponent_ <= 0;
+        mantissa_ = exact_ ? std::strtoull(digits.c_str(), nullptr, 10) : 0;
+    }
+
+    std::string at(int32_t i, double fallback) const {
+        if (!exact_) return shortest(fallback);
+        std::string d = std::to_string(mantissa_ * static_cast<unsigned long long>(i));
+        const size_t places = static_cast<size_t>(-exponent_);
+        if (places == 0) return d;
+        if (d.size() <= places) d.insert(0, places - d.size() + 1, '0');
+        d.insert(d.size() - places, ".");
+        while (d.back() == '0')
+            d.pop_back();
+        if (d.back() == '.') d.pop_back();
+        return d;
+    }
+
+  private:
+    unsigned long long mantissa_ = 0;
+    int exponent_ = 0;
+    bool exact_ = false;
+};
+
 // Distance and elevations, one sample a line, every number in its shortest
 // form that reads back exactly; finished in out, not yet in place.
-bool write_csv(OutputFile &out, const std::string &file, const RprofResult &r, int32_t tracks) {
-    std::FILE *f = out.open(file.c_str());
+bool write_csv(OutputFile &out, const RoadOptions &o, const RprofResult &r) {
+    std::FILE *f = out.open(o.csv.c_str());
     if (!f) return false;
-    std::fputs(tracks == 2 ? "distance,z1,z2\n" : "distance,z1\n", f);
+    std::string head = "distance_m," + o.labels[0] + "_mm";
+    if (o.tracks == 2) head += "," + o.labels[1] + "_mm";
+    std::fputs((head + "\n").c_str(), f);
+    const Distances distance(o.interval);
     for (int32_t i = 0; i < r.n; ++i) {
-        std::string row = shortest(r.x[i]) + "," + shortest(r.z1[i]);
-        if (tracks == 2) row += "," + shortest(r.z2[i]);
+        std::string row = distance.at(i, r.x[i]) + "," + shortest(r.z1[i]);
+        if (o.tracks == 2) row += "," + shortest(r.z2[i]);
         row += '\n';
         std::fputs(row.c_str(), f);
     }
@@ -222,7 +263,7 @@ void print_report(const RoadOptions &o, const RprofResult &r) {
 // Writes the CSV table and the plot that were asked for, finished but not
 // yet in place. Returns 0, or exit_output with the reason printed.
 int write_reports(const RoadOptions &o, const RprofResult &r, OutputFile &csv, OutputFile &plot) {
-    if (!o.csv.empty() && !write_csv(csv, o.csv, r, o.tracks)) {
+    if (!o.csv.empty() && !write_csv(csv, o, r)) {
         complain("road", csv.error());
         return exit_output;
     }
@@ -286,63 +327,10 @@ bool distinct_outputs(const RoadOptions &o) {
 
 } // namespace
 
-void help_road() {
-    std::printf("usage: sorvan road OUT_FILE [OPTIONS]\n"
-                "\n"
-                "Synthesises one or two random road elevation tracks by the Sayers roughness\n"
-                "model through the host function GENRPROF_SAYERS, which writes them as the\n"
-                "channels of the RPC III file OUT_FILE (unit \"mm\", spacing --interval). Then\n"
-                "prints the sample count and the RMS of each track. A track's one-sided\n"
-                "elevation spectral density at wavenumber v (cycle/m) is\n"
-                "    ge + gs / (2 pi v)^2 + ga / (2 pi v)^4.\n"
-                "Distance is in metres and elevation in millimetres; the three coefficients\n"
-                "are 0 or more.\n"
-                "\n"
-                "  --tracks 1|2          number of tracks                         (default 1)\n"
-                "  --seed N              seed; 0 or less takes one from the clock,\n"
-                "                        which is printed                         (default 0)\n"
-                "  --ge X                white-noise coefficient, mm^2*m       (default 0.05)\n"
-                "  --gs X                singly integrated coefficient, mm^2/m (default 25.3)\n"
-                "  --ga X                doubly integrated coefficient, mm^2/m^3  (default 0)\n"
-                "  --corr-length L       two tracks: they part at wavelengths below\n"
-                "                        about 1.41 L, m                          (default 2)\n"
-                "  --length L            profile length, m                     (default 1000)\n"
-                "  --interval DX         distance between samples, m            (default 0.1)\n"
-                "  --labels LEFT,RIGHT   channel labels of tracks 1 and 2\n"
-                "                                                        (default left,right)\n"
-                "  --csv FILE            also write distance and elevations as a table:\n"
-                "                        columns distance (m), z1 and with two tracks z2 (mm)\n"
-                "  --psd-plot FILE.svg   also draw the tracks' estimated spectral density\n"
-                "                        against the model (log-log) and, for two tracks,\n"
-                "                        their coherence (at least 64 samples)\n"
-                "  --plugin PATH         load the plug-in from PATH instead of beside sorvan\n"
-                "\n"
-                "The defaults describe a good road: 64e-6 m^3 (64 mm^2*m) at 0.1 cycle/m with\n"
-                "the density falling as v^-2, so gs = 64 x 0.1^2 x (2 pi)^2 = 25.3 mm^2/m, and ge\n"
-                "takes over below 0.28 m wavelength. Typical coefficients by road class\n"
-                "(density at 0.1 cycle/m; ge in mm^2*m, gs in mm^2/m):\n"
-                "    very good (smooth)    16 mm^2*m    ge 0.0125   gs 6.32\n"
-                "    good                  64 mm^2*m    ge 0.05     gs 25.3\n"
-                "    average              256 mm^2*m    ge 0.2      gs 101\n"
-                "    poor (rough)        1024 mm^2*m    ge 0.8      gs 404\n"
-                "    very poor           4096 mm^2*m    ge 3.2      gs 1617\n"
-                "ga adds long-wavelength undulation: ga = gs x (2 pi v)^2 makes the v^-4 slope\n"
-                "take over below the wavenumber v, e.g. ga 0.1 mm^2/m^3 with gs 25.3 at 100 m\n"
-                "wavelength. Any ga above 0 dominates the RMS, with wavelengths of kilometres.\n"
-                "\n"
-                "The profile, the table and the plot are written together: either all of them\n"
-                "replace their files or, on any failure, none does.\n"
-                "\n"
-                "Exit status: 0 written; 1 the host function failed (its message is printed);\n"
-                "64 bad command line (two outputs naming one file among them); 69 plug-in not\n"
-                "loadable; 73 the CSV table or the plot could not be written. Nothing is\n"
-                "written on any failure.\n");
-}
-
 int run_road(int argc, char **argv) {
-    Args args;
-    const CommandLine command{"road", &road_options, help_road, 1, "OUT_FILE"};
-    if (int status = parse_command(args, argc, argv, command); status >= 0) return status;
+    Parsed args;
+    if (int status = parse_command_line(road_command(), argc, argv, args); status >= 0)
+        return status;
     RoadOptions o;
     if (!read_options(args, o) || !distinct_outputs(o)) return exit_usage;
     double samples = expected_samples(o);
@@ -353,7 +341,7 @@ int run_road(int argc, char **argv) {
     }
 
     Session session;
-    if (!start_session(session, "road", plugin_option(args))) return exit_no_plugin;
+    if (!start_session(session, "road", args.plugin())) return exit_no_plugin;
     auto synthesise = session.plugin().get<Genrprof>("genrprof_sayers");
     if (!synthesise) {
         complain("road", session.plugin().error());
@@ -386,6 +374,24 @@ int run_road(int argc, char **argv) {
     print_report(o, *r);
     if (!o.csv.empty()) std::printf("wrote %s\n", o.csv.c_str());
     if (!o.plot.empty()) std::printf("wrote %s\n", o.plot.c_str());
+    if (args.json()) {
+        nlohmann::json tracks = nlohmann::json::array();
+        const double *z[2] = {r->z1, r->z2};
+        for (int k = 0; k < o.tracks; ++k)
+            tracks.push_back({{"label", o.labels[k]}, {"rms", rms(z[k], r->n)}});
+        nlohmann::json files = {o.file};
+        if (!o.csv.empty()) files.push_back(o.csv);
+        if (!o.plot.empty()) files.push_back(o.plot);
+        json_output::emit({{"file", o.file},
+                           {"samples", r->n},
+                           {"interval", o.interval},
+                           {"length", r->x[r->n - 1]},
+                           {"seed", o.seed},
+                           {"seed_from_clock", o.clock_seed},
+                           {"tracks", tracks},
+                           {"files", files},
+                           {"result", 0}});
+    }
     return 0;
 }
 

@@ -1,6 +1,7 @@
 // Pins the layout of the records that cross the library's C boundary. A
 // caller built against the public header, in C or in another compiler, sees
 // these exact offsets; a field moved or retyped fails the build here.
+#include "bdf_export/bdf.h"
 #include "sorvan_view.h"
 
 #include <cstddef>
@@ -27,3 +28,6 @@ static_assert(offsetof(MAPmodel, element_id_offset) == 72);
 static_assert(offsetof(MAPmodel, unit_length) == 80); // doubles align to 8 on Windows
 static_assert(offsetof(MAPmodel, unit_time) == 112 && sizeof(MAPmodel) == 120);
 #endif
+
+// The name buffers of the public header and of the converter are one size.
+static_assert(sizeof bdf_name == BDF_NAME_SIZE && sizeof bdf_out == BDF_NAME_SIZE);

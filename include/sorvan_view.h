@@ -192,6 +192,13 @@ SORVAN_API extern char lu_lab[64]; /* length unit the header names ("METER") */
 SORVAN_API extern char fu_lab[64]; /* force unit ("NEWTON") */
 SORVAN_API extern char mu_lab[64]; /* mass unit ("KILOGRAM") */
 SORVAN_API extern char tu_lab[64]; /* time unit ("SECOND") */
+/* The BDF file name to write instead of the one formed from the MAP file
+** name; empty (the default) forms it from the MAP file name. The rules of
+** the formed name hold for it too: never an input file of the conversion,
+** never a name holding a line break. */
+SORVAN_API extern char bdf_out[4096];
+/* The name of the BDF the last conversion formed (or was given). */
+SORVAN_API extern char bdf_name[4096];
 
 /* Converts the MAP file and the ABC set named by abc_file into a BDF named
 ** after the MAP file (its last extension replaced by "bdf"). The three unit

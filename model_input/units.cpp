@@ -91,7 +91,9 @@ const unit_alias aliases[] = {
 };
 static_assert(sizeof aliases / sizeof aliases[0] == 63);
 
-// Canonical labels by quantity: mass, force, length, time, angle.
+// Canonical labels by quantity: mass 0 to 7, force 8 to 15, length 16 to
+// 22, time 23 to 26, angle 27 and 28.
+const int quantity_start[] = {0, 8, 16, 23, 27, 29};
 const unit_constant constants[] = {
     {"KILOGRAM", 1.0},
     {"POUND_MASS", 0.45359237},
@@ -160,3 +162,53 @@ extern "C" double UNTconstant(char *label) {
         if (std::strcmp(label, c.label) == 0) return c.value != 0.0 ? c.value : degree();
     return 0.0;
 }
+
+namespace sorvan::units {
+
+namespace {
+
+// The index of a canonical label in the table of constants; -1 if none.
+int index_of(const char *canonical_label) {
+    for (int k = 0; k < 29; ++k)
+        if (std::strcmp(constants[k].label, canonical_label) == 0) return k;
+    return -1;
+}
+
+} // namespace
+
+std::string canonical(const std::string &label) {
+    char buffer[UNT_LABEL_MIN_SIZE + 64] = "";
+    if (label.size() >= sizeof buffer) return {};
+    std::memcpy(buffer, label.c_str(), label.size() + 1);
+    UNTalias(buffer);
+    return index_of(buffer) >= 0 ? std::string(buffer) : std::string();
+}
+
+bool quantity_of(const std::string &label, Quantity *quantity) {
+    const std::string name = canonical(label);
+    if (name.empty()) return false;
+    const int k = index_of(name.c_str());
+    int q = 0;
+    while (k >= quantity_start[q + 1])
+        ++q;
+    *quantity = static_cast<Quantity>(q);
+    return true;
+}
+
+std::vector<std::string> accepted(Quantity quantity) {
+    const int q = static_cast<int>(quantity);
+    std::vector<std::string> labels;
+    for (int k = quantity_start[q]; k < quantity_start[q + 1]; ++k)
+        labels.emplace_back(constants[k].label);
+    for (const unit_alias &a : aliases) {
+        const int k = index_of(a.canonical);
+        bool known = false;
+        for (const std::string &l : labels)
+            known = known || same_label(l.c_str(), a.alias);
+        if (k >= quantity_start[q] && k < quantity_start[q + 1] && !known)
+            labels.emplace_back(a.alias);
+    }
+    return labels;
+}
+
+} // namespace sorvan::units

@@ -20,6 +20,28 @@ void UNTalias(char *label);
 
 #ifdef __cplusplus
 }
+
+#include <string>
+#include <vector>
+
+namespace sorvan::units {
+
+// The quantities of the unit vocabulary, in the order of its table.
+enum class Quantity { mass, force, length, time, angle };
+
+// The quantity of a label (any accepted spelling, case-blind); false when
+// the vocabulary does not know it.
+bool quantity_of(const std::string &label, Quantity *quantity);
+
+// The canonical label of an accepted spelling ("mm" gives "MILLIMETER");
+// empty when the vocabulary does not know it.
+std::string canonical(const std::string &label);
+
+// Every spelling the vocabulary accepts for a quantity, canonical labels
+// first, each once: what a message lists for an unknown label.
+std::vector<std::string> accepted(Quantity quantity);
+
+} // namespace sorvan::units
 #endif
 
 #endif

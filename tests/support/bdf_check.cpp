@@ -408,7 +408,7 @@ BdfCheck check_bdf_text(const std::string &text) {
 
 SavedParameters::SavedParameters()
     : tf_id_(tf_id), whl_dv_(whl_dv), thresh_(thresh), v_stif_(v_stif), v_damp_(v_damp),
-      v_tstf_(v_tstf), v_tdmp_(v_tdmp) {
+      v_tstf_(v_tstf), v_tdmp_(v_tdmp), bdf_out_(bdf_out) {
     char *labels[4] = {lu_lab, fu_lab, mu_lab, tu_lab};
     for (int k = 0; k < 4; ++k)
         std::memcpy(labels_[k], labels[k], sizeof labels_[k]);
@@ -425,6 +425,7 @@ SavedParameters::~SavedParameters() {
     char *labels[4] = {lu_lab, fu_lab, mu_lab, tu_lab};
     for (int k = 0; k < 4; ++k)
         std::memcpy(labels[k], labels_[k], sizeof labels_[k]);
+    std::memcpy(bdf_out, bdf_out_.c_str(), bdf_out_.size() + 1);
 }
 
 BdfCheck check_bdf_file(const std::string &path) {

@@ -55,6 +55,7 @@ class SavedParameters {
     int32_t tf_id_, whl_dv_;
     double thresh_, v_stif_, v_damp_, v_tstf_, v_tdmp_;
     char labels_[4][64];
+    std::string bdf_out_;
 };
 
 } // namespace sorvan::test

@@ -1,0 +1,226 @@
+// The command lines of the sorvan commands: for each command its options
+// with their placeholders, meanings, defaults and ranges, its synopsis and
+// its help text. The parser, the --help texts and the README's tables all
+// come from these tables.
+#include "cli/commands.h"
+
+namespace sorvan::cli {
+
+namespace {
+
+constexpr double unbounded = 1e308;
+constexpr double int32_max = 2147483647.0;
+
+// ---- convert ------------------------------------------------------------
+
+const std::vector<OptionSpec> convert_options = {
+    {"length-unit", "LABEL", "export length unit (m, mm, cm, km, inch, ft, mile, ...)", "METER",
+     Kind::length},
+    {"force-unit", "LABEL", "export force unit (N, mN, kN, lbf, kip, kgf, dyne, ...)", "NEWTON",
+     Kind::force},
+    {"mass-unit", "LABEL", "export mass unit (kg, gram, mgg, lbm, slug, ...)", "KILOGRAM",
+     Kind::mass},
+    {"time-unit", "LABEL",
+     "export time unit (s, second, ms, min, MINUTE, hour, ...); only the coupling damping is "
+     "converted with it: the state-space cards stay per second",
+     "SECOND", Kind::time},
+    {"tf-id", "N", "set identifier of every TF card", "1", Kind::integer, 1, 99999999},
+    {"threshold", "X", "matrix terms of smaller magnitude are left out; 0 writes all", "1e-9",
+     Kind::real, 0, unbounded},
+    {"wheel-divisions", "N", "rim divisions of each wheel drawing", "24", Kind::integer, 1,
+     1000000},
+    {"stiffness", "X", "connecting stiffness: MAP force/length, with --direct N/m", "1e9 N/m",
+     Kind::real, 0, unbounded},
+    {"damping", "X", "connecting damping: MAP force*time/length, with --direct N*s/m", "1e6 N*s/m",
+     Kind::real, 0, unbounded},
+    {"torsional-stiffness", "X",
+     "connecting torsional stiffness: MAP force*length/angle, with --direct N*m/rad", "1e6 N*m/rad",
+     Kind::real, 0, unbounded},
+    {"torsional-damping", "X",
+     "connecting torsional damping: MAP force*length*time/angle, with --direct N*m*s/rad",
+     "1e4 N*m*s/rad", Kind::real, 0, unbounded},
+    {"output", "FILE", "write the deck to FILE instead of the name formed from the MAP file", "",
+     Kind::text, 0, 0, false, 'o'},
+    {"each", "", "convert several models: the words are MAP_FILE ABC_BASE pairs", "", Kind::flag},
+    {"direct", "", "use the exported converter entry instead of the host function", "host function",
+     Kind::flag},
+};
+
+const CommandSpec convert_spec{
+    "convert",
+    "MAP_FILE ABC_BASE [OPTIONS]  |  convert --each MAP_FILE ABC_BASE [MAP_FILE ABC_BASE ...]",
+    2,
+    -1,
+    "MAP_FILE and ABC_BASE",
+    &convert_options,
+    true,
+    "Converts the linearised model described by MAP_FILE, with the state matrices in the files\n"
+    "ABC_BASEa, ABC_BASEb, ABC_BASEc and ABC_BASEd, into a bulk data file named after MAP_FILE\n"
+    "with the extension of its file name replaced by \"bdf\" (\".bdf\" appended when it has\n"
+    "none), or into --output FILE. The file is written only when the whole conversion\n"
+    "succeeds, and never over one of its input files.\n"
+    "\n"
+    "By default the conversion runs as the host runs it: the host function\n"
+    "KAVEL2PELDA_BDF_WRITE is called with a command object built from the options. It reads\n"
+    "the MAP file's external inputs and writes their stiffness section, and it takes the\n"
+    "connecting values in the MAP file's units. --direct calls the exported converter\n"
+    "kavel2pelda instead, which writes no external-input stiffness section and takes the\n"
+    "connecting values in SI units. A connecting value not given is the SI default (in host\n"
+    "mode expressed in the MAP file's units), so both modes write the same value.\n"
+    "\n"
+    "Unit labels are case-blind and take the aliases of the MAP file's units section; an\n"
+    "unknown label is answered with the labels accepted for its quantity. A time unit other\n"
+    "than seconds is warned about: the state-space cards stay per second and only the\n"
+    "coupling damping is converted with the time factor, so the deck mixes time bases unless\n"
+    "the solver runs in seconds.",
+    "With --each every pair is converted independently and reported; the exit status is that\n"
+    "of the first failure (0 when all succeed). Many models spread over the cores with\n"
+    "standard tools, for instance one conversion per MAP file, two at a time:\n"
+    "    ls *.map | xargs -P 2 -I{} sh -c 'sorvan convert \"$1\" \"${1%.map}_\"' _ {}\n"
+    "\n"
+    "Exit status: 0 written; 1 to 8 the converter's result code negated (1 a file could not\n"
+    "be read or written or its content was refused, 2 no state-space inputs, 3 no state-space\n"
+    "outputs, 4 the input count differs from the columns of B, 5 the output count differs\n"
+    "from the rows of C, 6 an unknown export unit, 7 the command object is not of type 64,\n"
+    "8 the command object holds fewer than 8 values); 64 a bad command line; 69 the plug-in\n"
+    "could not be loaded; 73 the BDF could not be read back for the summary."};
+
+// ---- reduce -------------------------------------------------------------
+
+const std::vector<OptionSpec> reduce_options = {
+    {"max-frequency", "HZ", "frequency limit in hertz; 0 keeps every pair", "required", Kind::real,
+     0, unbounded},
+    {"keep-real-states", "", "keep the real (non-oscillating) states within the limit",
+     "real states dropped", Kind::flag},
+};
+
+const CommandSpec reduce_spec{
+    "reduce",
+    "IN_BASE OUT_BASE --max-frequency HZ [--keep-real-states] [--json]",
+    2,
+    2,
+    "IN_BASE and OUT_BASE",
+    &reduce_options,
+    true,
+    "Reads the ABC set IN_BASEa to IN_BASEd, hands it to the host function STATEMAT_WRITE as\n"
+    "a model object and lets it write the set OUT_BASEa to OUT_BASEd with only the states it\n"
+    "keeps: A reduced in rows and columns, B in rows, C in columns, D whole. When A is in\n"
+    "modal form (2 x 2 blocks on its diagonal), an oscillating state pair is kept when the\n"
+    "modulus of its eigenvalue is at most 2 pi HZ; otherwise the limit does not apply and\n"
+    "every pair is kept. It prints every state pair and real state with its frequency and\n"
+    "whether it was kept. The output set may not be the input set (compared by the files\n"
+    "themselves, not by their names); it is written whole or not at all.",
+    "Exit status: 0 written; 1 the matrices could not be fetched, their sizes disagree or a\n"
+    "term is not a finite number; 2 a file could not be written; 3 no state kept, nothing\n"
+    "written; 64 bad command line (the output set is the input set among them); 66 an input\n"
+    "file unreadable; 69 plug-in not loadable; 73 the written set not readable afterwards."};
+
+// ---- road ---------------------------------------------------------------
+
+const std::vector<OptionSpec> road_options = {
+    {"tracks", "N", "number of tracks", "1", Kind::integer, 1, 2},
+    {"seed", "N", "seed; 0 or less takes one from the clock (printed)", "0", Kind::integer,
+     -int32_max - 1, int32_max},
+    {"ge", "X", "white-noise coefficient, mm^2*m", "0.05", Kind::real, 0, unbounded},
+    {"gs", "X", "singly integrated coefficient, mm^2/m", "25.3", Kind::real, 0, unbounded},
+    {"ga", "X", "doubly integrated coefficient, mm^2/m^3", "0", Kind::real, 0, unbounded},
+    {"corr-length", "L",
+     "two tracks: they part at wavelengths below about 1.41 L, m (coherence 0.5 near 4.4 m for "
+     "the default)",
+     "2", Kind::real, 0, unbounded, true},
+    {"length", "L", "profile length, m", "1000", Kind::real, 0, unbounded},
+    {"interval", "DX", "distance between samples, m", "0.1", Kind::real, 0, unbounded, true},
+    {"labels", "LEFT[,RIGHT]", "channel labels, one per track", "left,right", Kind::text},
+    {"csv", "FILE",
+     "also write the table: distance_m, then one column per track named LABEL_mm, each number "
+     "in its shortest exact form",
+     "", Kind::text},
+    {"psd-plot", "FILE.svg",
+     "also draw the estimated spectral density (Welch) against the model on log-log axes and, "
+     "for two tracks, their coherence (needs 64 samples)",
+     "", Kind::text},
+};
+
+const CommandSpec road_spec{
+    "road",
+    "OUT_FILE [OPTIONS]",
+    1,
+    1,
+    "OUT_FILE",
+    &road_options,
+    true,
+    "Synthesises one or two random road elevation tracks by the Sayers roughness model\n"
+    "through the host function GENRPROF_SAYERS, which writes them as the channels of the\n"
+    "RPC III file OUT_FILE (unit \"mm\", spacing --interval), and prints the sample count,\n"
+    "the seed and the RMS of each track. A track's one-sided elevation spectral density at\n"
+    "wavenumber v (cycle/m) is ge + gs / (2 pi v)^2 + ga / (2 pi v)^4. Distance is in\n"
+    "metres, elevation in millimetres. The table and the plot are drawn from the very tracks\n"
+    "written to the file; the three are written together: either all of them replace their\n"
+    "files or, on any failure, none does. A seed of 0 or less is replaced by one from the\n"
+    "clock (to the microsecond), which is printed; giving it back with --seed repeats the\n"
+    "tracks.",
+    "The defaults describe a good road: 64e-6 m^3 (64 mm^2*m) at 0.1 cycle/m with the\n"
+    "density falling as v^-2, so gs = 64 x 0.1^2 x (2 pi)^2 = 25.3 mm^2/m, and ge takes over\n"
+    "below 0.28 m wavelength. ga adds long-wavelength undulation; any ga above 0 dominates\n"
+    "the RMS, with wavelengths of kilometres.\n"
+    "\n"
+    "Exit status: 0 written; 1 the host function failed (its message is printed); 64 bad\n"
+    "command line (two outputs naming one file among them); 69 plug-in not loadable; 73 the\n"
+    "CSV table or the plot could not be written. Nothing is written on any failure."};
+
+// ---- version and functions ----------------------------------------------
+
+const std::vector<OptionSpec> no_options = {};
+
+const CommandSpec version_spec{
+    "version",
+    "[--json] [--plugin PATH]",
+    0,
+    0,
+    "no words",
+    &no_options,
+    true,
+    "Loads the plug-in, prints its build banner (sorvan_view_version) and the values of its\n"
+    "version entries. sorvan --version and sorvan -V say the same."};
+
+const CommandSpec functions_spec{
+    "functions",
+    "[--plugin PATH]",
+    0,
+    0,
+    "no words",
+    &no_options,
+    false,
+    "Loads and initialises the plug-in, then lists the host functions it registered, in\n"
+    "registration order, with the host's code and the number of 32-bit argument words of "
+    "each."};
+
+} // namespace
+
+const CommandSpec &convert_command() {
+    return convert_spec;
+}
+
+const CommandSpec &reduce_command() {
+    return reduce_spec;
+}
+
+const CommandSpec &road_command() {
+    return road_spec;
+}
+
+const CommandSpec &version_command() {
+    return version_spec;
+}
+
+const CommandSpec &functions_command() {
+    return functions_spec;
+}
+
+const std::vector<const CommandSpec *> &all_commands() {
+    static const std::vector<const CommandSpec *> all = {&convert_spec, &reduce_spec, &road_spec,
+                                                         &version_spec, &functions_spec};
+    return all;
+}
+
+} // namespace sorvan::cli
