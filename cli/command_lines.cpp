@@ -218,8 +218,9 @@ const CommandSpec &functions_command() {
 }
 
 const std::vector<const CommandSpec *> &all_commands() {
-    static const std::vector<const CommandSpec *> all = {&convert_spec, &reduce_spec, &road_spec,
-                                                         &version_spec, &functions_spec};
+    static const std::vector<const CommandSpec *> all = {
+        &convert_spec,    &reduce_spec,    &road_spec,    &profile_command(), &info_command(),
+        &check_command(), &view_command(), &version_spec, &functions_spec};
     return all;
 }
 

@@ -27,6 +27,10 @@ const CommandSpec &reduce_command();
 const CommandSpec &road_command();
 const CommandSpec &version_command();
 const CommandSpec &functions_command();
+const CommandSpec &info_command();
+const CommandSpec &check_command();
+const CommandSpec &view_command();
+const CommandSpec &profile_command();
 const std::vector<const CommandSpec *> &all_commands();
 
 int run_convert(int argc, char **argv);
@@ -34,6 +38,10 @@ int run_reduce(int argc, char **argv);
 int run_road(int argc, char **argv);
 int run_version(int argc, char **argv);
 int run_functions(int argc, char **argv);
+int run_info(int argc, char **argv);
+int run_check(int argc, char **argv);
+int run_view(int argc, char **argv);
+int run_profile(int argc, char **argv);
 
 // Prints "sorvan COMMAND: message" on the standard error stream (and keeps
 // the message for the JSON object of a failure).

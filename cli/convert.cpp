@@ -48,7 +48,7 @@ char time_code(const std::string &label) {
 
 struct ConvertOptions {
     std::string map_file, abc_base;
-    std::string output; // --output, or empty
+    std::string output;                                                // --output, or empty
     std::string labels[4] = {"METER", "NEWTON", "KILOGRAM", "SECOND"}; // canonical
     int tf_id = 1, wheel_divisions = 24;
     double threshold = 1e-9;

@@ -23,6 +23,10 @@ const Command commands[] = {
     {reduce_command, run_reduce,
      "write an ABC set again without the states above a frequency limit"},
     {road_command, run_road, "synthesise random road tracks into an RPC III file"},
+    {profile_command, run_profile, "read a road profile back (RPC III or CSV) and rate it"},
+    {info_command, run_info, "what is in a model: inputs, outputs, states and modes"},
+    {check_command, run_check, "check that a deck still behaves like its model"},
+    {view_command, run_view, "draw the geometry a deck will draw (SVG)"},
     {version_command, run_version, "print the plug-in's build banner and versions"},
     {functions_command, run_functions, "list the host functions the plug-in registers"},
 };
