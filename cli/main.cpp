@@ -74,7 +74,11 @@ int run(int argc, char **argv) {
             return 0;
         }
         if (const Command *c = find_command(argv[2])) {
-            print_help(c->spec(), stdout);
+            // --markdown: the options table of the README's section
+            if (argc > 3 && !std::strcmp(argv[3], "--markdown"))
+                std::fputs(options_markdown(c->spec()).c_str(), stdout);
+            else
+                print_help(c->spec(), stdout);
             return 0;
         }
         std::fprintf(stderr, "sorvan: no command \"%s\" to help with\n", argv[2]);

@@ -221,12 +221,23 @@ const std::vector<OptionSpec> &common_options(const CommandSpec &command) {
     return command.json ? with_json : plugin_and_help;
 }
 
+namespace {
+
+// A bound as people write it: whole numbers in full, others in their
+// shortest form.
+std::string bound(double v) {
+    if (v == std::floor(v) && std::fabs(v) < 1e15) return std::to_string(static_cast<long long>(v));
+    return shortest(v);
+}
+
+} // namespace
+
 std::string range_text(const OptionSpec &o) {
     if (o.kind != Kind::integer && o.kind != Kind::real) return "";
     const bool unbounded = o.high >= 1e300;
-    if (o.low_open) return "more than " + shortest(o.low);
-    if (unbounded) return shortest(o.low) + " or more";
-    return shortest(o.low) + " to " + shortest(o.high);
+    if (o.low_open) return "more than " + bound(o.low);
+    if (unbounded) return bound(o.low) + " or more";
+    return bound(o.low) + " to " + bound(o.high);
 }
 
 int parse_command_line(const CommandSpec &command, int argc, char **argv, Parsed &out) {

@@ -2,10 +2,12 @@
 // folder of its own on copies of the bundled example, and the tests look at
 // its exit status, its messages and the files it leaves.
 #include "analysis/road_plot.h"
+#include "cli/commands.h"
 #include "support/files.h"
 #include "support/rpc3_reader.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <cstdio>
@@ -523,4 +525,217 @@ TEST(RoadPlot, SegmentsLeaveSevenHalfOverlappingPieces) {
     EXPECT_EQ(sorvan::analysis::plot_segment(1 << 24), 65536u);
 }
 
+// ======================================================================
+// the command line itself
+// ======================================================================
+
+// Every command line of the table: its exit status, a fragment of what it
+// prints on standard error (or "" for a success), and a file that must not
+// exist afterwards ("" for none). Every bad value is refused before
+// anything is read or written.
+TEST_F(Cli, CommandLineTable) {
+    struct Row {
+        const char *words;
+        int status;
+        const char *message;
+        const char *absent;
+    };
+    const Row rows[] = {
+        // units: the whole vocabulary, case-blind, for every unit option
+        {"convert vehicle.map vehicle_ --time-unit MINUTE -o min.bdf", 0,
+         "warning: time unit MINUTE: the state-space cards stay per second", ""},
+        {"convert vehicle.map vehicle_ --time-unit S -o s.bdf", 0, "", ""},
+        {"convert vehicle.map vehicle_ --time-unit hr -o hr.bdf", 0, "time unit HOUR", ""},
+        {"convert vehicle.map vehicle_ --mass-unit gram -o g.bdf --length-unit MM", 0, "", ""},
+        {"convert vehicle.map vehicle_ --mass-unit g", 64, "\"g\" is no mass unit; accepted",
+         "vehicle.bdf"},
+        {"convert vehicle.map vehicle_ --time-unit fortnight", 64,
+         "accepted (any case): HOUR, MINUTE, SECOND, MILLISECOND", "vehicle.bdf"},
+        // ranges: exit 64 with the option and its range
+        {"convert vehicle.map vehicle_ --tf-id 0", 64,
+         "--tf-id needs a whole number, 1 to 99999999", "vehicle.bdf"},
+        {"convert vehicle.map vehicle_ --wheel-divisions 0", 64, "--wheel-divisions",
+         "vehicle.bdf"},
+        {"convert vehicle.map vehicle_ --threshold -1e-9", 64,
+         "--threshold needs a number, 0 or more", "vehicle.bdf"},
+        {"convert vehicle.map vehicle_ --stiffness -5", 64, "0 or more", "vehicle.bdf"},
+        {"road out.rsp --interval 0", 64, "--interval needs a number, more than 0", "out.rsp"},
+        {"road out.rsp --length -1", 64, "--length needs a number, 0 or more", "out.rsp"},
+        {"road out.rsp --corr-length 0", 64, "--corr-length", "out.rsp"},
+        {"road out.rsp --tracks 3", 64, "--tracks needs a whole number, 1 to 2", "out.rsp"},
+        {"road out.rsp --ge -1", 64, "--ge needs a number, 0 or more", "out.rsp"},
+        {"reduce vehicle_ out_ --max-frequency -1", 64, "0 or more", "out_a"},
+        // words and options
+        {"convert vehicle.map vehicle_ extra", 64, "unexpected word \"extra\"", "vehicle.bdf"},
+        {"convert vehicle.map", 64, "needs MAP_FILE and ABC_BASE", "vehicle.bdf"},
+        {"road out.rsp --tracks --seed 5", 64, "--tracks needs a value", "out.rsp"},
+        {"road out.rsp --seed 1 --seed 2", 64, "--seed is given twice", "out.rsp"},
+        {"help nosuch", 64, "no command \"nosuch\"", ""},
+        {"frobnicate", 64, "unknown command", ""},
+        // road: labels, plot name
+        {"road out.rsp --tracks 2 --labels a,b,c", 64, "--labels needs exactly 2 labels",
+         "out.rsp"},
+        {"road out.rsp --tracks 2 --labels a", 64, "--labels needs exactly 2 labels", "out.rsp"},
+        {"road out.rsp --psd-plot plot.png", 64, "must end in .svg", "plot.png"},
+        // reduce never over its own input
+        {"reduce vehicle_ vehicle_ --max-frequency 20", 64, "would replace its input set", ""},
+        {"reduce vehicle_ ./vehicle_ --max-frequency 20", 64, "would replace its input set", ""},
+        // convert never over its own input, whatever the output name
+        {"convert vehicle.map vehicle_ -o vehicle.map", 1, "conversion failed (-1)", ""},
+        {"convert --each vehicle.map vehicle_ -o x.bdf", 64, "--output names one deck", "x.bdf"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.words);
+        const std::string before = read_text(file("vehicle_a"));
+        Result r = run(row.words);
+        EXPECT_STATUS(r, row.status);
+        EXPECT_TRUE(contains(r.err, row.message)) << r.err;
+        if (row.status == 64) {
+            EXPECT_TRUE(contains(r.err, "usage: sorvan") || contains(r.err, "sorvan road:") ||
+                        contains(r.err, "sorvan reduce:") || contains(r.err, "sorvan convert:"))
+                << r.err;
+            EXPECT_TRUE(r.out.empty()) << r.out;
+        }
+        if (*row.absent) {
+            EXPECT_FALSE(fs::exists(file(row.absent))) << row.absent;
+        }
+        EXPECT_EQ(read_text(file("vehicle_a")), before);
+        EXPECT_EQ(read_text(file("vehicle.map")).find("[FILE_SUMMARY]") != std::string::npos, true);
+    }
+    // "--" ends the options: what follows is a word, even --plugin.
+    Result dashes = run("convert -o dashes.bdf -- vehicle.map vehicle_", false);
+    EXPECT_STATUS(dashes, 0);
+    dashes = run("convert -- vehicle.map vehicle_ --plugin x", false);
+    EXPECT_STATUS(dashes, 64);
+    EXPECT_TRUE(contains(dashes.err, "unexpected word \"--plugin\"")) << dashes.err;
+
+    // The version, and no command at all: usage on standard error.
+    for (const char *words : {"--version", "-V", "version"}) {
+        Result r = run(words);
+        EXPECT_STATUS(r, 0);
+        EXPECT_TRUE(contains(r.out, "version: major")) << r.out;
+    }
+    Result r = run("", false);
+    EXPECT_STATUS(r, 64);
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_TRUE(contains(r.err, "usage: sorvan COMMAND"));
+}
+
+// --json: one JSON object on standard output and nothing else; the keys a
+// script reads; the same exit status as without it.
+TEST_F(Cli, JsonOutputs) {
+    Result r = run("convert vehicle.map vehicle_ --length-unit mm --json");
+    EXPECT_STATUS(r, 0);
+    nlohmann::json j = nlohmann::json::parse(r.out); // throws on anything but one object
+    EXPECT_EQ(j["file"], "vehicle.bdf");
+    EXPECT_EQ(j["result"], 1);
+    EXPECT_EQ(j["units"]["length"], "MILLIMETER");
+    EXPECT_EQ(j["units"]["time"], "SECOND");
+    EXPECT_GT(j["cards"]["TF"].get<int>(), 0);
+    EXPECT_EQ(j["bytes"].get<long>(), static_cast<long>(fs::file_size(file("vehicle.bdf"))));
+    EXPECT_DOUBLE_EQ(j["connecting"]["stiffness"]["value"].get<double>(), 1e9);
+    EXPECT_TRUE(j.contains("seconds"));
+    EXPECT_TRUE(contains(r.err, "wrote vehicle.bdf")) << "the summary goes to standard error";
+
+    r = run("convert vehicle.map missing_ --json");
+    EXPECT_STATUS(r, 1);
+    j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["result"], -1);
+    EXPECT_EQ(j["exit"], 1);
+    EXPECT_TRUE(contains(j["error"].get<std::string>(), "a file could not be read"));
+
+    r = run("convert vehicle.map vehicle_ --tf-id 0 --json");
+    EXPECT_STATUS(r, 64);
+    j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["exit"], 64);
+    EXPECT_TRUE(contains(j["error"].get<std::string>(), "--tf-id")) << j.dump();
+
+    r = run("reduce vehicle_ red_ --max-frequency 20 --json");
+    EXPECT_STATUS(r, 0);
+    j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["kept"], 20);
+    EXPECT_EQ(j["dropped"], 6);
+    EXPECT_EQ(j["states"], 26);
+    EXPECT_EQ(j["files"].size(), 4u);
+    // Modes 11 to 13 of the example (24.1, 35.9 and 46.4 Hz) are dropped.
+    int dropped_pairs = 0;
+    for (const auto &b : j["blocks"])
+        if (!b["kept"].get<bool>()) {
+            ++dropped_pairs;
+            EXPECT_GT(b["frequency_hz"].get<double>(), 20.0);
+        }
+    EXPECT_EQ(dropped_pairs, 3);
+
+    r = run("road r.rsp --tracks 2 --seed 7 --length 100 --labels L,R --json");
+    EXPECT_STATUS(r, 0);
+    j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["file"], "r.rsp");
+    EXPECT_EQ(j["samples"], 1001);
+    EXPECT_EQ(j["seed"], 7);
+    EXPECT_DOUBLE_EQ(j["interval"].get<double>(), 0.1);
+    ASSERT_EQ(j["tracks"].size(), 2u);
+    EXPECT_EQ(j["tracks"][1]["label"], "R");
+    EXPECT_GT(j["tracks"][0]["rms"].get<double>(), 0.0);
+
+    r = run("version --json");
+    EXPECT_STATUS(r, 0);
+    j = nlohmann::json::parse(r.out);
+    EXPECT_TRUE(j.contains("major") && j.contains("build"));
+}
+
+// -o names the deck; --each converts several models and fails as a whole
+// when one fails.
+TEST_F(Cli, OutputNameAndSeveralModels) {
+    Result r = run("reduce vehicle_ red_ --max-frequency 20");
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = run("convert vehicle.map vehicle_");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string full = read_text(file("vehicle.bdf"));
+    r = run("convert vehicle.map red_ -o reduced.bdf");
+    EXPECT_STATUS(r, 0);
+    EXPECT_EQ(read_text(file("vehicle.bdf")), full) << "the full model's deck stays";
+    const std::string reduced = read_text(file("reduced.bdf"));
+    EXPECT_TRUE(contains(reduced, "Export BDF file name: reduced.bdf"));
+    EXPECT_LT(reduced.size(), full.size());
+
+    fs::create_directory(file("run.d"));
+    fs::copy_file(file("vehicle.map"), file("run.d/model"));
+    r = run("convert --each vehicle.map vehicle_ run.d/model red_ vehicle.map missing_");
+    EXPECT_STATUS(r, 1);
+    EXPECT_TRUE(fs::exists(file("run.d/model.bdf")));
+    EXPECT_TRUE(contains(r.err, "vehicle.map: conversion failed (-1)")) << r.err;
+    r = run("convert --each vehicle.map vehicle_ run.d/model red_ --json");
+    EXPECT_STATUS(r, 0);
+    nlohmann::json j = nlohmann::json::parse(r.out);
+    ASSERT_EQ(j["conversions"].size(), 2u);
+    EXPECT_EQ(j["conversions"][1]["file"], "run.d/model.bdf");
+    EXPECT_EQ(j["failed"], 0);
+}
+
 } // namespace
+
+// The README's command-line reference holds every command's option table as
+// the program prints it: one source for the parser, the help and the README.
+TEST(CommandTables, ReadmeAndHelpComeFromTheTables) {
+    const std::string readme = read_text(fs::path(SORVAN_EXAMPLES) / ".." / "README.md");
+    ASSERT_FALSE(readme.empty());
+    for (const sorvan::cli::CommandSpec *spec : sorvan::cli::all_commands()) {
+        SCOPED_TRACE(spec->name);
+        if (!spec->options->empty()) {
+            EXPECT_TRUE(contains(readme, sorvan::cli::options_markdown(*spec)))
+                << "the README lacks or differs from:\n"
+                << sorvan::cli::options_markdown(*spec);
+        }
+        EXPECT_TRUE(contains(readme, std::string("sorvan ") + spec->name)) << spec->name;
+        std::FILE *f = sorvan::test::temp_stream();
+        ASSERT_NE(f, nullptr);
+        sorvan::cli::print_help(*spec, f);
+        std::rewind(f);
+        std::string help;
+        for (int c; (c = std::fgetc(f)) != EOF;)
+            help += static_cast<char>(c);
+        std::fclose(f);
+        for (const auto &o : *spec->options)
+            EXPECT_TRUE(contains(help, std::string("--") + o.name)) << o.name;
+    }
+}
