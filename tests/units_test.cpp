@@ -1,5 +1,6 @@
 // Unit labels: the canonical constants, the aliases and the in-place rewrite.
 #include "model_input/units.h"
+#include "support/unit_table.h"
 
 #include <gtest/gtest.h>
 
@@ -13,37 +14,12 @@
 namespace {
 
 // The 29 canonical labels with the constants they are known by.
-const std::map<std::string, double> canonical = {
-    {"KILOGRAM", 1.0},
-    {"POUND_MASS", 0.45359237},
-    {"SLUG", 14.5939029372},
-    {"SLINCH", 175.1271524},
-    {"GRAM", 0.001},
-    {"OUNCE_MASS", 0.02834952},
-    {"KPOUND_MASS", 453.59237},
-    {"MEGAGRAM", 1000.0},
-    {"NEWTON", 1.0},
-    {"POUND_FORCE", 4.44822161526},
-    {"KILOGRAM_FORCE", 9.80665},
-    {"OUNCE_FORCE", 0.2780139},
-    {"DYNE", 0.00001},
-    {"MILLINEWTON", 0.001},
-    {"KNEWTON", 1000.0},
-    {"KPOUND_FORCE", 4448.22161526},
-    {"KILOMETER", 1000.0},
-    {"METER", 1.0},
-    {"CENTIMETER", 0.01},
-    {"MILLIMETER", 0.001},
-    {"MILE", 1609.344},
-    {"FOOT", 0.3048},
-    {"INCH", 0.0254},
-    {"HOUR", 3600.0},
-    {"MINUTE", 60.0},
-    {"SECOND", 1.0},
-    {"MILLISECOND", 0.001},
-    {"RADIAN", 1.0},
-    {"DEGREE", 0.017453292519943295},
-};
+const std::map<std::string, double> canonical = [] {
+    std::map<std::string, double> m;
+    for (const sorvan::test::CanonicalUnit &u : sorvan::test::canonical_units)
+        m[u.label] = u.value;
+    return m;
+}();
 
 // Every alias, as "alias=CANONICAL".
 const char *const aliases =

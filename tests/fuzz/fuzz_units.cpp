@@ -8,6 +8,7 @@
 #include "fuzz_support.h"
 #include "model_input/map.h"
 #include "model_input/units.h"
+#include "support/unit_table.h"
 
 #include <cmath>
 #include <cstdint>
@@ -21,42 +22,8 @@ namespace {
 
 using sorvan::fuzz::check;
 
-// The canonical labels and the constants they stand for.
-struct canonical {
-    const char *label;
-    double value;
-};
-const canonical table[] = {
-    {"KILOGRAM", 1.0},
-    {"POUND_MASS", 0.45359237},
-    {"SLUG", 14.5939029372},
-    {"SLINCH", 175.1271524},
-    {"GRAM", 0.001},
-    {"OUNCE_MASS", 0.02834952},
-    {"KPOUND_MASS", 453.59237},
-    {"MEGAGRAM", 1000.0},
-    {"NEWTON", 1.0},
-    {"POUND_FORCE", 4.44822161526},
-    {"KILOGRAM_FORCE", 9.80665},
-    {"OUNCE_FORCE", 0.2780139},
-    {"DYNE", 0.00001},
-    {"MILLINEWTON", 0.001},
-    {"KNEWTON", 1000.0},
-    {"KPOUND_FORCE", 4448.22161526},
-    {"KILOMETER", 1000.0},
-    {"METER", 1.0},
-    {"CENTIMETER", 0.01},
-    {"MILLIMETER", 0.001},
-    {"MILE", 1609.344},
-    {"FOOT", 0.3048},
-    {"INCH", 0.0254},
-    {"HOUR", 3600.0},
-    {"MINUTE", 60.0},
-    {"SECOND", 1.0},
-    {"MILLISECOND", 0.001},
-    {"RADIAN", 1.0},
-    {"DEGREE", 0.017453292519943295},
-};
+using canonical = sorvan::test::CanonicalUnit;
+constexpr const auto &table = sorvan::test::canonical_units;
 
 void fuzz_label(const uint8_t *data, size_t size) {
     // The label is the input up to its first NUL; the buffer holds the
