@@ -15,7 +15,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
-need_packages cmake make g++-mingw-w64-i686-posix libeigen3-dev
+need_packages cmake make g++-mingw-w64-i686-posix libeigen3-dev nlohmann-json3-dev
 
 build=build-win
 version=$(sed -n 's/^project(sorvan_view VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)

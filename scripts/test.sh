@@ -12,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
 need_packages cmake make g++ googletest libgtest-dev libgmock-dev clang libclang-rt-14-dev valgrind \
-    clang-format libeigen3-dev
+    clang-format libeigen3-dev nlohmann-json3-dev
 
 jobs=${JOBS:-2}
 stage_start=$SECONDS

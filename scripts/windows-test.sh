@@ -24,7 +24,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
     unset SORVAN_APT_UPDATED # the package lists must be read again
 fi
-need_packages cmake make g++-mingw-w64-i686-posix wine wine32:i386 libeigen3-dev
+need_packages cmake make g++-mingw-w64-i686-posix wine wine32:i386 libeigen3-dev nlohmann-json3-dev
 
 jobs=${JOBS:-2}
 build=build-win
