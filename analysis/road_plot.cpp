@@ -3,6 +3,7 @@
 
 #include "analysis/number_text.h"
 #include "analysis/psd.h"
+#include "analysis/road_class.h"
 
 #include <algorithm>
 #include <cmath>
@@ -277,7 +278,9 @@ Axis density_axis(const std::vector<std::vector<BandPoint>> &curves) {
 
 // ---- the page ---------------------------------------------------------------
 
-std::string header(const RoadPlot &p, double height, size_t segment, size_t segments) {
+// The page up to its first panel: the SVG element, the grid styles, the
+// white ground and the clip paths of both panels.
+std::string page_start(double height) {
     std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     s += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(page_width) + "\" height=\"" +
          num(height) + "\" viewBox=\"0 0 " + num(page_width) + " " + num(height) +
@@ -290,6 +293,11 @@ std::string header(const RoadPlot &p, double height, size_t segment, size_t segm
          "\"/></clipPath><clipPath id=\"coh\"><rect x=\"" + num(left) + "\" y=\"" + num(coh_top) +
          "\" width=\"" + num(right - left) + "\" height=\"" + num(coh_bottom - coh_top) +
          "\"/></clipPath></defs>\n";
+    return s;
+}
+
+std::string header(const RoadPlot &p, double height, size_t segment, size_t segments) {
+    std::string s = page_start(height);
     s += text(left, 26, "Road elevation spectral density", "font-size=\"17\" font-weight=\"bold\"");
     s += text(left, 46,
               escape("ge " + shortest(p.ge) + " mm\u00b2\u00b7m, gs " + shortest(p.gs) +
@@ -349,6 +357,35 @@ std::string coherence_panel(const RoadPlot &p, const std::map<long, Band> &bands
                       true);
 }
 
+// The class boundaries Gd(0.1) = 32, 128, ... on the v^-2 slope, each class's
+// letter between its two boundaries at the left edge of the panel.
+std::string class_bands(const Axis &x, const Axis &y) {
+    std::string s;
+    const char *style = "stroke=\"#9a9a9a\" stroke-width=\"1\" stroke-dasharray=\"2 3\"";
+    const double v_lo = std::pow(10.0, x.lo), v_hi = std::pow(10.0, x.hi);
+    auto gd = [](double gd01, double v) {
+        return gd01 * (class_wavenumber / v) * (class_wavenumber / v);
+    };
+    for (int k = 0; k < road_class_count; ++k) {
+        const char letter = static_cast<char>('A' + k);
+        double lower = 0.0, upper = 0.0;
+        class_bounds(letter, lower, upper);
+        if (lower > 0.0)
+            s += curve({{v_lo, gd(lower, v_lo)}, {v_hi, gd(lower, v_hi)}}, x, y, style, "psd");
+        // The letter sits on the class's own line where it crosses the
+        // middle of the density axis, when that lies inside the panel.
+        const double mid = std::pow(10.0, (y.lo + y.hi) / 2);
+        const double v = class_wavenumber * std::sqrt(class_density(letter) / mid);
+        if (v > v_lo * 1.05 && v < v_hi / 1.3)
+            s += text(x.at(v) + 4, y.at(mid) - 4, std::string(1, letter),
+                      "font-size=\"14\" fill=\"#777\" clip-path=\"url(#psd)\"");
+    }
+    return s;
+}
+
+const char *const channel_colour[] = {"#1f5fb4", "#d2691e", "#2e8b57", "#8b008b",
+                                      "#b22222", "#008b8b", "#6b6b00", "#444444"};
+
 } // namespace
 
 std::size_t plot_segment(int32_t n) {
@@ -394,6 +431,65 @@ std::string road_plot_svg(const RoadPlot &p, std::string &error) {
     double height = p.z2 ? coh_bottom + 62 : psd_bottom + 62;
     std::string svg = header(p, height, segment, s.segments) + density_panel(p, bands, x, range);
     if (p.z2) svg += coherence_panel(p, bands, x, range);
+    svg += "</svg>\n";
+    return svg;
+}
+
+} // namespace sorvan::analysis
+
+namespace sorvan::analysis {
+
+std::string profile_plot_svg(const ProfilePlot &p, std::string &error) {
+    std::size_t segment = plot_segment(p.n);
+    if (p.channels.empty() || segment == 0 || !(p.interval > 0.0) || !std::isfinite(p.interval)) {
+        error = p.channels.empty()
+                    ? "no channel of elevations to draw"
+                    : "a spectrum needs at least " + std::to_string(plot_min_samples) +
+                          " samples at a positive spacing";
+        return {};
+    }
+    std::vector<std::vector<BandPoint>> curves;
+    std::size_t segments = 0;
+    double lo = HUGE_VAL, hi = 0.0;
+    for (const ProfileChannel &c : p.channels) {
+        psd::CrossSpectrum s =
+            psd::welch_cross(c.z, c.z, static_cast<std::size_t>(p.n), p.interval, segment);
+        if (s.wavenumber.empty()) {
+            error = "no spectrum could be estimated";
+            return {};
+        }
+        segments = s.segments;
+        lo = std::min(lo, s.wavenumber.front());
+        hi = std::max(hi, s.wavenumber.back());
+        curves.push_back(density_points(bands_of(s), false));
+    }
+    Axis x = log_axis(lo, hi, left, right);
+    Axis y = density_axis(curves);
+    std::string svg = page_start(psd_bottom + 62);
+    svg += text(left, 26, escape("Road profile spectral density: " + p.title),
+                "font-size=\"17\" font-weight=\"bold\"");
+    svg += text(left, 46,
+                escape(std::to_string(p.n) + " samples " + shortest(p.interval) +
+                       " m apart; Welch: " + std::to_string(segments) + " Hann segments of " +
+                       std::to_string(segment) + ", half overlapping; tenth-decade bands"),
+                "font-size=\"12\" fill=\"#444\"");
+    svg += text(left, 64,
+                "dotted: bounds of the road classes A to H, Gd(0.1) = 32, 128, ... "
+                "131072 mm\u00b2\u00b7m falling as v\u207b\u00b2",
+                "font-size=\"12\" fill=\"#444\"");
+    svg += x_grid(x, psd_top, psd_bottom) + y_log_grid(y) + class_bands(x, y);
+    std::vector<LegendEntry> entries;
+    for (std::size_t k = 0; k < curves.size(); ++k) {
+        const std::size_t colours = sizeof channel_colour / sizeof channel_colour[0];
+        std::string style =
+            std::string("stroke=\"") + channel_colour[k % colours] + "\" stroke-width=\"1.6\"";
+        svg += curve(curves[k], x, y, style.c_str(), "psd");
+        entries.push_back(
+            {style, escape("channel " + std::to_string(k + 1) + " (" + p.channels[k].label + ")")});
+    }
+    svg += frame(psd_top, psd_bottom, "wavenumber v (cycle/m)",
+                 "elevation PSD (mm\u00b2 per cycle/m)");
+    svg += legend(psd_top, entries);
     svg += "</svg>\n";
     return svg;
 }

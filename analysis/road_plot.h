@@ -2,7 +2,8 @@
 // with the Welch estimate of each track's elevation spectral density on
 // log-log axes against the model ge + gs / (2 pi v)^2 + ga / (2 pi v)^4 and,
 // for two tracks, a second panel with their coherence against the
-// coherence the cross-track filters give.
+// coherence the cross-track filters give. A profile read back is drawn
+// the same way, against the bounds of the road classes.
 #ifndef SORVAN_ANALYSIS_ROAD_PLOT_H
 #define SORVAN_ANALYSIS_ROAD_PLOT_H
 
@@ -51,6 +52,25 @@ double model_coherence(double corr_length, double interval, double v);
 // The plot as the text of an SVG file; empty, with error set, when no
 // spectrum can be estimated from the tracks.
 std::string road_plot_svg(const RoadPlot &plot, std::string &error);
+
+// A profile read back: each channel's elevations in mm, n samples of each,
+// interval m apart.
+struct ProfileChannel {
+    const double *z = nullptr;
+    std::string label;
+};
+
+struct ProfilePlot {
+    std::vector<ProfileChannel> channels;
+    int32_t n = 0;
+    double interval = 0.0;
+    std::string title; // the file's name
+};
+
+// The Welch estimate of each channel's spectral density on log-log axes,
+// with the bounds of the road classes A to H behind them. Empty, with error
+// set, when there is no channel or too few samples for a spectrum.
+std::string profile_plot_svg(const ProfilePlot &plot, std::string &error);
 
 } // namespace sorvan::analysis
 

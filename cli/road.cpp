@@ -1,8 +1,13 @@
 // sorvan road: runs the host function GENRPROF_SAYERS with argument arrays
 // built from the options, then synthesises the same tracks once more with
-// the exported genrprof_sayers for their RMS values, a CSV table and a
-// spectral density plot.
+// the exported genrprof_sayers for their RMS values, roughness indices and
+// classes, a CSV table and a spectral density plot. With --iri the exported
+// function first finds the scale of the spectrum that meets the index.
+#include "analysis/iri.h"
+#include "analysis/profile_table.h"
+#include "analysis/road_class.h"
 #include "analysis/road_plot.h"
+#include "analysis/rpc3_file.h"
 #include "cli/commands.h"
 #include "cli/json_output.h"
 #include "cli/session.h"
@@ -54,6 +59,19 @@ struct RoadOptions {
     double ge = default_ge, gs = default_gs, ga = default_ga;
     double corr_length = default_corr_length, length = default_length, interval = default_interval;
     std::string labels[2] = {"left", "right"};
+    char road_class = 0;     // --class, or 0
+    double iri_target = 0.0; // --iri, m/km, or 0
+    double scale = 1.0;      // applied to ge, gs and ga for --iri
+};
+
+// What is reported of one track.
+struct TrackFigures {
+    double rms = 0.0;
+    double iri = std::nan("");  // m/km; NaN when the profile cannot be rated
+    std::string iri_why;        // why not
+    double gd01 = std::nan(""); // mm^2 m, the fitted v^-2 line at 0.1 cycle/m
+    char road_class = 0;        // its class, 0 when it could not be fitted
+    std::string class_why;
 };
 
 // A positive seed from the clock, to the microsecond, so that two runs in
@@ -76,6 +94,19 @@ bool svg_name(const std::string &name) {
 
 bool read_options(const Parsed &args, RoadOptions &o) {
     o.file = args.words()[0];
+    if (args.has("class")) {
+        const std::string &c = args.text("class");
+        if (c.size() != 1 || analysis::class_density(c[0]) == 0.0) {
+            complain("road", "--class needs one of the letters A to H, not \"" + c + "\"");
+            return false;
+        }
+        o.road_class = static_cast<char>(std::toupper(static_cast<unsigned char>(c[0])));
+        const analysis::SayersCoefficients k = analysis::class_coefficients(o.road_class);
+        o.ge = k.ge;
+        o.gs = k.gs;
+        o.ga = k.ga;
+    }
+    if (args.has("iri")) o.iri_target = args.real("iri");
     struct {
         const char *name;
         double *value;
@@ -194,44 +225,6 @@ double rms(const double *z, int32_t n) {
     return n > 0 ? std::sqrt(sum / n) : 0.0;
 }
 
-// Distance i x interval as the decimal it is: the interval's shortest text
-// is m x 10^e exactly, so the distance is i m x 10^e, printed without the
-// binary rounding of the product (0.3, not 0.30000000000000004).
-class Distances {
-  public:
-    explicit Distances(double interval) {
-        const std::string text = shortest(interval);
-        size_t e = text.find_first_of("eE");
-        std::string digits = text.substr(0, e);
-        exponent_ = e == std::string::npos ? 0 : std::atoi(text.c_str() + e + 1);
-        const size_t point = digits.find('.');
-        if (point != std::string::npos) {
-            exponent_ -= static_cast<int>(digits.size() - point - 1);
-            digits.erase(point, 1);
-        }
-        exact_ = digits.size() <= 9 && exponent_ >= -18 && exponent_ <= 0;
-        mantissa_ = exact_ ? std::strtoull(digits.c_str(), nullptr, 10) : 0;
-    }
-
-    std::string at(int32_t i, double fallback) const {
-        if (!exact_) return shortest(fallback);
-        std::string d = std::to_string(mantissa_ * static_cast<unsigned long long>(i));
-        const size_t places = static_cast<size_t>(-exponent_);
-        if (places == 0) return d;
-        if (d.size() <= places) d.insert(0, places - d.size() + 1, '0');
-        d.insert(d.size() - places, ".");
-        while (d.back() == '0')
-            d.pop_back();
-        if (d.back() == '.') d.pop_back();
-        return d;
-    }
-
-  private:
-    unsigned long long mantissa_ = 0;
-    int exponent_ = 0;
-    bool exact_ = false;
-};
-
 // Distance and elevations, one sample a line, every number in its shortest
 // form that reads back exactly; finished in out, not yet in place.
 bool write_csv(OutputFile &out, const RoadOptions &o, const RprofResult &r) {
@@ -240,9 +233,9 @@ bool write_csv(OutputFile &out, const RoadOptions &o, const RprofResult &r) {
     std::string head = "distance_m," + o.labels[0] + "_mm";
     if (o.tracks == 2) head += "," + o.labels[1] + "_mm";
     std::fputs((head + "\n").c_str(), f);
-    const Distances distance(o.interval);
+    const analysis::DistanceText distance(o.interval);
     for (int32_t i = 0; i < r.n; ++i) {
-        std::string row = distance.at(i, r.x[i]) + "," + shortest(r.z1[i]);
+        std::string row = distance.at(i) + "," + shortest(r.z1[i]);
         if (o.tracks == 2) row += "," + shortest(r.z2[i]);
         row += '\n';
         std::fputs(row.c_str(), f);
@@ -250,14 +243,124 @@ bool write_csv(OutputFile &out, const RoadOptions &o, const RprofResult &r) {
     return out.finish();
 }
 
-void print_report(const RoadOptions &o, const RprofResult &r) {
+// The RMS, the roughness index and the class of one track. A track too
+// short or too coarse for either keeps the reason instead.
+TrackFigures figures_of(const double *z, int32_t n, double interval) {
+    TrackFigures f;
+    f.rms = rms(z, n);
+    const std::size_t count = static_cast<std::size_t>(n);
+    double index = 0.0;
+    if (analysis::iri(z, count, interval, index, f.iri_why)) f.iri = index;
+    analysis::DensityFit fit;
+    if (analysis::fit_class_density(z, count, interval, fit, f.class_why)) {
+        f.gd01 = fit.gd01;
+        f.road_class = analysis::road_class_of(fit.gd01);
+    }
+    return f;
+}
+
+// The mean roughness index of the tracks that the coefficients scaled by k
+// give for the seed; NaN, with why set, when they cannot be rated.
+double mean_iri(Genrprof synthesise, const RoadOptions &o, double k, std::string &why) {
+    RprofResult *r = synthesise(o.ga * k, o.ge * k, o.gs * k, o.corr_length, o.length, o.interval,
+                                o.tracks, o.seed);
+    std::fflush(stdout);
+    if (!r || r->n <= 0 || !r->z1 || (o.tracks == 2 && !r->z2)) {
+        why = "the tracks could not be synthesised";
+        return std::nan("");
+    }
+    const double *z[2] = {r->z1, r->z2};
+    double sum = 0.0;
+    for (int t = 0; t < o.tracks; ++t) {
+        double index = 0.0;
+        if (!analysis::iri(z[t], static_cast<std::size_t>(r->n), o.interval, index, why))
+            return std::nan("");
+        sum += index;
+    }
+    return sum / o.tracks;
+}
+
+// Finds the factor on ge, gs and ga that gives the tracks of this seed the
+// mean index o.iri_target, and applies it. The synthesis is linear in the
+// square roots of the coefficients, and the index in the elevations, so
+// the index goes with the square root of the factor: one step finds it,
+// and a second one takes up the rounding. Returns 0, or exit_usage with the
+// reason printed.
+int scale_to_target(Genrprof synthesise, RoadOptions &o) {
+    double k = 1.0;
+    for (int step = 0; step < 4; ++step) {
+        std::string why;
+        const double index = mean_iri(synthesise, o, k, why);
+        if (std::isnan(index)) {
+            complain("road", "--iri " + shortest(o.iri_target) + ": " + why);
+            return exit_usage;
+        }
+        if (!(index > 0.0)) {
+            complain("road", "--iri " + shortest(o.iri_target) +
+                                 ": the tracks are flat (ge, gs and ga are 0), no scale of the "
+                                 "spectrum gives them an index");
+            return exit_usage;
+        }
+        const double ratio = o.iri_target / index;
+        if (std::fabs(ratio - 1.0) <= 1e-12) break;
+        k *= ratio * ratio;
+        if (!std::isfinite(k * o.ge) || !std::isfinite(k * o.gs) || !std::isfinite(k * o.ga) ||
+            !(k > 0.0)) {
+            complain("road", "--iri " + shortest(o.iri_target) +
+                                 ": the spectrum would have to be scaled by " + shortest(k) +
+                                 ", beyond the range of the coefficients");
+            return exit_usage;
+        }
+    }
+    o.scale = k;
+    o.ge *= k;
+    o.gs *= k;
+    o.ga *= k;
+    return 0;
+}
+
+// "2.41 m/km" or "n/a (why)".
+std::string index_text(const TrackFigures &f) {
+    if (std::isnan(f.iri)) return "IRI n/a (" + f.iri_why + ")";
+    char text[64];
+    std::snprintf(text, sizeof text, "IRI %.4g m/km", f.iri);
+    return text;
+}
+
+std::string class_text(const TrackFigures &f) {
+    if (f.road_class == 0) return "class n/a (" + f.class_why + ")";
+    char text[96];
+    std::snprintf(text, sizeof text, "class %c (Gd(0.1) %.4g mm^2*m)", f.road_class, f.gd01);
+    return text;
+}
+
+void print_report(const RoadOptions &o, const RprofResult &r,
+                  const std::vector<TrackFigures> &tracks, std::int64_t padded, double expected) {
     std::printf("wrote %s: %d channel%s of %d samples, %s m apart (0 to %s m)\n", o.file.c_str(),
                 o.tracks, o.tracks == 2 ? "s" : "", r.n, shortest(o.interval).c_str(),
                 shortest(r.x[r.n - 1]).c_str());
+    std::printf("  last group filled up with the last sample: %lld point%s per channel "
+                "(PADDED_POINTS)\n",
+                static_cast<long long>(padded), padded == 1 ? "" : "s");
     std::printf("  seed %d%s\n", o.seed, o.clock_seed ? " (from the clock)" : "");
-    std::printf("  track 1 \"%s\": RMS %.6g mm\n", o.labels[0].c_str(), rms(r.z1, r.n));
-    if (o.tracks == 2)
-        std::printf("  track 2 \"%s\": RMS %.6g mm\n", o.labels[1].c_str(), rms(r.z2, r.n));
+    if (o.road_class != 0)
+        std::printf("  class %c: Gd(0.1) %s mm^2*m\n", o.road_class,
+                    shortest(analysis::class_density(o.road_class)).c_str());
+    if (o.iri_target > 0.0) {
+        double mean = 0.0;
+        for (const TrackFigures &f : tracks)
+            mean += f.iri / static_cast<double>(tracks.size());
+        std::printf("  --iri %s m/km: spectrum scaled by %.6g; mean IRI of the tracks %.4g m/km\n",
+                    shortest(o.iri_target).c_str(), o.scale, mean);
+    }
+    std::printf("  spectrum: ge %.6g mm^2*m, gs %.6g mm^2/m, ga %.6g mm^2/m^3; expected IRI "
+                "%.4g m/km (closed form)\n",
+                o.ge, o.gs, o.ga, expected);
+    for (int t = 0; t < o.tracks; ++t)
+        std::printf("  track %d \"%s\": RMS %.6g mm, %s, %s\n", t + 1, o.labels[t].c_str(),
+                    tracks[static_cast<std::size_t>(t)].rms,
+                    index_text(tracks[static_cast<std::size_t>(t)]).c_str(),
+                    class_text(tracks[static_cast<std::size_t>(t)]).c_str());
 }
 
 // Writes the CSV table and the plot that were asked for, finished but not
@@ -347,6 +450,11 @@ int run_road(int argc, char **argv) {
         complain("road", session.plugin().error());
         return exit_no_plugin;
     }
+    // A profile the host function would refuse is left to it, so that its
+    // message and status are the command's.
+    if (o.iri_target > 0.0 && samples >= 1.0 && samples <= INT32_MAX) {
+        if (int status = scale_to_target(synthesise, o); status != 0) return status;
+    }
     // The outputs are committed together: the table and the plot are
     // written under temporary names, the host function writes the profile
     // under its own name, and a failure of any of them leaves the files
@@ -362,6 +470,31 @@ int run_road(int argc, char **argv) {
         complain("road", "the tracks could not be synthesised again; nothing was written");
         return exit_output;
     }
+    std::vector<TrackFigures> tracks;
+    const double *z[2] = {r->z1, r->z2};
+    for (int t = 0; t < o.tracks; ++t)
+        tracks.push_back(figures_of(z[t], r->n, o.interval));
+    if (o.iri_target > 0.0) {
+        double mean = 0.0;
+        for (const TrackFigures &f : tracks)
+            mean += f.iri / o.tracks;
+        if (!(std::fabs(mean / o.iri_target - 1.0) <= 0.01)) {
+            complain("road", "the tracks written have the mean IRI " + shortest(mean) +
+                                 " m/km, not the " + shortest(o.iri_target) +
+                                 " asked for; nothing was written");
+            return 1;
+        }
+    }
+    // The file read back as any reader reads it: the padding it reports is
+    // the padding written.
+    analysis::Rpc3File back;
+    std::string error;
+    if (!analysis::read_rpc3(o.file, back, error)) {
+        complain("road", "the file written does not read back: " + error + "; nothing was written");
+        return exit_output;
+    }
+    const std::int64_t padded = back.stored_points - back.points;
+    const double expected = analysis::iri_expected(o.ge, o.gs, o.ga, o.interval);
     if (int status = write_reports(o, *r, csv, plot); status != 0) return status;
     std::vector<OutputFile *> outputs{&rpc};
     if (!o.csv.empty()) outputs.push_back(&csv);
@@ -371,26 +504,46 @@ int run_road(int argc, char **argv) {
             if (!f->error().empty()) complain("road", f->error() + "; nothing was written");
         return exit_output;
     }
-    print_report(o, *r);
+    print_report(o, *r, tracks, padded, expected);
     if (!o.csv.empty()) std::printf("wrote %s\n", o.csv.c_str());
     if (!o.plot.empty()) std::printf("wrote %s\n", o.plot.c_str());
     if (args.json()) {
-        nlohmann::json tracks = nlohmann::json::array();
-        const double *z[2] = {r->z1, r->z2};
-        for (int k = 0; k < o.tracks; ++k)
-            tracks.push_back({{"label", o.labels[k]}, {"rms", rms(z[k], r->n)}});
+        auto number_or_null = [](double v) {
+            return std::isfinite(v) ? nlohmann::json(v) : nlohmann::json(nullptr);
+        };
+        nlohmann::json list = nlohmann::json::array();
+        for (int t = 0; t < o.tracks; ++t) {
+            const TrackFigures &f = tracks[static_cast<std::size_t>(t)];
+            list.push_back({{"label", o.labels[t]},
+                            {"rms", f.rms},
+                            {"iri", number_or_null(f.iri)},
+                            {"gd01", number_or_null(f.gd01)},
+                            {"class", f.road_class ? nlohmann::json(std::string(1, f.road_class))
+                                                   : nlohmann::json(nullptr)}});
+        }
         nlohmann::json files = {o.file};
         if (!o.csv.empty()) files.push_back(o.csv);
         if (!o.plot.empty()) files.push_back(o.plot);
-        json_output::emit({{"file", o.file},
-                           {"samples", r->n},
-                           {"interval", o.interval},
-                           {"length", r->x[r->n - 1]},
-                           {"seed", o.seed},
-                           {"seed_from_clock", o.clock_seed},
-                           {"tracks", tracks},
-                           {"files", files},
-                           {"result", 0}});
+        nlohmann::json object = {{"file", o.file},
+                                 {"samples", r->n},
+                                 {"interval", o.interval},
+                                 {"length", r->x[r->n - 1]},
+                                 {"seed", o.seed},
+                                 {"seed_from_clock", o.clock_seed},
+                                 {"padded_points", padded},
+                                 {"ge", o.ge},
+                                 {"gs", o.gs},
+                                 {"ga", o.ga},
+                                 {"iri_expected", number_or_null(expected)},
+                                 {"tracks", list},
+                                 {"files", files},
+                                 {"result", 0}};
+        if (o.road_class != 0) object["class"] = std::string(1, o.road_class);
+        if (o.iri_target > 0.0) {
+            object["iri_target"] = o.iri_target;
+            object["scale"] = o.scale;
+        }
+        json_output::emit(object);
     }
     return 0;
 }

@@ -95,19 +95,23 @@ std::string local_date() {
 }
 
 // Writes the data groups: in each, every channel's points of that group,
-// the last group padded with zeros.
+// the last group filled up with the channel's last point, so that a rig
+// driven by the file holds its last position instead of stepping to 0.
 bool write_data(std::FILE *out, const Rpc &r) {
     size_t b = rpc3::value_size(r.layout.type);
     size_t group_bytes = static_cast<size_t>(rpc3::PTS_PER_GROUP) * b;
     size_t total = static_cast<size_t>(r.layout.points) * b;
-    std::vector<unsigned char> zeros(group_bytes, 0);
+    std::vector<unsigned char> fill(group_bytes);
     for (int64_t g = 0; g < rpc3::groups(r.layout.points); ++g) {
         size_t start = static_cast<size_t>(g) * group_bytes;
         size_t n = std::min(group_bytes, total - start);
-        for (const Channel &ch : r.channels)
-            if (std::fwrite(&ch.data[start], 1, n, out) != n ||
-                std::fwrite(zeros.data(), 1, group_bytes - n, out) != group_bytes - n)
-                return false;
+        for (const Channel &ch : r.channels) {
+            if (std::fwrite(&ch.data[start], 1, n, out) != n) return false;
+            if (n == group_bytes) continue;
+            for (size_t k = 0; k < group_bytes - n; k += b)
+                std::memcpy(&fill[k], &ch.data[total - b], b);
+            if (std::fwrite(fill.data(), 1, group_bytes - n, out) != group_bytes - n) return false;
+        }
     }
     return true;
 }

@@ -78,10 +78,12 @@ std::string channel_key(const char *name, size_t n) {
 
 // The records in the order they are written: the three fixed ones, the file
 // description, the per-channel scaling, the partition, the per-channel texts
-// and the trailer. There are 20 + 6 * channels of them.
+// and the trailer. There are 21 + 6 * channels of them: the standard 20 + 6C
+// and PADDED_POINTS, the points at the end of every channel that only fill
+// the last group (readers that do not know the key skip it).
 Records records(const Layout &l, const std::vector<Channel> &chans) {
     size_t c = chans.size();
-    size_t params = 20 + 6 * c;
+    size_t params = 21 + 6 * c;
     int64_t frames = groups(l.points) * (PTS_PER_GROUP / PTS_PER_FRAME);
     bool ints = l.type == DataType::short_integer;
     Records r = {
@@ -99,6 +101,7 @@ Records records(const Layout &l, const std::vector<Channel> &chans) {
         {"HALF_FRAMES", "0"},
         {"REPEATS", "0"},
         {"FRAMES", std::to_string(frames)},
+        {"PADDED_POINTS", std::to_string(frames * PTS_PER_FRAME - l.points)},
     };
     for (size_t i = 1; i <= c; ++i) {
         r.emplace_back(channel_key("SCALE", i), chans[i - 1].scale);

@@ -3,7 +3,8 @@
 // A file is NUM_HEADER_BLOCKS blocks of 512 bytes holding 128-byte records
 // (a 32-byte keyword and a 96-byte value, both NUL-terminated text), then
 // the data as groups of PTS_PER_GROUP points: in each group channel 1, then
-// channel 2 and so on. The last group of every channel is padded with 0.
+// channel 2 and so on. The last group of every channel is filled up with its
+// last point; PADDED_POINTS in the header says how many points that adds.
 // Every multi-byte number is little-endian, whatever the machine.
 #ifndef SORVAN_HOST_RPC3_H
 #define SORVAN_HOST_RPC3_H

@@ -207,7 +207,13 @@ TEST_F(Golden, RoadProfileFile) {
             peak = std::fmax(peak, std::fabs(z[i]));
         for (int32_t i = 0; i < r->n; ++i)
             ASSERT_NEAR(file.values[c][size_t(i)], z[i], peak / 32767.0) << c << " " << i;
+        // The one group is filled up with the track's last stored point.
+        ASSERT_EQ(file.values[c].size(), 2048u);
+        for (size_t k = 401; k < 2048; ++k)
+            ASSERT_EQ(file.raw[c][k], file.raw[c][400]) << c << " " << k;
     }
+    EXPECT_EQ(file.value("PADDED_POINTS"), "1647");
+    EXPECT_EQ(file.padded, 2048 - 401);
 }
 
 } // namespace

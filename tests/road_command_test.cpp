@@ -121,7 +121,9 @@ class RoadCommand : public ::testing::Test {
     }
 
     // The file holds one channel per track, each within half a step of the
-    // track's values, padded with zeros; unit "mm" and spacing interval.
+    // track's values, its last frame filled up with the last real sample
+    // (no step at the end for a rig) and the count of those points under
+    // PADDED_POINTS; unit "mm" and spacing interval.
     void expect_file(const std::vector<std::string> &labels) const {
         rpc3test::File f;
         ASSERT_EQ(rpc3test::read_file(file, f), "");
@@ -142,7 +144,8 @@ class RoadCommand : public ::testing::Test {
                 ASSERT_NEAR(got[k], want[c][k], s / 2 * (1 + 1e-9))
                     << "channel " << c + 1 << " point " << k;
             for (size_t k = n; k < got.size(); ++k)
-                ASSERT_EQ(got[k], 0.0) << "padding " << k;
+                ASSERT_EQ(got[k], got[n - 1]) << "padding " << k;
+            EXPECT_EQ(f.value("PADDED_POINTS"), std::to_string(got.size() - n));
         }
     }
 

@@ -83,7 +83,8 @@ double peak(const std::vector<double> &v) {
     return m;
 }
 
-// Every real point within half a quantisation step, every padding point 0.
+// Every real point within half a quantisation step; the padding repeats
+// the last point exactly, and PADDED_POINTS counts it.
 void expect_values(const rpc3test::File &f, size_t c, const std::vector<double> &want) {
     double s = std::strtod(f.value("SCALE.CHAN_" + std::to_string(c + 1)).c_str(), nullptr);
     EXPECT_NEAR(s, peak(want) / 32752, peak(want) / 32752 * 1e-6);
@@ -91,8 +92,9 @@ void expect_values(const rpc3test::File &f, size_t c, const std::vector<double> 
     ASSERT_GE(got.size(), want.size());
     for (size_t k = 0; k < want.size(); ++k)
         ASSERT_NEAR(got[k], want[k], s / 2 * (1 + 1e-9)) << "channel " << c + 1 << " point " << k;
+    EXPECT_EQ(f.padded, int64_t(got.size() - want.size()));
     for (size_t k = want.size(); k < got.size(); ++k)
-        ASSERT_EQ(got[k], 0.0) << "padding " << k;
+        ASSERT_EQ(got[k], got[want.size() - 1]) << "padding " << k;
 }
 
 TEST_F(Rpc3, OneChannelHeaderInOrder) {
@@ -103,7 +105,7 @@ TEST_F(Rpc3, OneChannelHeaderInOrder) {
     const std::vector<std::pair<std::string, std::string>> want = {
         {"FORMAT", "BINARY_IEEE_LITTLE_END"},
         {"NUM_HEADER_BLOCKS", "7"},
-        {"NUM_PARAMS", "26"},
+        {"NUM_PARAMS", "27"},
         {"FILE_TYPE", "TIME_HISTORY"},
         {"DATA_TYPE", "SHORT_INTEGER"},
         {"TIME_TYPE", "RESPONSE"},
@@ -115,6 +117,7 @@ TEST_F(Rpc3, OneChannelHeaderInOrder) {
         {"HALF_FRAMES", "0"},
         {"REPEATS", "0"},
         {"FRAMES", "6"},
+        {"PADDED_POINTS", "1144"}, // 6 x 1024 - 5000
         {"SCALE.CHAN_1", f.value("SCALE.CHAN_1")},
         {"UPPER_LIMIT.CHAN_1", "1.000000E+00"},
         {"LOWER_LIMIT.CHAN_1", "-1.000000E+00"},
@@ -139,10 +142,10 @@ TEST_F(Rpc3, TwoChannelsKeepTheirOwnPointsAndScales) {
     ASSERT_EQ(write(path("two.rsp"), {z1, z2}, 0.1), 0);
     rpc3test::File f;
     ASSERT_EQ(rpc3test::read_file(path("two.rsp"), f), "");
-    EXPECT_EQ(f.value("NUM_PARAMS"), "32");
-    EXPECT_EQ(f.header_blocks, 8);
+    EXPECT_EQ(f.value("NUM_PARAMS"), "33");
+    EXPECT_EQ(f.header_blocks, 9);
     EXPECT_EQ(f.frames, 6);
-    EXPECT_EQ(f.size, 28672);
+    EXPECT_EQ(f.size, 4608 + 24576);
     EXPECT_EQ(f.value("DELTA_T"), "1.000000E-01");
     EXPECT_EQ(f.value("DESC.CHAN_2"), "Track 2");
     EXPECT_EQ(f.value("UNITS.CHAN_2"), "mm");
@@ -158,8 +161,9 @@ TEST_F(Rpc3, WorkedSizes) {
         int channels, n, type;
         int64_t frames, size;
     } cases[] = {
-        {2, 5000, PLEXA_RPC_SHORT_INTEGER, 6, 28672},
-        {2, 5000, PLEXA_RPC_FLOATING_POINT, 6, 53248},
+        // 33 records take 9 header blocks with two channels, 27 take 7 with one.
+        {2, 5000, PLEXA_RPC_SHORT_INTEGER, 6, 4608 + 24576},
+        {2, 5000, PLEXA_RPC_FLOATING_POINT, 6, 4608 + 49152},
         {1, 5000, PLEXA_RPC_SHORT_INTEGER, 6, 15872},
         {1, 2048, PLEXA_RPC_SHORT_INTEGER, 2, 3584 + 4096},
         {1, 2049, PLEXA_RPC_SHORT_INTEGER, 4, 3584 + 8192},
@@ -223,6 +227,25 @@ TEST_F(Rpc3, FloatingPointKeepsFloats) {
     EXPECT_EQ(f.value("SCALE.CHAN_1"), "1.000000E+00");
     for (size_t k = 0; k < z.size(); ++k)
         EXPECT_EQ(f.values[0][k], double(float(z[k])));
+    // Two channels, each padded with its own last float (0 for the first).
+    ASSERT_EQ(write(path("g.rsp"), {z, {5, 4, 3, 2, -1.5}}), 0);
+    ASSERT_EQ(rpc3test::read_file(path("g.rsp"), f), "");
+    EXPECT_EQ(f.padded, 2048 - 5);
+    EXPECT_EQ(f.values[0][2047], 0.0);
+    EXPECT_EQ(f.values[1][4], -1.5);
+    EXPECT_EQ(f.values[1][5], -1.5);
+    EXPECT_EQ(f.values[1][2047], -1.5);
+}
+
+// A channel of whole groups has nothing to pad, and says so.
+TEST_F(Rpc3, WholeGroupsAreNotPadded) {
+    std::vector<double> z = wave(4096, 9.0, 0.4);
+    ASSERT_EQ(write(path("whole.rsp"), {z}), 0);
+    rpc3test::File f;
+    ASSERT_EQ(rpc3test::read_file(path("whole.rsp"), f), "");
+    EXPECT_EQ(f.value("PADDED_POINTS"), "0");
+    EXPECT_EQ(f.frames, 4);
+    expect_values(f, 0, z);
 }
 
 TEST_F(Rpc3, TextsAreCleanedAndCut) {
@@ -380,7 +403,7 @@ TEST_F(Rpc3, ForeignHandlesAreRefused) {
 // ======================================================================
 
 #ifndef _WIN32
-// Writes a two-channel file of 28672 bytes in a child process that may only
+// Writes a two-channel file of 29184 bytes in a child process that may only
 // write files of 8192 bytes; returns the child's result code.
 int32_t write_under_small_limit(const std::string &file) {
     pid_t pid = fork();

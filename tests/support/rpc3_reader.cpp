@@ -158,6 +158,11 @@ std::string read_file(const std::string &path, File &f) {
     if (f.channels < 1 || f.pts_per_frame < 1 || f.pts_per_group % f.pts_per_frame)
         return "bad sizes";
     if (f.frames % (f.pts_per_group / f.pts_per_frame)) return "FRAMES is not whole groups";
+    // PADDED_POINTS is optional; when present it counts points of the last
+    // frame, never a whole channel.
+    if (std::string padded = f.value("PADDED_POINTS"); !padded.empty())
+        if (!to_int(padded, f.padded) || f.padded < 0 || f.padded >= f.frames * f.pts_per_frame)
+            return "bad PADDED_POINTS";
     std::string type = f.value("DATA_TYPE");
     if (type != "SHORT_INTEGER" && type != "FLOATING_POINT") return "DATA_TYPE";
     f.short_integer = type == "SHORT_INTEGER";

@@ -19,9 +19,10 @@ struct File {
     int64_t pts_per_frame = 0;
     int64_t pts_per_group = 0;
     int64_t frames = 0;
+    int64_t padded = -1; // PADDED_POINTS, -1 when the file does not say
     bool short_integer = true;
-    // Per channel: FRAMES * PTS_PER_FRAME points in engineering units, and for
-    // SHORT_INTEGER data the stored integers.
+    // Per channel: FRAMES * PTS_PER_FRAME points in engineering units, the
+    // padding included, and for SHORT_INTEGER data the stored integers.
     std::vector<std::vector<double>> values;
     std::vector<std::vector<int16_t>> raw;
 
