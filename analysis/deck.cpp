@@ -201,7 +201,7 @@ bool Reader::want_blank_from(const Line &l, int k) {
 // wheel divisions; every other comment is passed over.
 struct HeaderKey {
     const char *prefix;
-    enum { label, integer, real } kind;
+    enum { label, integer, real, connecting } kind;
     int which;
 };
 constexpr HeaderKey header_keys[] = {
@@ -212,6 +212,10 @@ constexpr HeaderKey header_keys[] = {
     {"$*  ID number of TFs:", HeaderKey::integer, 0},
     {"$*  divid number for wheel:", HeaderKey::integer, 1},
     {"$*  Threshold for matrix terms:", HeaderKey::real, 0},
+    {"$*  connecting stiffness value:", HeaderKey::connecting, 0},
+    {"$*  connecting damping value:", HeaderKey::connecting, 1},
+    {"$*  connecting t_stiff. value", HeaderKey::connecting, 2},
+    {"$*  connecting t_damp. value", HeaderKey::connecting, 3},
 };
 
 bool Reader::read_comment(int number, std::string_view text) {
@@ -230,6 +234,18 @@ bool Reader::read_comment(int number, std::string_view text) {
                                         "\" holds no integer");
             (key.which == 0 ? h.has_set : h.has_wheel_divisions) = true;
             (key.which == 0 ? h.set : h.wheel_divisions) = v;
+        } else if (key.kind == HeaderKey::connecting) {
+            // "(2.500000E+08 [N/m])": the value before the bracketed unit.
+            double v = 0.0;
+            const std::size_t unit = value.find('[');
+            if (value.size() < 2 || value.front() != '(' || value.back() != ')' ||
+                unit == std::string_view::npos ||
+                !parse_real_field(std::string(value.substr(1, unit - 1)), v))
+                return fail(number, "the header line \"" + std::string(trim(prefix.substr(2))) +
+                                        "\" holds no value in the form (X [UNIT])");
+            const auto k = static_cast<std::size_t>(key.which);
+            h.has_connecting[k] = true;
+            h.connecting[k] = v;
         } else {
             double v = 0.0;
             if (!parse_real_field(std::string(value), v))

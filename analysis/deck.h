@@ -91,6 +91,10 @@ struct DeckHeader {
     double threshold = 0.0; // terms below it were left out
     bool has_wheel_divisions = false;
     int32_t wheel_divisions = 0;
+    // The connecting stiffness, damping, torsional stiffness and torsional
+    // damping in SI units (N/m, N*s/m, N*m/rad, N*m*s/rad), as printed.
+    std::array<bool, 4> has_connecting{};
+    std::array<double, 4> connecting{};
 };
 
 struct Deck {

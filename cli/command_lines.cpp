@@ -44,6 +44,8 @@ const std::vector<OptionSpec> convert_options = {
     {"each", "", "convert several models: the words are MAP_FILE ABC_BASE pairs", "", Kind::flag},
     {"direct", "", "use the exported converter entry instead of the host function", "host function",
      Kind::flag},
+    {"check", "", "check each deck written as sorvan check does; exit 1 when a check fails", "",
+     Kind::flag},
 };
 
 const CommandSpec convert_spec{
@@ -119,6 +121,13 @@ const CommandSpec reduce_spec{
 
 const std::vector<OptionSpec> road_options = {
     {"tracks", "N", "number of tracks", "1", Kind::integer, 1, 2},
+    {"class", "A..H",
+     "road class by Gd(0.1): sets gs = Gd(0.1) x 0.1^2 x (2 pi)^2, ge = Gd(0.1) / 1280, ga = 0; "
+     "--ge, --gs, --ga still override",
+     "", Kind::text},
+    {"iri", "M_PER_KM",
+     "scale ge, gs and ga alike so that the tracks' mean IRI for the seed is this, m/km", "",
+     Kind::real, 0, unbounded, true},
     {"seed", "N", "seed; 0 or less takes one from the clock (printed)", "0", Kind::integer,
      -int32_max - 1, int32_max},
     {"ge", "X", "white-noise coefficient, mm^2*m", "0.05", Kind::real, 0, unbounded},
@@ -152,21 +161,32 @@ const CommandSpec road_spec{
     "Synthesises one or two random road elevation tracks by the Sayers roughness model\n"
     "through the host function GENRPROF_SAYERS, which writes them as the channels of the\n"
     "RPC III file OUT_FILE (unit \"mm\", spacing --interval), and prints the sample count,\n"
-    "the seed and the RMS of each track. A track's one-sided elevation spectral density at\n"
-    "wavenumber v (cycle/m) is ge + gs / (2 pi v)^2 + ga / (2 pi v)^4. Distance is in\n"
-    "metres, elevation in millimetres. The table and the plot are drawn from the very tracks\n"
-    "written to the file; the three are written together: either all of them replace their\n"
-    "files or, on any failure, none does. A seed of 0 or less is replaced by one from the\n"
-    "clock (to the microsecond), which is printed; giving it back with --seed repeats the\n"
-    "tracks.",
+    "the seed, the points that fill up the last group of the file (they repeat the last\n"
+    "sample; the header key PADDED_POINTS counts them) and, for each track, its RMS, its\n"
+    "International Roughness Index (IRI, m/km; profiles of 11 m or more) and its road class\n"
+    "from the density fitted at 0.1 cycle/m (profiles of 320 m or more). A track's one-sided\n"
+    "elevation spectral density at wavenumber v (cycle/m) is ge + gs / (2 pi v)^2 + ga /\n"
+    "(2 pi v)^4. Distance is in metres, elevation in millimetres. The table and the plot are\n"
+    "drawn from the very tracks written to the file; the three are written together: either\n"
+    "all of them replace their files or, on any failure, none does. A seed of 0 or less is\n"
+    "replaced by one from the clock (to the microsecond), which is printed; giving it back\n"
+    "with --seed repeats the tracks.",
     "The defaults describe a good road: 64e-6 m^3 (64 mm^2*m) at 0.1 cycle/m with the\n"
     "density falling as v^-2, so gs = 64 x 0.1^2 x (2 pi)^2 = 25.3 mm^2/m, and ge takes over\n"
     "below 0.28 m wavelength. ga adds long-wavelength undulation; any ga above 0 dominates\n"
     "the RMS, with wavelengths of kilometres.\n"
     "\n"
+    "Road classes A to H have Gd(0.1) = 16, 64, 256, 1024, 4096, 16384, 65536 and 262144\n"
+    "mm^2*m (10^-6 m^3); a fitted density belongs to the class whose centre is nearest on a\n"
+    "logarithmic scale. --iri scales the spectrum chosen (by --class or the coefficients) so\n"
+    "that the mean IRI of the tracks of that seed is the target within 1 %, prints the scale\n"
+    "and the closed-form expectation of the index for the scaled spectrum, and writes the\n"
+    "scaled tracks.\n"
+    "\n"
     "Exit status: 0 written; 1 the host function failed (its message is printed); 64 bad\n"
-    "command line (two outputs naming one file among them); 69 plug-in not loadable; 73 the\n"
-    "CSV table or the plot could not be written. Nothing is written on any failure."};
+    "command line (two outputs naming one file among them, an --iri for a profile that\n"
+    "cannot be rated or is flat); 69 plug-in not loadable; 73 the CSV table or the plot could\n"
+    "not be written, or the profile not read back. Nothing is written on any failure."};
 
 // ---- version and functions ----------------------------------------------
 

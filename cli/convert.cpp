@@ -1,6 +1,7 @@
 // sorvan convert: the bulk data conversion, run as the host runs it (the host
 // function KAVEL2PELDA_BDF_WRITE with a command object built from the
 // options) or through the plug-in's exported converter entry.
+#include "cli/check.h"
 #include "cli/commands.h"
 #include "cli/json_output.h"
 #include "cli/session.h"
@@ -54,6 +55,7 @@ struct ConvertOptions {
     double threshold = 1e-9;
     std::optional<double> connecting[4]; // as given: MAP units (host) or SI (direct)
     bool direct = false;
+    bool check = false; // check the deck against its model once written
 };
 
 // What the converter's result codes mean to a user.
@@ -97,6 +99,7 @@ ConvertOptions read_options(const Parsed &p) {
         o.wheel_divisions = static_cast<int>(p.integer("wheel-divisions"));
     if (p.has("output")) o.output = p.text("output");
     o.direct = p.has("direct");
+    o.check = p.has("check");
     return o;
 }
 
@@ -388,7 +391,25 @@ int convert_one(Session &s, ConvertOptions o, nlohmann::json *report) {
     }
     *report = summary_json(s.plugin(), o, bdf, summary, seconds);
     print_summary(*report);
-    return 0;
+    if (!o.check) return 0;
+    CheckSettings settings;
+    settings.bdf = bdf;
+    settings.map_file = o.map_file;
+    settings.abc_base = o.abc_base;
+    nlohmann::json check;
+    std::string error;
+    const int status = check_deck(settings, check, error);
+    if (!error.empty() && status != check_failed) {
+        complain("convert", "cannot check " + bdf + ": " + error);
+        check["result"] = "fail";
+        check["error"] = error;
+    } else {
+        std::printf("  %s\n", check_summary(check).c_str());
+    }
+    (*report)["check"] = check;
+    if (status == check_passed) return 0;
+    (*report)["exit"] = check_failed;
+    return check_failed;
 }
 
 } // namespace
@@ -445,6 +466,8 @@ int run_convert(int argc, char **argv) {
                                {"exit", status}});
         else if (status == 0)
             json_output::emit(reports[0]);
+        else if (reports[0].contains("check"))
+            json_output::emit(reports[0]); // converted, but the check failed
         else
             json_output::emit({{"result", reports[0].value("result", nlohmann::json(status))},
                                {"exit", status},

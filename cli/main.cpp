@@ -47,9 +47,9 @@ void help_main(std::FILE *out) {
         std::fprintf(out, "  %-10s %s\n", c.spec().name, c.summary);
     std::fprintf(out,
                  "\n"
-                 "Every command takes --plugin PATH and --help; convert, reduce, road and\n"
-                 "version take --json (one JSON object on standard output, everything else on\n"
-                 "standard error).\n"
+                 "Every command takes --plugin PATH and --help; convert, reduce, road,\n"
+                 "profile, info, check and version take --json (one JSON object on standard\n"
+                 "output, everything else on standard error).\n"
                  "\n"
                  "Exit status: 0 success; a failed host function gives its result code negated\n"
                  "(convert 1 to 8, reduce 1 to 3, road 1); 64 bad command line; 66 an input\n"

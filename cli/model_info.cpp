@@ -1,16 +1,101 @@
 // sorvan info: what is in a model: inputs, outputs, states and modes.
+#include "analysis/state_space.h"
+#include "cli/check.h"
 #include "cli/commands.h"
+#include "cli/json_output.h"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <stdexcept>
 
 namespace sorvan::cli {
 
 namespace {
 
-const std::vector<OptionSpec> info_options = {};
+const std::vector<OptionSpec> info_options = {
+    {"max-frequency", "HZ",
+     "also say which state pairs reduce keeps with this limit; 0 keeps every pair", "", Kind::real,
+     0, 1e308},
+};
 
-const CommandSpec info_spec{"info",      "MAP_FILE ABC_BASE [--max-frequency HZ] [--json]",
-                            0,           -1,
-                            "its words", &info_options,
-                            true,        "Not yet available."};
+const CommandSpec info_spec{
+    "info",
+    "MAP_FILE ABC_BASE [--max-frequency HZ] [--json]",
+    2,
+    2,
+    "MAP_FILE and ABC_BASE",
+    &info_options,
+    true,
+    "Reads the model (the MAP file and the ABC set ABC_BASEa to ABC_BASEd) and prints its\n"
+    "inputs (point, component, the name of an external one), its outputs (the displacement\n"
+    "or velocity a coupling acts on, or the node or wheel a graphic output moves), the number\n"
+    "of states, whether A is in the modal form the state matrix writer reduces, and every\n"
+    "mode: an oscillating pair with its eigenvalue, natural frequency and damping ratio, a\n"
+    "real state with its time constant. A mode with a positive real part is flagged\n"
+    "UNSTABLE. With --max-frequency the pairs show whether reduce would keep them: only a\n"
+    "modal A is limited, a pair kept when the modulus of its eigenvalue is at most 2 pi HZ.",
+    "Exit status: 0 printed; 64 bad command line; 66 the MAP file or the ABC set cannot be read\n"
+    "or do not agree."};
+
+const char *component_name(int32_t dof) {
+    static const char *const names[] = {"x", "y", "z", "rx", "ry", "rz"};
+    return dof >= 1 && dof <= 6 ? names[dof - 1] : "?";
+}
+
+std::string g(double v, const char *format = "%.6g") {
+    char t[64];
+    std::snprintf(t, sizeof t, format, v);
+    return t;
+}
+
+// What each output row is: the graphic rows by the node or wheel line that
+// names them, the others by their kind.
+struct OutputRow {
+    int32_t point, component, kind;
+    std::string what;
+};
+
+std::vector<OutputRow> output_rows(const MAPmodel &m) {
+    std::vector<OutputRow> rows;
+    for (int32_t j = 0; j < m.n_output_all; ++j) {
+        const MAPsignal &o = m.output[j];
+        std::string what = o.kind == 1   ? "coupling displacement"
+                           : o.kind == 2 ? "coupling velocity"
+                                         : "kind " + std::to_string(o.kind) + ", no coupling";
+        rows.push_back({o.id, o.dof, o.kind, what});
+    }
+    for (int32_t n = 0; n < m.n_node; ++n)
+        for (int c = 0; c < 3; ++c)
+            rows[static_cast<std::size_t>(m.node_out[n][c])].what =
+                "node " + std::to_string(m.node_id[n]);
+    for (int32_t w = 0; w < m.n_wheel; ++w)
+        for (int c = 0; c < 6; ++c)
+            rows[static_cast<std::size_t>(m.wheel_out[w][c])].what =
+                "wheel " + std::to_string(w + 1);
+    return rows;
+}
+
+std::string external_name(const MAPmodel &m, int32_t e) {
+    std::string name = m.ext_name[e];
+    while (!name.empty() && (name.back() == '\n' || name.back() == '\r'))
+        name.pop_back();
+    return name;
+}
+
+// Whether reduce keeps the mode: the block of the writer's walk whose
+// eigenvalue is nearest.
+bool kept(const std::vector<analysis::StateBlock> &blocks, const analysis::Mode &mode) {
+    const int size = mode.oscillating ? 2 : 1;
+    double best = std::numeric_limits<double>::infinity();
+    bool result = true;
+    for (const analysis::StateBlock &b : blocks)
+        if (b.size == size && std::abs(b.eigenvalue - mode.eigenvalue) < best) {
+            best = std::abs(b.eigenvalue - mode.eigenvalue);
+            result = b.kept;
+        }
+    return result;
+}
 
 } // namespace
 
@@ -21,8 +106,123 @@ const CommandSpec &info_command() {
 int run_info(int argc, char **argv) {
     Parsed args;
     if (int status = parse_command_line(info_spec, argc, argv, args); status >= 0) return status;
-    complain("info", "not yet available");
-    return exit_usage;
+    const std::string &map_file = args.words()[0], &abc_base = args.words()[1];
+    MapRecord record;
+    analysis::StateSpace model;
+    std::string error;
+    if (!read_map_file(map_file, record, error) || !read_abc_set(abc_base, *record, model, error)) {
+        complain("info", error);
+        return exit_no_input;
+    }
+    const MAPmodel &m = *record;
+    std::vector<analysis::Mode> modes;
+    try {
+        modes = analysis::modes(model.a);
+    } catch (const std::exception &e) {
+        complain("info", abc_base + "a: " + e.what());
+        return exit_no_input;
+    }
+    const bool limited = args.has("max-frequency");
+    const double limit = limited ? args.real("max-frequency") : 0.0;
+    const bool modal = analysis::modal_form(model.a);
+    const auto blocks = analysis::reduction_blocks(model.a, limit, 1.0);
+    const std::vector<OutputRow> outputs = output_rows(m);
+    const int32_t internal = m.n_input - m.n_external;
+
+    nlohmann::json j_inputs = nlohmann::json::array(), j_outputs = nlohmann::json::array(),
+                   j_modes = nlohmann::json::array();
+    for (int32_t k = 0; k < m.n_input; ++k) {
+        if (k < internal)
+            j_inputs.push_back({{"index", k + 1},
+                                {"kind", "internal"},
+                                {"point", m.input[k].id},
+                                {"component", m.input[k].dof}});
+        else
+            j_inputs.push_back(
+                {{"index", k + 1}, {"kind", "external"}, {"name", external_name(m, k - internal)}});
+    }
+    for (std::size_t k = 0; k < outputs.size(); ++k)
+        j_outputs.push_back({{"index", k + 1},
+                             {"point", outputs[k].point},
+                             {"component", outputs[k].component},
+                             {"kind", outputs[k].kind},
+                             {"what", outputs[k].what}});
+    for (const analysis::Mode &mode : modes) {
+        nlohmann::json j = {{"real", mode.eigenvalue.real()},
+                            {"imag", mode.eigenvalue.imag()},
+                            {"oscillating", mode.oscillating},
+                            {"frequency_hz", mode.frequency_hz},
+                            {"damping_ratio", mode.damping_ratio},
+                            {"time_constant_s", std::isfinite(mode.time_constant)
+                                                    ? nlohmann::json(mode.time_constant)
+                                                    : nlohmann::json()},
+                            {"stable", mode.stable}};
+        if (limited)
+            j[mode.oscillating ? "kept" : "kept_with_keep_real_states"] = kept(blocks, mode);
+        j_modes.push_back(j);
+    }
+    if (args.json()) {
+        nlohmann::json j = {{"map_file", map_file},     {"abc_base", abc_base},
+                            {"states", model.a.rows()}, {"inputs", j_inputs},
+                            {"outputs", j_outputs},     {"modal_form", modal},
+                            {"modes", j_modes}};
+        if (limited) j["max_frequency_hz"] = limit;
+        json_output::emit(j);
+        return 0;
+    }
+
+    std::printf("model %s with %s: %ld states, %d inputs (%d internal, %d external), %d outputs "
+                "(%d state-space, %d nodes, %d wheels)\n",
+                map_file.c_str(), abc_base.c_str(), static_cast<long>(model.a.rows()), m.n_input,
+                internal, m.n_external, m.n_output_all, m.n_output, m.n_node, m.n_wheel);
+    std::printf("MAP units: length %s m, angle %s rad, force %s N, mass %s kg, time %s s\n",
+                g(m.unit_length).c_str(), g(m.unit_angle).c_str(), g(m.unit_force).c_str(),
+                g(m.unit_mass).c_str(), g(m.unit_time).c_str());
+    std::printf("\ninputs\n  %5s  %8s  %-9s  %-8s  %s\n", "index", "point", "component", "kind",
+                "name");
+    for (int32_t k = 0; k < m.n_input; ++k) {
+        if (k < internal)
+            std::printf("  %5d  %8d  %-9s  %-8s\n", k + 1, m.input[k].id,
+                        component_name(m.input[k].dof), "internal");
+        else
+            std::printf("  %5d  %8s  %-9s  %-8s  %s\n", k + 1, "", "", "external",
+                        external_name(m, k - internal).c_str());
+    }
+    std::printf("\noutputs\n  %5s  %8s  %-9s  %s\n", "index", "point", "component", "what");
+    for (std::size_t k = 0; k < outputs.size(); ++k)
+        std::printf("  %5zu  %8d  %-9s  %s\n", k + 1, outputs[k].point,
+                    component_name(outputs[k].component), outputs[k].what.c_str());
+    std::printf("\nstates: %ld; A is %s\n", static_cast<long>(model.a.rows()),
+                modal ? "in modal form (the state matrix writer limits its pairs)"
+                      : "not in modal form (reduce keeps every pair whatever the limit)");
+    std::printf("\nmodes\n  %4s  %-30s  %10s  %8s  %s\n", "mode", "eigenvalue / (1/s)", "f / Hz",
+                "damping", limited ? ("reduce --max-frequency " + g(limit)).c_str() : "");
+    int number = 0;
+    for (const analysis::Mode &mode : modes) {
+        if (!mode.oscillating) continue;
+        const std::string eig =
+            g(mode.eigenvalue.real(), "%.6g") + " +- " + g(mode.eigenvalue.imag(), "%.6g") + "i";
+        std::printf("  %4d  %-30s  %10s  %8s  %s%s\n", ++number, eig.c_str(),
+                    g(mode.frequency_hz, "%.4f").c_str(), g(mode.damping_ratio, "%.4f").c_str(),
+                    limited ? (kept(blocks, mode) ? "kept" : "dropped") : "",
+                    mode.stable ? "" : "  UNSTABLE");
+    }
+    if (number == 0) std::printf("  (no oscillating pairs)\n");
+    std::printf("\nreal states\n  %4s  %-30s  %16s  %s\n", "mode", "eigenvalue / (1/s)",
+                "time constant / s", limited ? "reduce" : "");
+    int reals = 0;
+    for (const analysis::Mode &mode : modes) {
+        if (mode.oscillating) continue;
+        ++reals;
+        std::printf(
+            "  %4d  %-30s  %16s  %s%s\n", number + reals, g(mode.eigenvalue.real()).c_str(),
+            std::isfinite(mode.time_constant) ? g(mode.time_constant).c_str() : "infinite",
+            limited ? (kept(blocks, mode) ? "dropped (kept with --keep-real-states)" : "dropped")
+                    : "",
+            mode.stable ? "" : "  UNSTABLE");
+    }
+    if (reals == 0) std::printf("  (none)\n");
+    return 0;
 }
 
 } // namespace sorvan::cli
