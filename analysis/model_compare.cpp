@@ -66,9 +66,10 @@ void compare_responses(const StateSpace &first, const StateSpace &second, ModelC
     const Eigen::Index p = first.d.rows(), q = first.d.cols();
     out.peak = Eigen::MatrixXd::Zero(p, q);
     out.deviation = Eigen::MatrixXd::Zero(p, q);
+    const ResponseEvaluator response1(first), response2(second);
     for (double f : out.grid) {
-        const Eigen::MatrixXcd h1 = frequency_response(first, f);
-        const Eigen::MatrixXcd h2 = frequency_response(second, f);
+        const Eigen::MatrixXcd h1 = response1.at(f);
+        const Eigen::MatrixXcd h2 = response2.at(f);
         for (Eigen::Index i = 0; i < q; ++i)
             for (Eigen::Index o = 0; o < p; ++o) {
                 const double m = std::abs(h1(o, i)), d = std::abs(h2(o, i) - h1(o, i));

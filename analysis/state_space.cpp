@@ -171,6 +171,31 @@ Eigen::MatrixXcd frequency_response(const StateSpace &m, double f_hz) {
     return h;
 }
 
+ResponseEvaluator::ResponseEvaluator(const StateSpace &m) : m_(m) {
+    const Eigen::Index n = m.a.rows();
+    if (n < modal_from || m.a.cols() != n || !m.a.allFinite()) return;
+    Eigen::EigenSolver<Eigen::MatrixXd> solver(m.a, true);
+    if (solver.info() != Eigen::Success) return;
+    const Eigen::MatrixXcd v = solver.eigenvectors();
+    const Eigen::PartialPivLU<Eigen::MatrixXcd> lu(v);
+    // Eigenvectors close to dependent (a defective A) would amplify the
+    // rounding: such a model is solved frequency by frequency.
+    if (!(lu.rcond() > 1e-10)) return;
+    lambda_ = solver.eigenvalues();
+    wb_ = lu.solve(m.b.cast<cplx>());
+    cv_ = m.c.cast<cplx>() * v;
+    modal_ = wb_.allFinite() && cv_.allFinite();
+}
+
+Eigen::MatrixXcd ResponseEvaluator::at(double f_hz) const {
+    if (!modal_) return frequency_response(m_, f_hz);
+    const cplx s(0.0, two_pi * f_hz);
+    const Eigen::VectorXcd resolvent = (s - lambda_.array()).inverse().matrix();
+    Eigen::MatrixXcd h = m_.d.cast<cplx>();
+    h.noalias() += cv_ * (resolvent.asDiagonal() * wb_);
+    return h;
+}
+
 std::vector<double> frequency_grid(const std::vector<Mode> &modes, int per_decade) {
     std::vector<double> grid;
     if (per_decade < 1) return grid;

@@ -72,6 +72,29 @@ std::vector<bool> kept_by_reduction(const Eigen::MatrixXd &a, double limit_hz,
 // columns).
 Eigen::MatrixXcd frequency_response(const StateSpace &m, double f_hz);
 
+// The frequency response at many frequencies of one model. A large model
+// whose A is diagonalisable with well-conditioned eigenvectors,
+// A = V diag(lambda) V^-1, is evaluated as
+//   H(s) = (C V) diag(1 / (s - lambda)) (V^-1 B) + D,
+// which costs outputs x states x inputs a frequency instead of a solve of
+// states^3; any other model (small ones included) as frequency_response
+// does. Keeps a reference to m, which must outlive it.
+class ResponseEvaluator {
+  public:
+    explicit ResponseEvaluator(const StateSpace &m);
+    Eigen::MatrixXcd at(double f_hz) const;
+    bool modal() const { return modal_; }
+
+    // Below this many states every frequency is solved directly.
+    static constexpr Eigen::Index modal_from = 64;
+
+  private:
+    const StateSpace &m_;
+    bool modal_ = false;
+    Eigen::VectorXcd lambda_;
+    Eigen::MatrixXcd cv_, wb_; // C V and V^-1 B
+};
+
 // Frequencies (Hz) spaced evenly on a logarithmic scale, per_decade to a
 // decade, from the whole decade at least ten times below the lowest mode
 // frequency to the whole decade at least ten times above the highest (modes

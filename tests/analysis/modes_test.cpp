@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <numbers>
 #include <sstream>
 #include <stdexcept>
@@ -263,6 +264,32 @@ TEST(FrequencyResponse, SingleOscillator) {
     StateSpace wrong = s;
     wrong.d = Eigen::MatrixXd::Zero(2, 1);
     EXPECT_THROW(frequency_response(wrong, 1.0), std::invalid_argument);
+}
+
+// The evaluation through the eigenvectors gives what the direct solve
+// gives, frequency by frequency, on a model large enough to take it: a
+// random stable A (shifted to the left) and random B, C, D.
+TEST(FrequencyResponse, ThroughTheEigenvectorsAsSolvedDirectly) {
+    const Eigen::Index n = 2 * sorvan::analysis::ResponseEvaluator::modal_from;
+    std::srand(7);
+    sorvan::analysis::StateSpace m{Eigen::MatrixXd::Random(n, n), Eigen::MatrixXd::Random(n, 3),
+                                   Eigen::MatrixXd::Random(5, n), Eigen::MatrixXd::Random(5, 3)};
+    m.a.diagonal().array() -= 20.0;
+    const sorvan::analysis::ResponseEvaluator response(m);
+    ASSERT_TRUE(response.modal());
+    for (double f : {0.0, 0.01, 0.3, 1.0, 4.7, 100.0, 1e4}) {
+        const Eigen::MatrixXcd direct = sorvan::analysis::frequency_response(m, f);
+        EXPECT_LT((response.at(f) - direct).norm(), 1e-9 * direct.norm()) << f;
+    }
+    // A defective A (one Jordan block) is solved directly.
+    sorvan::analysis::StateSpace jordan{Eigen::MatrixXd::Identity(n, n) * -1.0,
+                                        Eigen::MatrixXd::Ones(n, 1), Eigen::MatrixXd::Ones(1, n),
+                                        Eigen::MatrixXd::Zero(1, 1)};
+    for (Eigen::Index k = 0; k + 1 < n; ++k)
+        jordan.a(k, k + 1) = 1.0;
+    const sorvan::analysis::ResponseEvaluator direct(jordan);
+    EXPECT_FALSE(direct.modal());
+    EXPECT_EQ(direct.at(2.0), sorvan::analysis::frequency_response(jordan, 2.0));
 }
 
 TEST(FrequencyResponse, Grid) {
