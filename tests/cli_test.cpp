@@ -69,29 +69,16 @@ class Cli : public testing::Test {
     // Runs "sorvan WORDS --plugin PLUGIN" in the folder (the plug-in option
     // is left out when plugin is false).
     Result run(const std::string &words, bool plugin = true) {
-#ifdef _WIN32
-        const char *cd = "cd /d \""; // the folder may be on another drive
-#else
-        const char *cd = "cd \"";
-#endif
-        std::string command = cd + dir_.string() + "\" && \"" SORVAN_CLI "\" " + words;
+        std::string command = "\"" SORVAN_CLI "\" " + words;
         if (plugin) command += " --plugin \"" SORVAN_PLUGIN_FILE "\"";
-        command += " >out.txt 2>err.txt";
-        int raw = std::system(command.c_str());
         Result r;
-#ifdef _WIN32
-        r.status = raw;
-#else
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-#endif
+        r.status = sorvan::test::run_in_folder(dir_, command, "out.txt", "err.txt");
         r.out = without_cr(read_text(dir_ / "out.txt"));
         r.err = without_cr(read_text(dir_ / "err.txt"));
         return r;
     }
 
-    fs::path file(const std::string &name) const {
-        return dir_ / name;
-    }
+    fs::path file(const std::string &name) const { return dir_ / name; }
 
     // Copies vehicle.map to name with one text replaced.
     void edit_map(const std::string &name, const std::string &from, const std::string &to) {

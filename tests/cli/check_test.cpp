@@ -101,16 +101,11 @@ class Check : public testing::Test {
     // Runs the built program in the scratch folder; out gets both streams.
     int run_program(const std::string &words, std::string &out) {
         const std::string log = path("program.log");
-        const std::string command = "cd \"" + dir.path().string() + "\" && \"" SORVAN_CLI "\" " +
-                                    words + " --plugin \"" SORVAN_PLUGIN_FILE "\" > \"" + log +
-                                    "\" 2>&1";
-        const int raw = std::system(command.c_str());
+        const int status = sorvan::test::run_in_folder(
+            dir.path(), "\"" SORVAN_CLI "\" " + words + " --plugin \"" SORVAN_PLUGIN_FILE "\"", log,
+            log);
         out = read_text(log);
-#ifdef _WIN32
-        return raw;
-#else
-        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-#endif
+        return status;
     }
 };
 

@@ -163,15 +163,10 @@ class Profile : public testing::Test {
 
     // The built program, for commands that load the plug-in and for --json.
     Result program(const std::string &words) {
-        std::string command = "cd \"" + dir.string() + "\" && \"" SORVAN_CLI "\" " + words +
-                              " --plugin \"" SORVAN_PLUGIN_FILE "\" >out.txt 2>err.txt";
-        int raw = std::system(command.c_str());
         Result r;
-#ifdef _WIN32
-        r.status = raw;
-#else
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-#endif
+        r.status = sorvan::test::run_in_folder(
+            dir, "\"" SORVAN_CLI "\" " + words + " --plugin \"" SORVAN_PLUGIN_FILE "\"", "out.txt",
+            "err.txt");
         r.out = sorvan::test::read_text(file("out.txt"));
         r.err = sorvan::test::read_text(file("err.txt"));
         return r;

@@ -33,15 +33,10 @@ class RoadRoughness : public testing::Test {
   protected:
     // Runs "sorvan WORDS --plugin PLUGIN" in the scratch folder.
     Result run(const std::string &words) {
-        std::string command = "cd \"" + dir.string() + "\" && \"" SORVAN_CLI "\" " + words +
-                              " --plugin \"" SORVAN_PLUGIN_FILE "\" >out.txt 2>err.txt";
-        int raw = std::system(command.c_str());
         Result r;
-#ifdef _WIN32
-        r.status = raw;
-#else
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-#endif
+        r.status = sorvan::test::run_in_folder(
+            dir, "\"" SORVAN_CLI "\" " + words + " --plugin \"" SORVAN_PLUGIN_FILE "\"", "out.txt",
+            "err.txt");
         r.out = sorvan::test::read_text(dir / "out.txt");
         r.err = sorvan::test::read_text(dir / "err.txt");
         return r;

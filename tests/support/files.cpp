@@ -111,6 +111,23 @@ ScratchDir::~ScratchDir() {
     if (error) ADD_FAILURE() << "cannot remove " << path_.string() << ": " << error.message();
 }
 
+int run_in_folder(const fs::path &dir, const std::string &words, const std::string &out,
+                  const std::string &err) {
+#ifdef _WIN32
+    const char *cd = "cd /d \""; // the folder may be on another drive
+#else
+    const char *cd = "cd \"";
+#endif
+    std::string command = cd + dir.string() + "\" && " + words + " >\"" + out + "\"";
+    command += out == err ? " 2>&1" : " 2>\"" + err + "\"";
+    const int raw = std::system(command.c_str());
+#ifdef _WIN32
+    return raw;
+#else
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+#endif
+}
+
 std::string written(const std::function<void(std::FILE *)> &write) {
     std::FILE *f = temp_stream();
     if (!f) return "";

@@ -38,6 +38,13 @@ void rename_file(const std::string &from, const std::string &to);
 // failure (and null).
 std::FILE *temp_stream();
 
+// Runs the shell command line `words` in the folder dir (changing drive
+// too on Windows), standard output into out and standard error into err
+// (file names in dir; the same name for both joins them). Returns the exit
+// status.
+int run_in_folder(const std::filesystem::path &dir, const std::string &words,
+                  const std::string &out, const std::string &err);
+
 // What write puts into a temporary stream, byte for byte.
 std::string written(const std::function<void(std::FILE *)> &write);
 
