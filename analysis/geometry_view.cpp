@@ -1,6 +1,8 @@
 // The geometry drawing, as plain SVG text.
 #include "analysis/geometry_view.h"
 
+#include "analysis/svg.h"
+
 #include "analysis/number_text.h"
 
 #include <algorithm>
@@ -38,32 +40,15 @@ double dot(const Point3 &a, const Point3 &b) {
     return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
 }
 
+// Coordinates of the views with two decimals.
 std::string num(double v) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.2f", v);
-    return text;
+    return svg::number(v, 2);
 }
 
-std::string escape(const std::string &text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '&')
-            out += "&amp;";
-        else if (c == '<')
-            out += "&lt;";
-        else if (c == '>')
-            out += "&gt;";
-        else if (c == '"')
-            out += "&quot;";
-        else
-            out += static_cast<unsigned char>(c) < 0x20 ? '?' : c;
-    }
-    return out;
-}
+using svg::escape;
 
 std::string text(double x, double y, const std::string &body, const char *attributes = "") {
-    return "<text x=\"" + num(x) + "\" y=\"" + num(y) + "\" " + attributes + ">" + body +
-           "</text>\n";
+    return svg::text(x, y, body, attributes, 2);
 }
 
 // A length as people read it: 4 significant digits, no trailing zeros.

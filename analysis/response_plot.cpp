@@ -1,6 +1,8 @@
 // The two-model frequency response plot, drawn as plain SVG text.
 #include "analysis/response_plot.h"
 
+#include "analysis/svg.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -23,41 +25,13 @@ constexpr double max_decades = 8.0;
 const char *const colour[2] = {"#1f5fb4", "#d2691e"};
 
 std::string num(double v) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.1f", v);
-    return text;
+    return svg::number(v);
 }
 
-std::string escape(const std::string &text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '&')
-            out += "&amp;";
-        else if (c == '<')
-            out += "&lt;";
-        else if (c == '>')
-            out += "&gt;";
-        else if (c == '"')
-            out += "&quot;";
-        else
-            out += static_cast<unsigned char>(c) < 0x20 ? '?' : c;
-    }
-    return out;
-}
-
-std::string text(double x, double y, const std::string &body, const char *attributes = "") {
-    return "<text x=\"" + num(x) + "\" y=\"" + num(y) + "\" " + attributes + ">" + body +
-           "</text>\n";
-}
-
-std::string line(double x1, double y1, double x2, double y2, const char *style) {
-    return "<line x1=\"" + num(x1) + "\" y1=\"" + num(y1) + "\" x2=\"" + num(x2) + "\" y2=\"" +
-           num(y2) + "\" " + style + "/>\n";
-}
-
-std::string decade_label(int exponent) {
-    return "10<tspan dy=\"-6\" font-size=\"10\">" + std::to_string(exponent) + "</tspan>";
-}
+using svg::decade_label;
+using svg::escape;
+using svg::line;
+using svg::text;
 
 // A logarithmic axis over whole decades [10^lo, 10^hi], or a linear one.
 struct Axis {

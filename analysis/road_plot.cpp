@@ -4,6 +4,7 @@
 #include "analysis/number_text.h"
 #include "analysis/psd.h"
 #include "analysis/road_class.h"
+#include "analysis/svg.h"
 
 #include <algorithm>
 #include <cmath>
@@ -49,47 +50,13 @@ std::string fmt(const char *format, double v) {
 }
 
 std::string num(double v) {
-    return fmt("%.1f", v);
+    return svg::number(v);
 }
 
-std::string escape(const std::string &text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            // Control characters are not allowed in XML text.
-            out += static_cast<unsigned char>(c) < 0x20 ? '?' : c;
-        }
-    }
-    return out;
-}
-
-std::string text(double x, double y, const std::string &body, const char *attributes = "") {
-    return "<text x=\"" + num(x) + "\" y=\"" + num(y) + "\" " + attributes + ">" + body +
-           "</text>\n";
-}
-
-std::string line(double x1, double y1, double x2, double y2, const char *style) {
-    return "<line x1=\"" + num(x1) + "\" y1=\"" + num(y1) + "\" x2=\"" + num(x2) + "\" y2=\"" +
-           num(y2) + "\" " + style + "/>\n";
-}
-
-// "10" with the exponent raised.
-std::string decade_label(int exponent) {
-    return "10<tspan dy=\"-6\" font-size=\"10\">" + std::to_string(exponent) + "</tspan>";
-}
+using svg::decade_label;
+using svg::escape;
+using svg::line;
+using svg::text;
 
 // ---- axes -------------------------------------------------------------------
 
