@@ -125,6 +125,14 @@ bool read_map_file(const std::string &file, MapRecord &out, std::string &error) 
     return true;
 }
 
+Eigen::MatrixXd dense_matrix(const ABCmtx &m) {
+    Eigen::MatrixXd x(m.nrows, m.ncols);
+    for (int32_t i = 0; i < m.nrows; ++i)
+        for (int32_t j = 0; j < m.ncols; ++j)
+            x(i, j) = m.rows[i][j];
+    return x;
+}
+
 namespace {
 
 bool read_matrix(const std::string &base, char letter, Eigen::MatrixXd &m, std::string &error) {
@@ -136,16 +144,9 @@ bool read_matrix(const std::string &base, char letter, Eigen::MatrixXd &m, std::
         error = with_reason("cannot read " + name, reason);
         return false;
     }
-    m.resize(x->nrows, x->ncols);
-    bool finite = true;
-    for (int32_t i = 0; i < x->nrows; ++i)
-        for (int32_t j = 0; j < x->ncols; ++j) {
-            m(i, j) = x->rows[i][j];
-            finite = finite && std::isfinite(m(i, j));
-        }
+    m = dense_matrix(*x); // every term finite: the reader refuses any other
     ABCfree(x);
-    if (!finite) error = name + ": a term is not a finite number";
-    return finite;
+    return true;
 }
 
 bool size_is(const Eigen::MatrixXd &m, const std::string &name, Eigen::Index rows,

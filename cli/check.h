@@ -31,6 +31,9 @@ bool read_map_file(const std::string &file, MapRecord &map, std::string &error);
 bool read_abc_set(const std::string &base, const MAPmodel &map, analysis::StateSpace &model,
                   std::string &error);
 
+// A matrix the ABC reader read, as the analysis library takes it.
+Eigen::MatrixXd dense_matrix(const ABCmtx &m);
+
 // Exit statuses of the check.
 constexpr int check_passed = 0;
 constexpr int check_failed = 1;

@@ -1,6 +1,7 @@
 // sorvan reduce: loads an ABC set into a host object and runs the host
 // function STATEMAT_WRITE on it, which writes the set again without the
 // states above a frequency limit.
+#include "cli/check.h"
 #include "cli/commands.h"
 #include "cli/json_output.h"
 #include "cli/session.h"
@@ -88,15 +89,6 @@ ac_object model_object(const AbcSet &set) {
     for (int k = 0; obj && k < 4; ++k)
         if (!store_matrix(obj, *set.m[k], attributes[k])) return nullptr;
     return obj;
-}
-
-// A as the analysis library takes it.
-Eigen::MatrixXd dense(const ABCmtx &m) {
-    Eigen::MatrixXd x(m.nrows, m.ncols);
-    for (int32_t i = 0; i < m.nrows; ++i)
-        for (int32_t j = 0; j < m.ncols; ++j)
-            x(i, j) = m.rows[i][j];
-    return x;
 }
 
 const char *result_text(double result) {
@@ -199,7 +191,7 @@ int run_reduce(int argc, char **argv) {
         complain("reduce", "the host library refused the matrices of " + in_base);
         return exit_no_input;
     }
-    const Eigen::MatrixXd a = dense(*set.m[0]);
+    const Eigen::MatrixXd a = dense_matrix(*set.m[0]);
     if (!analysis::modal_form(a) && limit != 0.0)
         std::printf("note: A of %s is not in modal form, so the frequency limit does not apply\n",
                     in_base.c_str());
