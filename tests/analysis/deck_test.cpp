@@ -1,6 +1,7 @@
 // The converter's bulk data read back: the golden decks whole, their models
 // rebuilt against the ABC sets they came from, deliberate changes seen by
 // the comparison, and damaged decks refused at their line.
+#include "abc_text.h"
 #include "analysis/deck.h"
 #include "analysis/deck_model.h"
 #include "analysis/model_compare.h"
@@ -19,22 +20,7 @@ namespace {
 
 const std::string golden = std::string(SORVAN_TEST_DATA) + "/golden/";
 
-Eigen::MatrixXd read_abc(const std::string &path) {
-    std::istringstream in(sorvan::test::read_text(path));
-    std::vector<std::vector<double>> rows;
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream fields(line);
-        rows.emplace_back();
-        for (double v; fields >> v;)
-            rows.back().push_back(v);
-    }
-    Eigen::MatrixXd m(static_cast<Eigen::Index>(rows.size()),
-                      rows.empty() ? 0 : static_cast<Eigen::Index>(rows[0].size()));
-    for (size_t i = 0; i < rows.size(); ++i)
-        for (size_t j = 0; j < rows[i].size(); ++j)
-            m(static_cast<Eigen::Index>(i), static_cast<Eigen::Index>(j)) = rows[i][j];
-    return m;
-}
+using sorvan::test::read_abc;
 
 StateSpace read_abc_set(const std::string &base) {
     return {read_abc(base + "a"), read_abc(base + "b"), read_abc(base + "c"), read_abc(base + "d")};

@@ -1,6 +1,7 @@
 // Modes, modal form, the writer's reduction and frequency responses against
 // closed forms, the writer's stated rules and the example vehicle's own
 // mode table.
+#include "abc_text.h"
 #include "analysis/state_space.h"
 
 #include "support/files.h"
@@ -21,23 +22,7 @@ namespace {
 
 const double two_pi = 2.0 * std::numbers::pi;
 
-// An ABC matrix file: one row a line, blank-separated values.
-Eigen::MatrixXd read_abc(const std::string &path) {
-    std::istringstream in(sorvan::test::read_text(path));
-    std::vector<std::vector<double>> rows;
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream fields(line);
-        rows.emplace_back();
-        for (double v; fields >> v;)
-            rows.back().push_back(v);
-    }
-    Eigen::MatrixXd m(static_cast<Eigen::Index>(rows.size()),
-                      rows.empty() ? 0 : static_cast<Eigen::Index>(rows[0].size()));
-    for (size_t i = 0; i < rows.size(); ++i)
-        for (size_t j = 0; j < rows[i].size(); ++j)
-            m(static_cast<Eigen::Index>(i), static_cast<Eigen::Index>(j)) = rows[i][j];
-    return m;
-}
+using sorvan::test::read_abc;
 
 // The 2 x 2 block of a pair re +- i im as the modal form lays it out.
 void put_block(Eigen::MatrixXd &a, Eigen::Index j, double f_hz, double zeta) {
