@@ -13,6 +13,11 @@ int is_rotation(int32_t dof) {
     return dof > 3;
 }
 
+// The coefficient with its sign turned, 0 staying 0 (no "-0.0" in a field).
+double negated(double value) {
+    return value == 0.0 ? 0.0 : -value;
+}
+
 void write_point_line(FILE *bdf, int32_t point, double a0) {
     std::fprintf(bdf, "        %8d%8d%8s%8.4f%8.4f\n", point, 0, BDFreal8(a0).text, 0.0, 0.0);
 }
@@ -44,17 +49,21 @@ void BDFmatching_outputs(const MAPmodel *map, int32_t i, int32_t *displacement, 
     }
 }
 
+// The card stands for B0 f + A0 x + A1 dx/dt + Kd D + Kv V = 0, so that
+// f = Kv (x - D) + Cv (dx/dt - V): the structure point's coefficients carry
+// the opposite sign of the output ones, and the spring pulls the model
+// towards the structure.
 void BDFcoupling_of(const MAPmodel *map, int32_t i, BDFcoupling *c) {
     if (is_rotation(map->input[i].dof)) {
         c->b0 = map->unit_force * map->unit_length;
-        c->a0_point = v_tstf;
-        c->a1_point = v_tdmp / tu_fac;
+        c->a0_point = negated(v_tstf);
+        c->a1_point = negated(v_tdmp / tu_fac);
         c->a0_displacement = v_tstf;
         c->a0_velocity = v_tdmp / map->unit_time;
     } else {
         c->b0 = map->unit_force;
-        c->a0_point = lu_fac * v_stif;
-        c->a1_point = v_damp / tu_fac * lu_fac;
+        c->a0_point = negated(lu_fac * v_stif);
+        c->a1_point = negated(v_damp / tu_fac * lu_fac);
         c->a0_displacement = v_stif * map->unit_length;
         c->a0_velocity = map->unit_length / map->unit_time * v_damp;
     }

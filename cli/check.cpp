@@ -359,9 +359,9 @@ bool Checker::units_from_cards(std::array<std::string, 3> &labels) {
             if (t.component != 0 || t.point != layout_.input_base() + i + 1) continue;
             for (const analysis::TfTerm &term : t.terms)
                 if (term.point == in.id && term.component == in.dof) {
-                    if (length == 0.0) length = term.a0 / h.connecting[0];
+                    if (length == 0.0) length = -term.a0 / h.connecting[0];
                     if (term.a1 != 0.0 && damping_ratio == 0.0)
-                        damping_ratio = h.connecting[1] / term.a1;
+                        damping_ratio = -h.connecting[1] / term.a1;
                 }
         }
     }
@@ -441,8 +441,9 @@ std::vector<MeantCard> Checker::meant_coupling() const {
         const bool rot = in.dof > 3;
         if (d >= 0 || vel >= 0) {
             MeantCard c{point, 0, rot ? uf * ul : uf, {}, "coupling card of " + name};
-            c.terms.push_back({in.id, in.dof, rot ? v[2] : lu_fac_ * v[0],
-                               rot ? v[3] / tu_fac_ : v[1] / tu_fac_ * lu_fac_,
+            // The structure point's terms are negative: f = Kv (x - D) + Cv (v - V).
+            c.terms.push_back({in.id, in.dof, -(rot ? v[2] : lu_fac_ * v[0]),
+                               -(rot ? v[3] / tu_fac_ : v[1] / tu_fac_ * lu_fac_),
                                "the structure point"});
             if (d >= 0)
                 c.terms.push_back({static_cast<int32_t>(layout_.output_base() + d + 1), 0,
