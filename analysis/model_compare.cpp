@@ -35,7 +35,9 @@ std::vector<std::size_t> nearest(const std::vector<Mode> &from, const std::vecto
     return match;
 }
 
-void compare_modes(ModelComparison &out) {
+} // namespace
+
+void match_modes(ModelComparison &out) {
     out.match = nearest(out.first_modes, out.second_modes);
     for (std::size_t k = 0; k < out.first_modes.size(); ++k) {
         if (out.match[k] == no_mode) continue;
@@ -61,6 +63,8 @@ void compare_modes(ModelComparison &out) {
         if (back[j] != no_mode && out.second_modes[j].stable != out.first_modes[back[j]].stable)
             out.stability_changed = true;
 }
+
+namespace {
 
 void compare_responses(const StateSpace &first, const StateSpace &second, ModelComparison &out) {
     const Eigen::Index p = first.d.rows(), q = first.d.cols();
@@ -125,7 +129,7 @@ bool compare_models(const StateSpace &first, const StateSpace &second, ModelComp
         error = "no frequency grid of " + std::to_string(per_decade) + " points a decade";
         return false;
     }
-    compare_modes(out);
+    match_modes(out);
     compare_responses(first, second, out);
     return true;
 }

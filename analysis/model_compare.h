@@ -47,6 +47,10 @@ struct ModelComparison {
     Eigen::Index worst_output = -1, worst_input = -1;
 };
 
+// Matches out.first_modes to out.second_modes and sets the mode figures
+// (match, the frequency and damping changes, stability_changed).
+void match_modes(ModelComparison &out);
+
 // Compares second with first. Refuses (false, with error) models that are
 // not whole (see frequency_response) or that differ in their numbers of
 // inputs or outputs, a state matrix that is not finite, and a grid that

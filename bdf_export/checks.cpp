@@ -149,8 +149,8 @@ bool check_coupling(const MAPmodel &map, int32_t i, const char *map_file) {
     const bool coupled = d >= 0 || v >= 0;
     const Term terms[] = {
         {coupled, c.b0, "unit_force", "unit_force x unit_length"},
-        {coupled, c.a0_point, "lu_fac x v_stif", "v_tstf"},
-        {coupled, c.a1_point, "v_damp / tu_fac x lu_fac", "v_tdmp / tu_fac"},
+        {coupled, c.a0_point, "-(lu_fac x v_stif)", "-v_tstf"},
+        {coupled, c.a1_point, "-(v_damp / tu_fac x lu_fac)", "-(v_tdmp / tu_fac)"},
         {d >= 0, c.a0_displacement, "v_stif x unit_length", "v_tstf"},
         {v >= 0, c.a0_velocity, "unit_length / unit_time x v_damp", "v_tdmp / unit_time"},
         {true, BDFforce_scale(&map, i), "force scale unit_force / fu_fac",

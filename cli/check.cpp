@@ -5,6 +5,7 @@
 // MAP file, the units and the connecting values the deck's header names.
 #include "cli/check.h"
 
+#include "analysis/closed_loop.h"
 #include "analysis/deck.h"
 #include "analysis/deck_model.h"
 #include "analysis/model_compare.h"
@@ -269,6 +270,9 @@ class Checker {
     void check_coefficient(int line, double read, double meant, const std::string &what,
                            bool counted = true);
     void check_dmig();
+    std::vector<analysis::CouplingInput> coupling_inputs() const;
+    void check_closed_loop(nlohmann::json &report);
+    std::string time_label() const;
     bool plot(const analysis::StateSpace &rebuilt, const analysis::ModelComparison &c,
               Eigen::Index output, Eigen::Index input, std::string &error);
 };
@@ -311,24 +315,12 @@ bool Checker::unit_factors() {
     return ok;
 }
 
-// The canonical unit of the quantity whose constant lies within the
-// rounding of a coefficient's field of value; false when none does.
-bool nearest_unit(double value, units::Quantity quantity, std::string &label, double &constant) {
-    double best = 6e-3; // half a step of a 3-digit mantissa, and some
-    bool found = false;
-    for (const std::string &name : units::accepted(quantity)) {
-        char buffer[64] = {};
-        if (name.size() >= sizeof buffer) continue;
-        std::memcpy(buffer, name.c_str(), name.size());
-        const double c = UNTconstant(buffer);
-        if (c > 0.0 && value > 0.0 && std::abs(std::log(c / value)) < best) {
-            best = std::abs(std::log(c / value));
-            label = buffer;
-            constant = c;
-            found = true;
-        }
-    }
-    return found;
+std::string Checker::time_label() const {
+    std::string label;
+    double constant = 0.0;
+    return units::nearest_label(tu_fac_, units::Quantity::time, label, constant)
+               ? label
+               : g(tu_fac_) + " s";
 }
 
 // The export units the cards themselves are written in: the length from a
@@ -366,9 +358,10 @@ bool Checker::units_from_cards(std::array<std::string, 3> &labels) {
         }
     }
     double factors[3];
-    if (!nearest_unit(length, units::Quantity::length, labels[0], factors[0]) ||
-        !nearest_unit(force, units::Quantity::force, labels[1], factors[1]) ||
-        !nearest_unit(damping_ratio * factors[0], units::Quantity::time, labels[2], factors[2]))
+    if (!units::nearest_label(length, units::Quantity::length, labels[0], factors[0]) ||
+        !units::nearest_label(force, units::Quantity::force, labels[1], factors[1]) ||
+        !units::nearest_label(damping_ratio * factors[0], units::Quantity::time, labels[2],
+                              factors[2]))
         return false;
     lu_fac_ = factors[0];
     fu_fac_ = factors[1];
@@ -587,6 +580,152 @@ void Checker::check_dmig() {
              std::to_string(column) + ", which is no graphic output");
 }
 
+// The model's internal inputs as the coupling relation of the deck's
+// header: f = Kv (x - D) + Cv (v - V) in SI units, rotations in radians.
+std::vector<analysis::CouplingInput> Checker::coupling_inputs() const {
+    const MAPmodel &m = map_;
+    const auto &v = deck_.header.connecting;
+    std::vector<analysis::CouplingInput> inputs;
+    for (int32_t i = 0; i < m.n_input - m.n_external; ++i) {
+        const MAPsignal &in = m.input[i];
+        analysis::CouplingInput c;
+        c.at = {in.id, in.dof};
+        c.input = i;
+        for (int32_t j = 0; j < m.n_output; ++j)
+            if (m.output[j].id == in.id && m.output[j].dof == in.dof) {
+                if (m.output[j].kind == 1) c.displacement = j;
+                if (m.output[j].kind == 2) c.velocity = j;
+            }
+        const bool rot = c.at.rotation();
+        c.kv = rot ? v[2] : v[0];
+        c.cv = rot ? v[3] : v[1];
+        c.force = rot ? m.unit_force * m.unit_length : m.unit_force;
+        c.length = rot ? 1.0 : m.unit_length;
+        c.velocity_factor = c.length / m.unit_time;
+        inputs.push_back(c);
+    }
+    return inputs;
+}
+
+std::string point_name(const analysis::StructurePoint &p) {
+    return "structure point " + std::to_string(p.point) + " component " +
+           std::to_string(p.component);
+}
+
+std::string point_list(const std::vector<analysis::StructurePoint> &points) {
+    std::string s;
+    for (const analysis::StructurePoint &p : points)
+        s += (s.empty() ? "" : ", ") + std::to_string(p.point) + "/" + std::to_string(p.component);
+    return s.empty() ? "none" : s;
+}
+
+// The deck and the model, each coupled to the test structure: static
+// compliance and roots.
+void Checker::check_closed_loop(nlohmann::json &report) {
+    report["closed_loop"] = nullptr;
+    const analysis::DeckHeader &h = deck_.header;
+    if (lu_fac_ == 0.0 || fu_fac_ == 0.0 || tu_fac_ == 0.0 ||
+        std::count(h.has_connecting.begin(), h.has_connecting.end(), true) != 4)
+        return; // the coupling cards could not be checked either; said so there
+    const std::vector<analysis::CouplingInput> coupling = coupling_inputs();
+    if (coupling.empty()) return; // nothing joins the model to a structure
+    analysis::TestStructure t;
+    try {
+        t = analysis::default_structure(abc_, coupling, analysis::modes(abc_.a));
+    } catch (const std::exception &e) {
+        fail(std::string("closed loop: ") + e.what());
+        return;
+    }
+    if (s_.structure_stiffness > 0.0) t.stiffness = s_.structure_stiffness;
+    if (s_.structure_mass > 0.0) t.mass = s_.structure_mass;
+    analysis::CoupledSystem model, deck;
+    std::string error;
+    if (!analysis::couple_model(abc_, coupling, t, model, error)) {
+        fail("closed loop: " + error);
+        return;
+    }
+    if (!analysis::couple_deck(deck_, layout_, {lu_fac_, fu_fac_, tu_fac_}, t, deck, error,
+                               warnings_)) {
+        fail("closed loop: " + error);
+        return;
+    }
+    if (model.points != deck.points) {
+        fail("closed loop: the deck acts on the structure points " + point_list(deck.points) +
+             " where the model's coupling names " + point_list(model.points));
+        return;
+    }
+    // Static compliance: the largest deviation against the largest deflection.
+    const Eigen::MatrixXd diff = deck.compliance - model.compliance;
+    const double largest = model.compliance.cwiseAbs().maxCoeff();
+    Eigen::Index row = 0, col = 0;
+    const double worst = diff.cwiseAbs().maxCoeff(&row, &col);
+    double deviation = worst == 0.0 ? 0.0 : largest > 0.0 ? worst / largest : HUGE_VAL;
+    if (!std::isfinite(deviation)) deviation = HUGE_VAL;
+    const auto &points = model.points;
+    auto finite = [](double v) { return std::isfinite(v) ? nlohmann::json(v) : "infinite"; };
+    if (!(deviation <= s_.tolerance))
+        fail("closed loop: the static deflection of " +
+             point_name(points[static_cast<std::size_t>(row)]) + " under a load at " +
+             point_name(points[static_cast<std::size_t>(col)]) + " is " +
+             g(deck.compliance(row, col)) + " where the model gives " +
+             g(model.compliance(row, col)) + " (" + percent(deviation) +
+             " of the largest deflection)");
+    nlohmann::json &figures = report["closed_loop"];
+    figures = {{"static_deviation", finite(deviation)},
+               {"frequency_shift", nullptr},
+               {"damping_shift", nullptr},
+               {"stability_changed", nullptr},
+               {"structure_stiffness", t.stiffness},
+               {"structure_mass", t.mass},
+               {"structure_points", points.size()},
+               {"modes", nullptr}};
+    // The state-space cards are per second, the coupling damping per the
+    // export time unit: in no one time base does such a deck move as the
+    // model does.
+    if (tu_fac_ != 1.0) {
+        fail("closed loop: the deck's time unit is " + time_label() +
+             ": its state-space cards are per second and its coupling damping per " + time_label() +
+             ", so it holds no one time base and its roots are not the model's");
+        return;
+    }
+    // Roots: each of the model's matched to the deck's nearest.
+    analysis::ModelComparison c;
+    try {
+        c.first_modes = analysis::modes(model.system.a);
+        c.second_modes = analysis::modes(deck.system.a);
+    } catch (const std::exception &e) {
+        fail(std::string("closed loop: ") + e.what());
+        return;
+    }
+    analysis::match_modes(c);
+    auto root_text = [&](std::size_t k) {
+        const analysis::Mode &m = c.first_modes[k];
+        return "the coupled root at " + g(m.frequency_hz) + " Hz (damping ratio " +
+               g(m.damping_ratio) + ")";
+    };
+    if (c.frequency_mode != analysis::no_mode && !(c.frequency_change <= s_.tolerance))
+        fail("closed loop: " + root_text(c.frequency_mode) + " moves by " +
+             percent(c.frequency_change) + " in frequency in the deck, to " +
+             g(c.second_modes[c.match[c.frequency_mode]].frequency_hz) + " Hz");
+    if (c.damping_mode != analysis::no_mode && !(c.damping_change <= s_.tolerance))
+        fail("closed loop: " + root_text(c.damping_mode) + " changes its damping ratio by " +
+             percent(c.damping_change) + " in the deck, to " +
+             g(c.second_modes[c.match[c.damping_mode]].damping_ratio));
+    if (c.stability_changed)
+        fail("closed loop: a root of the coupled system changes between stable and unstable "
+             "in the deck (largest real part " +
+             g(std::max_element(c.second_modes.begin(), c.second_modes.end(),
+                                [](const analysis::Mode &a, const analysis::Mode &b) {
+                                    return a.eigenvalue.real() < b.eigenvalue.real();
+                                })
+                   ->eigenvalue.real()) +
+             " 1/s in the deck)");
+    figures["frequency_shift"] = finite(c.frequency_change);
+    figures["damping_shift"] = finite(c.damping_change);
+    figures["stability_changed"] = c.stability_changed;
+    figures["modes"] = c.first_modes.size();
+}
+
 void Checker::compare_model(const analysis::StateSpace &rebuilt, nlohmann::json &report) {
     analysis::ModelComparison c;
     std::string why;
@@ -722,6 +861,7 @@ bool Checker::run(nlohmann::json &report, std::string &error) {
     else
         fail("the deck does not hold the model: " + why);
     check_cards(report);
+    check_closed_loop(report);
     report["warnings"] = warnings_;
     report["coefficients_checked"] = coefficients_;
     report["max_coefficient_deviation"] = coefficient_deviation_; // DMIG values included
@@ -782,6 +922,9 @@ std::string check_summary(const nlohmann::json &r) {
     if (!r["worst_pair"].is_null())
         s += " (input " + std::to_string(r["worst_pair"][0].get<long>()) + " -> output " +
              std::to_string(r["worst_pair"][1].get<long>()) + ")";
+    if (r["closed_loop"].is_object() && r["closed_loop"]["static_deviation"].is_number())
+        s += ", closed loop within " + percent(r["closed_loop"]["static_deviation"].get<double>()) +
+             " statically";
     s += ", " + std::to_string(r["coefficients_checked"].get<long>()) +
          " coupling coefficients and " + std::to_string(r["dmig_entries_checked"].get<long>()) +
          " DMIG entries as meant, in " + seconds;
@@ -801,12 +944,19 @@ const std::vector<OptionSpec> check_options = {
     {"plot", "FILE.svg", "draw magnitude and phase of both responses of the worst pair (or --pair)",
      ""},
     {"pair", "I,O", "the input and output (from 1) to draw instead of the worst pair", ""},
+    {"structure-stiffness", "X",
+     "closed loop: the test structure's spring at each structure point, N/m (N*m/rad at a "
+     "rotation)",
+     "the model's static stiffness there", Kind::real, 0, 1e308, true},
+    {"structure-mass", "X",
+     "closed loop: the test structure's mass at each structure point, kg (kg*m^2 at a rotation)",
+     "its frequency among the model's modes", Kind::real, 0, 1e308, true},
 };
 
 const CommandSpec check_spec{
     "check",
     "BDF_FILE --map MAP_FILE --abc ABC_BASE [--tolerance X] [--plot FILE.svg] [--pair I,O] "
-    "[--json]",
+    "[--structure-stiffness X] [--structure-mass X] [--json]",
     1,
     1,
     "BDF_FILE",
@@ -823,7 +973,16 @@ const CommandSpec check_spec{
     "coupling, external-input and force cards and the DMIG entries are compared coefficient\n"
     "by coefficient with what the converter means to write for the MAP file, the export units\n"
     "and the connecting values the deck's header names, beyond the rounding of their\n"
-    "8-character fields.",
+    "8-character fields.\n"
+    "\n"
+    "The closed loop: the deck's TF cards are assembled as the solver assembles them (every\n"
+    "card's terms added to its dependent point's equation) together with a test structure, a\n"
+    "grounded spring and a mass at each structure point a card names, and the same structure\n"
+    "is coupled to the ABC model from first principles (the model receives\n"
+    "f = Kv (x - D) + Cv (v - V) at each internal input, the structure -f; external inputs\n"
+    "held at zero). The static deflections under a unit load at each structure point in turn\n"
+    "and the roots of the coupled systems (natural frequency, damping ratio, stability) must\n"
+    "agree within the tolerance.",
     "Exit status: 0 every figure within the tolerance; 1 one is not (each is named); 64 bad\n"
     "command line; 65 the deck is refused by the reader (the line is named); 66 the deck, the\n"
     "MAP file or the ABC set cannot be read; 73 the plot cannot be written."};
@@ -872,6 +1031,22 @@ void print_report(const nlohmann::json &r) {
                 r["coefficients_checked"].get<long>(),
                 percent(r["max_coefficient_deviation"].get<double>()).c_str());
     std::printf("  DMIG:       %ld entries\n", r["dmig_entries_checked"].get<long>());
+    if (const auto &l = r["closed_loop"]; l.is_object()) {
+        auto shown = [](const nlohmann::json &v) {
+            return v.is_number() ? percent(v.get<double>()) : std::string("without bound");
+        };
+        std::printf(
+            "  closed loop: %ld structure points on %s N/m and %s kg each; static "
+            "deflection within %s",
+            l["structure_points"].get<long>(), g(l["structure_stiffness"].get<double>()).c_str(),
+            g(l["structure_mass"].get<double>()).c_str(), shown(l["static_deviation"]).c_str());
+        if (l["modes"].is_number())
+            std::printf("; %ld modes within %s in frequency and %s in damping; stability %s",
+                        l["modes"].get<long>(), shown(l["frequency_shift"]).c_str(),
+                        shown(l["damping_shift"]).c_str(),
+                        l["stability_changed"].get<bool>() ? "CHANGED" : "unchanged");
+        std::printf("\n");
+    }
     // The first findings name the fault; a wrong unit repeats it on every card.
     constexpr std::size_t shown = 20;
     const auto &failures = r["failures"];
@@ -907,6 +1082,8 @@ int run_check(int argc, char **argv) {
     s.abc_base = args.text("abc");
     if (args.has("tolerance")) s.tolerance = args.real("tolerance");
     if (args.has("plot")) s.plot = args.text("plot");
+    if (args.has("structure-stiffness")) s.structure_stiffness = args.real("structure-stiffness");
+    if (args.has("structure-mass")) s.structure_mass = args.real("structure-mass");
     if (args.has("pair")) {
         if (!parse_pair(args.text("pair"), s.pair_input, s.pair_output)) {
             complain("check", "--pair " + args.text("pair") +

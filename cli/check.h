@@ -44,6 +44,8 @@ struct CheckSettings {
     double tolerance = 1e-2;
     std::string plot;                    // an SVG file to draw, or empty
     int pair_input = 0, pair_output = 0; // --pair I,O counted from 1; 0 for the worst pair
+    // The closed loop's test structure, SI; 0 for the default from the model.
+    double structure_stiffness = 0.0, structure_mass = 0.0;
 };
 
 // Checks the deck against its model and returns one of the statuses above,

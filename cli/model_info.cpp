@@ -3,6 +3,7 @@
 #include "cli/check.h"
 #include "cli/commands.h"
 #include "cli/json_output.h"
+#include "model_input/units.h"
 
 #include <cmath>
 #include <cstdio>
@@ -49,11 +50,39 @@ std::string g(double v, const char *format = "%.6g") {
     return t;
 }
 
+// A MAP unit by its canonical label, or by its size in SI units when the
+// vocabulary has none of that size.
+std::string map_unit(double size, units::Quantity quantity, const char *si) {
+    std::string label;
+    double constant = 0.0;
+    return units::nearest_label(size, quantity, label, constant) ? label : g(size) + " " + si;
+}
+
+// What a signal of the model is measured in. The model's own rotations are
+// in radians; a quantity the MAP file does not name (an external input, an
+// output of another kind) is in the MAP file's units of its kind.
+const char *const model_own_unit = "MAP units";
+
+std::string input_unit(const MAPmodel &m, int32_t k) {
+    if (k >= m.n_input - m.n_external) return model_own_unit;
+    const std::string force = map_unit(m.unit_force, units::Quantity::force, "N");
+    if (m.input[k].dof <= 3) return force;
+    return force + "*" + map_unit(m.unit_length, units::Quantity::length, "m");
+}
+
+std::string output_unit(const MAPmodel &m, int32_t dof, int32_t kind, bool graphic) {
+    if (!graphic && kind != 1 && kind != 2) return model_own_unit;
+    std::string u = dof > 3 ? "RADIAN" : map_unit(m.unit_length, units::Quantity::length, "m");
+    if (!graphic && kind == 2) u += "/" + map_unit(m.unit_time, units::Quantity::time, "s");
+    return u;
+}
+
 // What each output row is: the graphic rows by the node or wheel line that
 // names them, the others by their kind.
 struct OutputRow {
     int32_t point, component, kind;
     std::string what;
+    bool graphic = false;
 };
 
 std::vector<OutputRow> output_rows(const MAPmodel &m) {
@@ -66,13 +95,17 @@ std::vector<OutputRow> output_rows(const MAPmodel &m) {
         rows.push_back({o.id, o.dof, o.kind, what});
     }
     for (int32_t n = 0; n < m.n_node; ++n)
-        for (int c = 0; c < 3; ++c)
-            rows[static_cast<std::size_t>(m.node_out[n][c])].what =
-                "node " + std::to_string(m.node_id[n]);
+        for (int c = 0; c < 3; ++c) {
+            OutputRow &row = rows[static_cast<std::size_t>(m.node_out[n][c])];
+            row.what = "node " + std::to_string(m.node_id[n]);
+            row.graphic = true;
+        }
     for (int32_t w = 0; w < m.n_wheel; ++w)
-        for (int c = 0; c < 6; ++c)
-            rows[static_cast<std::size_t>(m.wheel_out[w][c])].what =
-                "wheel " + std::to_string(w + 1);
+        for (int c = 0; c < 6; ++c) {
+            OutputRow &row = rows[static_cast<std::size_t>(m.wheel_out[w][c])];
+            row.what = "wheel " + std::to_string(w + 1);
+            row.graphic = true;
+        }
     return rows;
 }
 
@@ -136,17 +169,22 @@ int run_info(int argc, char **argv) {
             j_inputs.push_back({{"index", k + 1},
                                 {"kind", "internal"},
                                 {"point", m.input[k].id},
-                                {"component", m.input[k].dof}});
+                                {"component", m.input[k].dof},
+                                {"unit", input_unit(m, k)}});
         else
-            j_inputs.push_back(
-                {{"index", k + 1}, {"kind", "external"}, {"name", external_name(m, k - internal)}});
+            j_inputs.push_back({{"index", k + 1},
+                                {"kind", "external"},
+                                {"name", external_name(m, k - internal)},
+                                {"unit", input_unit(m, k)}});
     }
     for (std::size_t k = 0; k < outputs.size(); ++k)
-        j_outputs.push_back({{"index", k + 1},
-                             {"point", outputs[k].point},
-                             {"component", outputs[k].component},
-                             {"kind", outputs[k].kind},
-                             {"what", outputs[k].what}});
+        j_outputs.push_back(
+            {{"index", k + 1},
+             {"point", outputs[k].point},
+             {"component", outputs[k].component},
+             {"kind", outputs[k].kind},
+             {"what", outputs[k].what},
+             {"unit", output_unit(m, outputs[k].component, outputs[k].kind, outputs[k].graphic)}});
     for (const analysis::Mode &mode : modes) {
         nlohmann::json j = {{"real", mode.eigenvalue.real()},
                             {"imag", mode.eigenvalue.imag()},
@@ -178,20 +216,27 @@ int run_info(int argc, char **argv) {
     std::printf("MAP units: length %s m, angle %s rad, force %s N, mass %s kg, time %s s\n",
                 g(m.unit_length).c_str(), g(m.unit_angle).c_str(), g(m.unit_force).c_str(),
                 g(m.unit_mass).c_str(), g(m.unit_time).c_str());
-    std::printf("\ninputs\n  %5s  %8s  %-9s  %-8s  %s\n", "index", "point", "component", "kind",
-                "name");
+    std::printf("A deck keeps the model's inputs, outputs and states in these units (a road "
+                "input of a metre deck of a millimetre model is in millimetres); only the "
+                "structure and the coupling are in the export units.\n");
+    std::printf("\ninputs\n  %5s  %8s  %-9s  %-8s  %-20s  %s\n", "index", "point", "component",
+                "kind", "unit", "name");
     for (int32_t k = 0; k < m.n_input; ++k) {
         if (k < internal)
-            std::printf("  %5d  %8d  %-9s  %-8s\n", k + 1, m.input[k].id,
-                        component_name(m.input[k].dof), "internal");
+            std::printf("  %5d  %8d  %-9s  %-8s  %s\n", k + 1, m.input[k].id,
+                        component_name(m.input[k].dof), "internal", input_unit(m, k).c_str());
         else
-            std::printf("  %5d  %8s  %-9s  %-8s  %s\n", k + 1, "", "", "external",
-                        external_name(m, k - internal).c_str());
+            std::printf("  %5d  %8s  %-9s  %-8s  %-20s  %s\n", k + 1, "", "", "external",
+                        input_unit(m, k).c_str(), external_name(m, k - internal).c_str());
     }
-    std::printf("\noutputs\n  %5s  %8s  %-9s  %s\n", "index", "point", "component", "what");
+    std::printf("\noutputs\n  %5s  %8s  %-9s  %-20s  %s\n", "index", "point", "component", "unit",
+                "what");
     for (std::size_t k = 0; k < outputs.size(); ++k)
-        std::printf("  %5zu  %8d  %-9s  %s\n", k + 1, outputs[k].point,
-                    component_name(outputs[k].component), outputs[k].what.c_str());
+        std::printf(
+            "  %5zu  %8d  %-9s  %-20s  %s\n", k + 1, outputs[k].point,
+            component_name(outputs[k].component),
+            output_unit(m, outputs[k].component, outputs[k].kind, outputs[k].graphic).c_str(),
+            outputs[k].what.c_str());
     std::printf("\nstates: %ld; A is %s\n", static_cast<long>(model.a.rows()),
                 modal ? "in modal form (the state matrix writer limits its pairs)"
                       : "not in modal form (reduce keeps every pair whatever the limit)");

@@ -211,4 +211,20 @@ std::vector<std::string> accepted(Quantity quantity) {
     return labels;
 }
 
+bool nearest_label(double value, Quantity quantity, std::string &label, double &size) {
+    const int q = static_cast<int>(quantity);
+    double best = 6e-3;
+    bool found = false;
+    for (int k = quantity_start[q]; k < quantity_start[q + 1]; ++k) {
+        const double c = constants[k].value == 0.0 ? degree() : constants[k].value;
+        if (c > 0.0 && value > 0.0 && std::abs(std::log(c / value)) < best) {
+            best = std::abs(std::log(c / value));
+            label = constants[k].label;
+            size = c;
+            found = true;
+        }
+    }
+    return found;
+}
+
 } // namespace sorvan::units

@@ -41,6 +41,11 @@ std::string canonical(const std::string &label);
 // first, each once: what a message lists for an unknown label.
 std::vector<std::string> accepted(Quantity quantity);
 
+// The canonical label of the quantity whose size lies within 0.6 % of
+// value (the rounding of a 3-digit mantissa, and some), and its size; false
+// when none does.
+bool nearest_label(double value, Quantity quantity, std::string &label, double &size);
+
 } // namespace sorvan::units
 #endif
 

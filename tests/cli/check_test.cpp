@@ -125,6 +125,12 @@ TEST_F(Check, GoldenExampleDeckPassesWithSmallFigures) {
     EXPECT_EQ(j["dmig_entries_checked"], 125 - 8);
     EXPECT_EQ(j["max_coefficient_deviation"], 0.0);
     EXPECT_TRUE(j.contains("seconds"));
+    // Coupled to the default test structure, the deck moves as the model.
+    const auto &loop = j["closed_loop"];
+    EXPECT_EQ(loop["structure_points"], 4);
+    for (const char *key : {"static_deviation", "frequency_shift", "damping_shift"})
+        EXPECT_LT(loop[key].get<double>(), 1e-3) << key;
+    EXPECT_FALSE(loop["stability_changed"].get<bool>());
 
     std::string out;
     EXPECT_EQ(check({}, out), 0);
@@ -159,9 +165,9 @@ TEST_F(Check, ChangedCouplingCoefficientIsNamedWithItsLine) {
     copy_example();
     // The structure point line of the first coupling card: stiffness in
     // N/mm, 2.5e8 N/m x 0.001 = 2.5e5, written 5 % larger.
-    const int line = line_of(R"(^\s+101\s+3 2\.500\+5)");
+    const int line = line_of(R"(^\s+101\s+3-2\.500\+5)");
     const std::string text = deck_line(line);
-    edit_deck(line, text.substr(0, 24) + " 2.625+5" + text.substr(32));
+    edit_deck(line, text.substr(0, 24) + "-2.625+5" + text.substr(32));
     const nlohmann::json j = check_json(1);
     EXPECT_NEAR(j["max_coefficient_deviation"].get<double>(), 0.05, 0.0005);
     ASSERT_FALSE(j["failures"].empty());
@@ -248,13 +254,13 @@ TEST_F(Check, ConvertThenCheckPassesOnTheGoldenModels) {
 
     // The truck through the plain converter in inch, pound-force, slug and
     // milliseconds; its cards are those of the golden deck (whose header
-    // names the default units instead).
+    // names the default units instead), and a deck of two time bases fails.
     ASSERT_EQ(run_program("convert truck.map truck_ --direct --length-unit in --force-unit lbf "
                           "--mass-unit slug --time-unit ms --check",
                           out),
-              0)
+              1)
         << out;
-    EXPECT_NE(out.find("check passed"), std::string::npos) << out;
+    EXPECT_NE(out.find("holds no one time base"), std::string::npos) << out;
     // The same conversion in SI.
     ASSERT_EQ(run_program("convert truck.map truck_ -o si.bdf --check", out), 0) << out;
     EXPECT_NE(out.find("check passed"), std::string::npos) << out;
@@ -262,14 +268,15 @@ TEST_F(Check, ConvertThenCheckPassesOnTheGoldenModels) {
 
 // The golden truck deck was written by the plain converter in inch,
 // pound-force and milliseconds while its header names the label variables'
-// defaults: it passes, checked in the units its cards are written in, with
-// a warning that names them.
+// defaults: its cards pass, checked in the units they are written in, with
+// a warning that names them; its closed loop holds statically, but its time
+// bases differ.
 TEST_F(Check, GoldenTruckDeckPassesInTheUnitsOfItsCards) {
     copy_model(SORVAN_TEST_DATA "/bdf", "truck.map", "truck_");
     std::string out;
     std::vector<std::string> words = {"check", golden + "truck.bdf", "--map", path("truck.map"),
                                       "--abc", path("truck_"),       "--json"};
-    ASSERT_EQ(sorvan::test::run_captured(sorvan::cli::run_check, words, out), 0) << out;
+    ASSERT_EQ(sorvan::test::run_captured(sorvan::cli::run_check, words, out), 1) << out;
     const nlohmann::json j = nlohmann::json::parse(out);
     EXPECT_EQ(
         j["units_from_cards"],
@@ -279,7 +286,53 @@ TEST_F(Check, GoldenTruckDeckPassesInTheUnitsOfItsCards) {
               std::string::npos);
     // Every graphic output: 26 outputs less the 5 of the state space.
     EXPECT_EQ(j["dmig_entries_checked"], 21);
+    EXPECT_EQ(j["max_coefficient_deviation"], 0.0);
+    EXPECT_LT(j["closed_loop"]["static_deviation"].get<double>(), 1e-4);
+    ASSERT_EQ(j["failures"].size(), 1u);
+    EXPECT_NE(j["failures"][0].get<std::string>().find("MILLISECOND"), std::string::npos);
 }
+
+// Decks that hold the model but not its coupling: the closed loop names
+// what the solver would get wrong. Each row a test of its own (one JSON
+// object a process).
+struct CouplingEdit {
+    const char *what, *pattern, *replacement, *failure;
+};
+
+const CouplingEdit coupling_edits[] = {
+    // The structure point's coefficients positive, as decks were once
+    // written: a spring that pushes the structure away.
+    {"positive_structure_terms", R"(^(\s+10[1-4]\s+3)-(2\.500\+5)-(1\.200\+3))", "$1 $2 $3",
+     "static deflection of structure point"},
+    // The displacement output's term gone from a coupling card.
+    {"no_displacement_term", R"(^\s+1000007\s+0 2\.500\+5.*$)", "",
+     "closed loop: the static deflection"},
+};
+
+void PrintTo(const CouplingEdit &c, std::ostream *os) {
+    *os << c.what;
+}
+
+class ClosedLoop : public Check, public testing::WithParamInterface<CouplingEdit> {};
+
+TEST_P(ClosedLoop, FailsACouplingThatIsNotTheModels) {
+    const CouplingEdit &c = GetParam();
+    copy_example();
+    const std::string text =
+        std::regex_replace(read_text(dir.path() / "vehicle.bdf"),
+                           std::regex(c.pattern, std::regex::multiline), c.replacement);
+    write_text(dir.path() / "vehicle.bdf", text);
+    const nlohmann::json j = check_json(1);
+    ASSERT_TRUE(j["closed_loop"].is_object()) << j;
+    EXPECT_GT(j["closed_loop"]["static_deviation"].get<double>(), 1e-2);
+    bool named = false;
+    for (const auto &f : j["failures"])
+        named = named || f.get<std::string>().find(c.failure) != std::string::npos;
+    EXPECT_TRUE(named) << j["failures"];
+}
+
+INSTANTIATE_TEST_SUITE_P(Edit, ClosedLoop, testing::ValuesIn(coupling_edits),
+                         [](const auto &info) { return std::string(info.param.what); });
 
 // A deck whose cards do not match its model fails convert --check's
 // caller-visible status too: the deck of another model is checked here.
