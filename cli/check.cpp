@@ -183,10 +183,10 @@ bool read_abc_set(const std::string &base, const MAPmodel &map, analysis::StateS
 namespace {
 
 // A pair whose peak response is below this fraction of the largest peak of
-// its output (over all inputs) or of its input (over all outputs) is left
-// out of the response figure: its only path is a term small enough for the
-// converter's threshold to drop, and against its own tiny peak any change
-// would read as a large one.
+// its output (over all inputs) or of its input (over all outputs) is
+// measured against that largest peak: its only path is a term small enough
+// for the converter's threshold to drop, and against its own tiny peak any
+// change would read as a large one.
 constexpr double negligible_peak = 1e-6;
 
 // What the converter means to write on one TF card: its first line and its
@@ -272,6 +272,7 @@ class Checker {
     void check_dmig();
     std::vector<analysis::CouplingInput> coupling_inputs() const;
     void check_closed_loop(nlohmann::json &report);
+    void check_other_cards();
     std::string time_label() const;
     bool plot(const analysis::StateSpace &rebuilt, const analysis::ModelComparison &c,
               Eigen::Index output, Eigen::Index input, std::string &error);
@@ -580,6 +581,44 @@ void Checker::check_dmig() {
              std::to_string(column) + ", which is no graphic output");
 }
 
+// Cards of the converter's kinds beyond those the model explains: extra
+// points, graphic cards and DMIG matrices the converter would not write.
+void Checker::check_other_cards() {
+    const MAPmodel &m = map_;
+    const int64_t divisions = deck_.header.has_wheel_divisions ? deck_.header.wheel_divisions : 24;
+    int64_t points = 0;
+    for (const analysis::EpointCard &e : deck_.epoints)
+        points += int64_t{e.last} - e.first + 1;
+    const struct {
+        const char *card;
+        std::size_t found;
+        int64_t meant;
+    } counts[] = {
+        {"extra points (EPOINT)", static_cast<std::size_t>(points),
+         int64_t{m.n_input} + m.n_output_all + layout_.states},
+        {"GRID", deck_.grids.size(), m.n_node + m.n_wheel * (2 * divisions + 1)},
+        {"PLOTEL", deck_.plotels.size(), m.n_element + m.n_wheel * 3 * divisions},
+        {"CORD2R", deck_.cord2rs.size(), m.n_wheel},
+        {"RBE2", deck_.rbe2s.size(), m.n_wheel},
+    };
+    for (const auto &c : counts)
+        if (static_cast<int64_t>(c.found) != c.meant)
+            fail(deck_.file + ": the deck holds " + std::to_string(c.found) + " " + c.card +
+                 " where the model gives " + std::to_string(c.meant));
+    for (const analysis::DmigHeader &h : deck_.dmig_headers)
+        if (h.name != "K2P")
+            fail(deck_.file + ", line " + std::to_string(h.line) + ": a DMIG matrix " + h.name +
+                 " that the model does not give");
+    for (const analysis::TfCard &t : deck_.tfs)
+        if (t.set != layout_.set) {
+            warnings_.push_back(deck_.file + ", line " + std::to_string(t.line) +
+                                ": TF cards of set " + std::to_string(t.set) +
+                                " beside the model's set " + std::to_string(layout_.set) +
+                                " were not checked");
+            break;
+        }
+}
+
 // The model's internal inputs as the coupling relation of the deck's
 // header: f = Kv (x - D) + Cv (v - V) in SI units, rotations in radians.
 std::vector<analysis::CouplingInput> Checker::coupling_inputs() const {
@@ -770,11 +809,15 @@ void Checker::compare_model(const analysis::StateSpace &rebuilt, nlohmann::json 
         for (Eigen::Index i = 0; i < q; ++i) {
             const double m = c.peak(o, i), d = c.deviation(o, i);
             const double around = std::max(c.peak.row(o).maxCoeff(), c.peak.col(i).maxCoeff());
+            // A pair negligible in the model is measured against the largest
+            // response of its output or input: a deck that moves it there
+            // deviates all the same.
+            double scale = m;
             if (std::isfinite(around) && m < negligible_peak * around) {
-                negligible += d != 0.0; // those that would have counted
-                continue;
+                ++negligible;
+                scale = around;
             }
-            double r = d == 0.0 ? 0.0 : m == 0.0 ? HUGE_VAL : d / m;
+            double r = d == 0.0 ? 0.0 : scale == 0.0 ? HUGE_VAL : d / scale;
             if (!std::isfinite(r)) r = HUGE_VAL;
             if (wo < 0 || r > worst) worst = r, wo = o, wi = i;
         }
@@ -861,6 +904,7 @@ bool Checker::run(nlohmann::json &report, std::string &error) {
     else
         fail("the deck does not hold the model: " + why);
     check_cards(report);
+    check_other_cards();
     check_closed_loop(report);
     report["warnings"] = warnings_;
     report["coefficients_checked"] = coefficients_;
@@ -898,11 +942,13 @@ int check_deck(const CheckSettings &s, nlohmann::json &report, std::string &erro
     if (!checker.run(report, error)) return exit_usage;
     report["seconds"] =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // A failed check stays the check's finding, whatever became of the plot.
+    if (report["result"] != "pass") return check_failed;
     if (report.contains("plot_error")) {
         error = "cannot draw " + s.plot + ": " + report["plot_error"].get<std::string>();
         return exit_output;
     }
-    return report["result"] == "pass" ? check_passed : check_failed;
+    return check_passed;
 }
 
 std::string check_summary(const nlohmann::json &r) {
@@ -968,8 +1014,9 @@ const CommandSpec check_spec{
     "set: every mode's natural frequency and damping ratio, stability, and the frequency\n"
     "response of every input/output pair over a logarithmic grid from a decade below the\n"
     "lowest mode to a decade above the highest, as the largest deviation relative to the\n"
-    "pair's peak. A pair whose peak is below 1e-6 of the largest peak of its output or of its\n"
-    "input is left out: its only path is a term below the converter's threshold. The\n"
+    "pair's peak; a pair whose peak is below 1e-6 of the largest peak of its output or of its\n"
+    "input (its only path a term below the converter's threshold) relative to that largest\n"
+    "peak instead. The\n"
     "coupling, external-input and force cards and the DMIG entries are compared coefficient\n"
     "by coefficient with what the converter means to write for the MAP file, the export units\n"
     "and the connecting values the deck's header names, beyond the rounding of their\n"
@@ -1025,7 +1072,9 @@ void print_report(const nlohmann::json &r) {
         if (!r["worst_pair"].is_null())
             std::printf(" (input %ld -> output %ld)", r["worst_pair"][0].get<long>(),
                         r["worst_pair"][1].get<long>());
-        std::printf("; %ld negligible pairs left out\n", r["negligible_pairs"].get<long>());
+        std::printf("; %ld negligible pairs measured against their output's or input's largest "
+                    "response\n",
+                    r["negligible_pairs"].get<long>());
     }
     std::printf("  coupling:   %ld coefficients, largest deviation %s (DMIG values included)\n",
                 r["coefficients_checked"].get<long>(),
@@ -1056,6 +1105,8 @@ void print_report(const nlohmann::json &r) {
         std::printf("  ... and %zu more (all of them with --json)\n", failures.size() - shown);
     for (const auto &w : r["warnings"])
         std::printf("  WARNING: %s\n", w.get<std::string>().c_str());
+    if (r.contains("plot_error"))
+        std::printf("  plot:       not drawn: %s\n", r["plot_error"].get<std::string>().c_str());
     if (r.contains("plot"))
         std::printf("  plot:       %s (input %ld -> output %ld)\n",
                     r["plot"].get<std::string>().c_str(), r["plot_pair"][0].get<long>(),
@@ -1081,7 +1132,10 @@ int run_check(int argc, char **argv) {
     s.map_file = args.text("map");
     s.abc_base = args.text("abc");
     if (args.has("tolerance")) s.tolerance = args.real("tolerance");
-    if (args.has("plot")) s.plot = args.text("plot");
+    if (args.has("plot")) {
+        s.plot = args.text("plot");
+        if (!want_svg_name("check", "--plot", s.plot)) return exit_usage;
+    }
     if (args.has("structure-stiffness")) s.structure_stiffness = args.real("structure-stiffness");
     if (args.has("structure-mass")) s.structure_mass = args.real("structure-mass");
     if (args.has("pair")) {
@@ -1095,6 +1149,10 @@ int run_check(int argc, char **argv) {
             return exit_usage;
         }
     }
+    std::vector<NamedFile> inputs = {{"BDF_FILE", s.bdf}, {"--map", s.map_file}};
+    for (const char *letter : {"a", "b", "c", "d"})
+        inputs.push_back({"the matrix file", s.abc_base + letter});
+    if (!outputs_apart("check", inputs, {{"--plot", s.plot}})) return exit_usage;
     nlohmann::json report;
     std::string error;
     const int status = check_deck(s, report, error);

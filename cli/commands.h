@@ -47,6 +47,26 @@ int run_profile(int argc, char **argv);
 // the message for the JSON object of a failure).
 void complain(const char *command, const std::string &message);
 
+// A file a command line names, and the word or option that names it
+// ("MAP_FILE", "--plot").
+struct NamedFile {
+    std::string what, name;
+};
+
+// Whether two names reach one file: the same name, the same path once the
+// file system resolves it, or, for existing files, the same file (through a
+// link or another name).
+bool same_target(const std::string &a, const std::string &b);
+
+// Refuses (complains and returns false) a command line on which an output
+// reaches an input or another output, before anything is read or written.
+bool outputs_apart(const char *command, const std::vector<NamedFile> &inputs,
+                   const std::vector<NamedFile> &outputs);
+
+// Whether name ends in ".svg", in any case; complains when it does not.
+bool svg_name(const std::string &name);
+bool want_svg_name(const char *command, const char *option, const std::string &name);
+
 // Sends the standard output stream to the null device while it lives, so
 // that a reader's diagnostics about a file read ahead of time are not
 // printed twice (the host function that reads it properly prints them).

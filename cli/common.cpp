@@ -1,8 +1,11 @@
 #include "cli/commands.h"
 #include "cli/json_output.h"
+#include "frame/file_identity.h"
 
+#include <cctype>
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -23,6 +26,63 @@ static int open_null() {
 #endif
 
 namespace sorvan::cli {
+
+namespace {
+
+// The absolute path the file system resolves name to (links followed as far
+// as the path exists); empty when it cannot be told.
+std::filesystem::path resolved(const std::string &name) {
+    std::error_code ec;
+    std::filesystem::path p = std::filesystem::absolute(name, ec);
+    if (!ec) p = std::filesystem::weakly_canonical(p, ec);
+    return ec ? std::filesystem::path() : p;
+}
+
+} // namespace
+
+bool same_target(const std::string &a, const std::string &b) {
+    if (a == b) return true;
+    const auto ra = resolved(a), rb = resolved(b);
+    return (!ra.empty() && ra == rb) || same_file(a.c_str(), b.c_str());
+}
+
+bool outputs_apart(const char *command, const std::vector<NamedFile> &inputs,
+                   const std::vector<NamedFile> &outputs) {
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        const NamedFile &out = outputs[i];
+        if (out.name.empty()) continue;
+        for (const NamedFile &in : inputs)
+            if (!in.name.empty() && same_target(out.name, in.name)) {
+                complain(command, out.what + " " + out.name + " would be written over " + in.what +
+                                      " " + in.name + ", which the command reads");
+                return false;
+            }
+        for (std::size_t j = i + 1; j < outputs.size(); ++j)
+            if (!outputs[j].name.empty() && same_target(out.name, outputs[j].name)) {
+                complain(command, out.what + " and " + outputs[j].what + " name the same file " +
+                                      outputs[j].name);
+                return false;
+            }
+    }
+    return true;
+}
+
+bool svg_name(const std::string &name) {
+    if (name.size() < 4) return false;
+    std::string ext = name.substr(name.size() - 4);
+    for (char &c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == ".svg";
+}
+
+bool want_svg_name(const char *command, const char *option, const std::string &name) {
+    if (svg_name(name)) return true;
+    complain(command, std::string(option) +
+                          " writes an SVG picture: its name must end in .svg, "
+                          "not \"" +
+                          name + "\"");
+    return false;
+}
 
 void complain(const char *command, const std::string &message) {
     std::fflush(stdout); // keep the plug-in's own lines before ours

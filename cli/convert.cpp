@@ -5,6 +5,7 @@
 #include "cli/commands.h"
 #include "cli/json_output.h"
 #include "cli/session.h"
+#include "frame/file_identity.h"
 
 #include "frame/host_codes.h"
 #include "model_input/units.h"
@@ -412,6 +413,30 @@ int convert_one(Session &s, ConvertOptions o, nlohmann::json *report) {
     return check_failed;
 }
 
+// The deck the converter forms from a MAP file's name: everything after the
+// last "." of the file name replaced by "bdf", or ".bdf" appended.
+std::string formed_deck_name(const std::string &map_file) {
+    const std::size_t name = map_file.find_last_of(path_separators);
+    const std::size_t dot = map_file.rfind('.');
+    if (dot == std::string::npos || (name != std::string::npos && dot < name))
+        return map_file + ".bdf";
+    return map_file.substr(0, dot + 1) + "bdf";
+}
+
+// --each: the decks of the models are as many files, and none of them is a
+// file another model of the call reads; refused before any is converted.
+bool decks_apart(const std::vector<std::string> &words) {
+    std::vector<NamedFile> inputs, decks;
+    for (std::size_t k = 0; k + 1 < words.size(); k += 2) {
+        const std::string model = "model " + std::to_string(k / 2 + 1) + "'s ";
+        inputs.push_back({model + "MAP file", words[k]});
+        for (const char *letter : {"a", "b", "c", "d"})
+            inputs.push_back({model + "matrix file", words[k + 1] + letter});
+        decks.push_back({model + "deck", formed_deck_name(words[k])});
+    }
+    return outputs_apart("convert", inputs, decks);
+}
+
 } // namespace
 
 int run_convert(int argc, char **argv) {
@@ -431,6 +456,7 @@ int run_convert(int argc, char **argv) {
                             "MAP file");
         return exit_usage;
     }
+    if (each && !decks_apart(words)) return exit_usage;
     const ConvertOptions options = read_options(p);
     if (options.labels[3] != "SECOND")
         complain("convert", "warning: time unit " + options.labels[3] +

@@ -60,6 +60,12 @@ int run_view(int argc, char **argv) {
         return exit_usage;
     }
     const std::string &map_file = args.words()[0], svg_file = args.text("svg");
+    if (!want_svg_name("view", "--svg", svg_file)) return exit_usage;
+    std::vector<NamedFile> inputs = {{"MAP_FILE", map_file}};
+    if (args.has("abc"))
+        for (const char *letter : {"a", "b", "c", "d"})
+            inputs.push_back({"the matrix file", args.text("abc") + letter});
+    if (!outputs_apart("view", inputs, {{"--svg", svg_file}})) return exit_usage;
     const std::string unit =
         args.has("length-unit") ? units::canonical(args.text("length-unit")) : "METER";
     char label[64] = {};

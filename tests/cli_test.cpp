@@ -687,10 +687,17 @@ TEST_F(Cli, OutputNameAndSeveralModels) {
 
     fs::create_directory(file("run.d"));
     fs::copy_file(file("vehicle.map"), file("run.d/model"));
-    r = run("convert --each vehicle.map vehicle_ run.d/model red_ vehicle.map missing_");
+    // Two models that would write one deck: refused before either is
+    // converted.
+    r = run("convert --each run.d/model red_ vehicle.map vehicle_ vehicle.map missing_");
+    EXPECT_STATUS(r, 64);
+    EXPECT_TRUE(contains(r.err, "name the same file vehicle.bdf")) << r.err;
+    EXPECT_FALSE(fs::exists(file("run.d/model.bdf")));
+    fs::copy_file(file("vehicle.map"), file("other.map"));
+    r = run("convert --each vehicle.map vehicle_ run.d/model red_ other.map missing_");
     EXPECT_STATUS(r, 1);
     EXPECT_TRUE(fs::exists(file("run.d/model.bdf")));
-    EXPECT_TRUE(contains(r.err, "vehicle.map: conversion failed (-1)")) << r.err;
+    EXPECT_TRUE(contains(r.err, "other.map: conversion failed (-1)")) << r.err;
     r = run("convert --each vehicle.map vehicle_ run.d/model red_ --json");
     EXPECT_STATUS(r, 0);
     nlohmann::json j = nlohmann::json::parse(r.out);

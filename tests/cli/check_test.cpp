@@ -292,47 +292,73 @@ TEST_F(Check, GoldenTruckDeckPassesInTheUnitsOfItsCards) {
     EXPECT_NE(j["failures"][0].get<std::string>().find("MILLISECOND"), std::string::npos);
 }
 
-// Decks that hold the model but not its coupling: the closed loop names
-// what the solver would get wrong. Each row a test of its own (one JSON
-// object a process).
-struct CouplingEdit {
+// Decks edited by hand, each failing with the finding that names the edit.
+// Each row a test of its own (one JSON object a process).
+struct DeckEdit {
     const char *what, *pattern, *replacement, *failure;
 };
 
-const CouplingEdit coupling_edits[] = {
-    // The structure point's coefficients positive, as decks were once
-    // written: a spring that pushes the structure away.
-    {"positive_structure_terms", R"(^(\s+10[1-4]\s+3)-(2\.500\+5)-(1\.200\+3))", "$1 $2 $3",
-     "static deflection of structure point"},
-    // The displacement output's term gone from a coupling card.
-    {"no_displacement_term", R"(^\s+1000007\s+0 2\.500\+5.*$)", "",
-     "closed loop: the static deflection"},
-};
-
-void PrintTo(const CouplingEdit &c, std::ostream *os) {
+void PrintTo(const DeckEdit &c, std::ostream *os) {
     *os << c.what;
 }
 
-class ClosedLoop : public Check, public testing::WithParamInterface<CouplingEdit> {};
+// Output 105 (point 1000111) is held at zero by the model; output 9 (point
+// 1000015) has a term of 6.269e-2 on the first state (point 1000132).
+const DeckEdit deck_edits[] = {
+    {"c_term_on_a_zero_output", R"((TF +1 1000111 +0 -1\.0000  0\.0000  0\.0000\n))",
+     "$1         1000132       0 5.000+2  0.0000  0.0000\n", "-> output 105:"},
+    {"d_term_on_a_zero_pair", R"((TF +1 1000111 +0 -1\.0000  0\.0000  0\.0000\n))",
+     "$1         1000001       0 1.000+6  0.0000  0.0000\n", "input 1 -> output 105:"},
+    {"term_removed", R"((TF +1 1000015 +0 -1\.0000  0\.0000  0\.0000\n) +1000132 +0 6\.269-2.*\n)",
+     "$1", "-> output 9:"},
+    {"sign_flipped", R"((TF +1 1000015 +0 -1\.0000  0\.0000  0\.0000\n +1000132 +0) 6\.269-2)",
+     "$1-6.269-2", "-> output 9:"},
+    // The structure point's coefficients positive, as decks were once
+    // written: a spring that pushes the structure away.
+    {"positive_structure_terms", R"((\n +10[1-4] +3)-(2\.500\+5)-(1\.200\+3))", "$1 $2 $3",
+     "static deflection of structure point"},
+    // The displacement output's term gone from a coupling card.
+    {"no_displacement_term", R"(\n +1000007 +0 2\.500\+5.*)", "",
+     "closed loop: the static deflection"},
+};
 
-TEST_P(ClosedLoop, FailsACouplingThatIsNotTheModels) {
-    const CouplingEdit &c = GetParam();
+class Edited : public Check, public testing::WithParamInterface<DeckEdit> {};
+
+TEST_P(Edited, FailsWithTheEditNamed) {
+    const DeckEdit &c = GetParam();
     copy_example();
-    const std::string text =
-        std::regex_replace(read_text(dir.path() / "vehicle.bdf"),
-                           std::regex(c.pattern, std::regex::multiline), c.replacement);
+    const std::string before = read_text(dir.path() / "vehicle.bdf");
+    const std::string text = std::regex_replace(before, std::regex(c.pattern), c.replacement);
+    ASSERT_NE(text, before) << "the edit finds nothing to change";
     write_text(dir.path() / "vehicle.bdf", text);
-    const nlohmann::json j = check_json(1);
-    ASSERT_TRUE(j["closed_loop"].is_object()) << j;
-    EXPECT_GT(j["closed_loop"]["static_deviation"].get<double>(), 1e-2);
+    // A plot that cannot be drawn does not hide the failed check.
+    std::string out;
+    ASSERT_EQ(check({"--json", "--plot", path("none/x.svg")}, out), 1) << out;
+    const nlohmann::json j = nlohmann::json::parse(out);
+    EXPECT_TRUE(j.contains("plot_error")) << j;
     bool named = false;
     for (const auto &f : j["failures"])
         named = named || f.get<std::string>().find(c.failure) != std::string::npos;
     EXPECT_TRUE(named) << j["failures"];
 }
 
-INSTANTIATE_TEST_SUITE_P(Edit, ClosedLoop, testing::ValuesIn(coupling_edits),
+INSTANTIATE_TEST_SUITE_P(Deck, Edited, testing::ValuesIn(deck_edits),
                          [](const auto &info) { return std::string(info.param.what); });
+
+// No output of the check replaces one of its inputs, under any name.
+TEST_F(Check, PlotNeverReplacesAnInput) {
+    copy_example();
+    fs::create_symlink(dir.path() / "vehicle.bdf", dir.path() / "deck.svg");
+    const std::string deck = read_text(dir.path() / "vehicle.bdf");
+    std::string out, err;
+    EXPECT_EQ(check({"--plot", path("deck.svg")}, out, &err), 64);
+    EXPECT_NE(err.find("--plot " + path("deck.svg") + " would be written over BDF_FILE"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(check({"--plot", path("vehicle_a")}, out, &err), 64);
+    EXPECT_NE(err.find("must end in .svg"), std::string::npos) << err;
+    EXPECT_EQ(read_text(dir.path() / "vehicle.bdf"), deck);
+}
 
 // A deck whose cards do not match its model fails convert --check's
 // caller-visible status too: the deck of another model is checked here.
