@@ -117,7 +117,7 @@ std::string_view field_of(const Line &l, int k) {
 
 // ---- the reader ----------------------------------------------------------
 
-enum class Open { none, tf, rbe2, grid, cord2r };
+enum class Open { none, tf, rbe2, grid, cord2r, tf_large, dmig_large };
 
 class Reader {
   public:
@@ -144,6 +144,7 @@ class Reader {
 
     bool read_line(int number, std::string_view text);
     bool read_comment(int number, std::string_view text);
+    std::string missing_lines() const;
     bool close_card(int next_line);
     bool start_card(const Line &l, std::string_view name);
     bool continue_card(const Line &l);
@@ -151,10 +152,13 @@ class Reader {
     bool read_epoint(const Line &l);
     bool read_tf(const Line &l);
     bool read_tf_term(const Line &l);
+    bool read_tf_large(const Line &l);
+    bool read_tf_large_more(const Line &l);
     bool read_plotel(const Line &l);
     bool read_rbe2(const Line &l);
     bool read_rbe2_points(const Line &l, int first_field);
     bool read_dmig(const Line &l);
+    bool read_dmig_large_more(const Line &l);
     bool read_grid(const Line &l);
     bool read_grid_more(const Line &l);
     bool read_cord2r(const Line &l);
@@ -267,26 +271,47 @@ const char *open_name(Open o) {
         return "GRID*";
     case Open::cord2r:
         return "CORD2R*";
+    case Open::tf_large:
+        return "TF*";
+    case Open::dmig_large:
+        return "DMIG*";
+    default:
+        return "";
+    }
+}
+
+// What the open card still lacks when it ends, "" when nothing: a GRID*
+// card needs its one continuation line, a CORD2R* card its three, a DMIG*
+// entry its one; a TF* card the line of B1 and B2 and then both lines of
+// each term.
+std::string Reader::missing_lines() const {
+    switch (open_) {
+    case Open::grid:
+    case Open::dmig_large:
+        return continuations_ < 1 ? "its continuation line is missing" : "";
+    case Open::cord2r: {
+        const int missing = 3 - continuations_;
+        if (missing <= 0) return "";
+        return std::to_string(missing) + " of its 3 continuation lines " +
+               (missing == 1 ? "is" : "are") + " missing";
+    }
+    case Open::tf_large:
+        if (continuations_ < 1) return "the continuation line of B1 and B2 is missing";
+        return continuations_ % 2 == 0 ? "the second line of its last term (A2) is missing" : "";
     default:
         return "";
     }
 }
 
 // Ends the open card before the line next_line (0 at the end of the
-// file): a GRID* card needs its one continuation line, a CORD2R* card its
-// three.
+// file), refusing it when it is cut short.
 bool Reader::close_card(int next_line) {
-    const int needed = open_ == Open::grid ? 1 : open_ == Open::cord2r ? 3 : 0;
-    if (continuations_ < needed) {
+    const std::string missing = missing_lines();
+    if (!missing.empty()) {
         std::string where = next_line ? "before line " + std::to_string(next_line)
                                       : std::string("at the end of the file");
-        const int missing = needed - continuations_;
-        const std::string lines =
-            needed == 1 ? "its continuation line is missing"
-                        : std::to_string(missing) + " of its " + std::to_string(needed) +
-                              " continuation lines " + (missing == 1 ? "is" : "are") + " missing";
         return fail(open_line_, std::string("the ") + open_name(open_) + " card is cut short " +
-                                    where + ": " + lines);
+                                    where + ": " + missing);
     }
     open_ = Open::none;
     return true;
@@ -300,18 +325,21 @@ bool Reader::start_card(const Line &l, std::string_view name) {
     if (name == "TF") return read_tf(l);
     if (name == "PLOTEL") return read_plotel(l);
     if (name == "RBE2") return read_rbe2(l);
-    if (name == "DMIG") return read_dmig(l);
+    if (name == "DMIG" || name == "DMIG*") return read_dmig(l);
     if (name == "GRID*") return read_grid(l);
     if (name == "CORD2R*") return read_cord2r(l);
+    if (name == "TF*") return read_tf_large(l);
     return fail(l.number, "\"" + std::string(name) +
                               "\" is not a card of the converter's bulk data (EPOINT, TF, "
-                              "PLOTEL, RBE2, DMIG, GRID*, CORD2R*)");
+                              "PLOTEL, RBE2, DMIG, GRID*, CORD2R*, TF*, DMIG*)");
 }
 
 bool Reader::continue_card(const Line &l) {
     const bool takes_small = open_ == Open::tf || (open_ == Open::rbe2 && rbe2_full_);
     const bool takes_large = (open_ == Open::grid && continuations_ < 1) ||
-                             (open_ == Open::cord2r && continuations_ < 3);
+                             (open_ == Open::cord2r && continuations_ < 3) ||
+                             open_ == Open::tf_large ||
+                             (open_ == Open::dmig_large && continuations_ < 1);
     if (!l.large && open_ == Open::rbe2 && !rbe2_full_)
         return fail(l.number, "a continuation line after the RBE2 card's last line, which is "
                               "not full");
@@ -325,6 +353,10 @@ bool Reader::continue_card(const Line &l) {
         return read_rbe2_points(l, 2);
     case Open::grid:
         return read_grid_more(l);
+    case Open::tf_large:
+        return read_tf_large_more(l);
+    case Open::dmig_large:
+        return read_dmig_large_more(l);
     default:
         return read_cord2r_more(l);
     }
@@ -347,7 +379,7 @@ bool Reader::read_line(int number, std::string_view text) {
         return continue_card(l);
     }
     if (name.empty()) return continue_card(l);
-    if (name == "GRID*" || name == "CORD2R*") l.large = true;
+    if (name == "GRID*" || name == "CORD2R*" || name == "TF*" || name == "DMIG*") l.large = true;
     if (!close_card(number)) return false;
     return start_card(l, name);
 }
@@ -414,6 +446,32 @@ bool Reader::read_tf_term(const Line &l) {
     return true;
 }
 
+bool Reader::read_tf_large(const Line &l) {
+    TfCard c{l.number, 0, 0, 0, 0.0, 0.0, 0.0, {}, true};
+    if (!want_int(l, 2, "SID", c.set) || !want_int(l, 3, "GD", c.point) ||
+        !want_int(l, 4, "CD", c.component) || !want_real(l, 5, "B0", c.b0))
+        return false;
+    deck_.tfs.push_back(std::move(c));
+    open_ = Open::tf_large;
+    return true;
+}
+
+// The line of B1 and B2, then per term a line of GI, CI, A0 and A1 and one
+// of A2; the term keeps the line of its first half.
+bool Reader::read_tf_large_more(const Line &l) {
+    TfCard &c = deck_.tfs.back();
+    if (continuations_ == 1)
+        return want_real(l, 2, "B1", c.b1) && want_real(l, 3, "B2", c.b2) && want_blank_from(l, 4);
+    if (continuations_ % 2 == 1)
+        return want_real(l, 2, "A2", c.terms.back().a2) && want_blank_from(l, 3);
+    TfTerm t{l.number, 0, 0, 0.0, 0.0, 0.0};
+    if (!want_int(l, 2, "GI", t.point) || !want_int(l, 3, "CI", t.component) ||
+        !want_real(l, 4, "A0", t.a0) || !want_real(l, 5, "A1", t.a1))
+        return false;
+    c.terms.push_back(t);
+    return true;
+}
+
 bool Reader::read_plotel(const Line &l) {
     PlotelCard c{l.number, 0, 0, 0};
     if (!want_int(l, 2, "EID", c.id) || !want_int(l, 3, "G1", c.grid1) ||
@@ -465,13 +523,25 @@ bool Reader::read_dmig(const Line &l) {
         deck_.dmig_headers.push_back(std::move(h));
         return true;
     }
-    DmigEntry e{l.number, name, first, 0, 0, 0, 0.0};
+    DmigEntry e{l.number, name, first, 0, 0, 0, 0.0, l.large};
+    if (l.large) { // the row and the value follow on the continuation line
+        if (!want_int(l, 4, "CJ", e.column_component)) return false;
+        deck_.dmig_entries.push_back(std::move(e));
+        open_ = Open::dmig_large;
+        return true;
+    }
     if (!want_int(l, 4, "CJ", e.column_component) || !want_int(l, 6, "Gi", e.row_point) ||
         !want_int(l, 7, "Ci", e.row_component) || !want_real(l, 8, "Ai", e.value) ||
         !want_blank_from(l, 9))
         return false;
     deck_.dmig_entries.push_back(std::move(e));
     return true;
+}
+
+bool Reader::read_dmig_large_more(const Line &l) {
+    DmigEntry &e = deck_.dmig_entries.back();
+    return want_int(l, 2, "Gi", e.row_point) && want_int(l, 3, "Ci", e.row_component) &&
+           want_real(l, 4, "Ai", e.value) && want_blank_from(l, 5);
 }
 
 bool Reader::read_grid(const Line &l) {

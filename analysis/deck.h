@@ -3,7 +3,13 @@
 // Only the cards and layouts the converter prints are taken: small-field
 // cards in 8-character fields (EPOINT, TF, PLOTEL, RBE2, DMIG) and
 // large-field cards in 16-character fields with "*" continuation lines
-// (GRID*, CORD2R*). Anything else is refused with the file and the line.
+// (GRID*, CORD2R*, and TF*, DMIG* when the converter wrote large fields).
+// A large-field card takes two lines for each line of its small-field
+// form: a TF* card "TF*" SID GD CD B0, "*" B1 B2, then per term "*" GI CI
+// A0 A1 and "*" A2; a DMIG* entry "DMIG*" NAME GJ CJ and "*" GI CI A; a
+// DMIG* header "DMIG*" NAME 0 IFO TIN alone. Both forms give the same
+// records. Anything else is refused with the file and the line, a large
+// card cut short among it.
 #ifndef SORVAN_ANALYSIS_DECK_H
 #define SORVAN_ANALYSIS_DECK_H
 
@@ -37,6 +43,7 @@ struct TfCard {
     int32_t set, point, component;
     double b0, b1, b2;
     std::vector<TfTerm> terms;
+    bool large = false; // TF*: its reals in 16-character fields
 };
 
 struct GridCard {
@@ -79,6 +86,7 @@ struct DmigEntry {
     int32_t column_point, column_component;
     int32_t row_point, row_component;
     double value;
+    bool large = false; // DMIG*: the value in a 16-character field
 };
 
 // What the header comment says; the labels are "" and the has_ flags false
@@ -128,7 +136,8 @@ bool read_deck_text(const std::string &text, const std::string &name, Deck &deck
                     std::string &error);
 
 // Reads one real field as the converter prints it: the short form of a
-// mantissa with the exponent's "E" left out (" 1.000+9", "-2.50-3"), a plain
+// mantissa with the exponent's "E" left out (" 1.000+9", "-2.50-3",
+// "1.234567890123+5"), a plain
 // decimal (" -1.0000", ".5000") or scientific notation ("1.968504E+01"),
 // blanks around it. The value is the double nearest to the decimal number
 // the text spells. False for anything else, a number without a decimal

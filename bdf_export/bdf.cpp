@@ -22,6 +22,7 @@ double v_damp = 1e6;
 double v_tstf = 1e6;
 double v_tdmp = 1e4;
 int32_t whl_dv = 24;
+int32_t lrg_fld = 0;
 char lu_lab[64] = "METER";
 char fu_lab[64] = "NEWTON";
 char mu_lab[64] = "KILOGRAM";

@@ -38,6 +38,23 @@ static inline int BDFpasses_threshold(double value) {
     return fabs(value) >= thresh;
 }
 
+/* ---- large-field lines ---------------------------------------------- */
+
+/* Room for one logical line of a TF card in large fields: two lines of an
+** 8-character first field, four 16-character fields and the line end. */
+#define BDF_LARGE_LINES_SIZE (2 * (8 + 4 * 16 + 1))
+
+/* The first line of a TF card of set tf_id in large fields: "TF*", SID, GD,
+** CD, B0; then "*", B1, B2. Into out (BDF_LARGE_LINES_SIZE characters, no
+** terminator); returns the length. */
+size_t BDFlarge_tf_head(char *out, int32_t point, int32_t component, double b0, double b1,
+                        double b2);
+
+/* One term of a TF card in large fields: "*", GI, CI, A0, A1; then "*",
+** A2. As BDFlarge_tf_head. */
+size_t BDFlarge_tf_term(char *out, int32_t point, int32_t component, double a0, double a1,
+                        double a2);
+
 /* ---- graphic geometry cards ----------------------------------------- */
 
 /* A wheel's drawing frame in export units: origin, a point on the local z

@@ -18,21 +18,54 @@ double negated(double value) {
     return value == 0.0 ? 0.0 : -value;
 }
 
+// The first line of a TF card and its terms in large fields.
+void write_large_head(FILE *bdf, int32_t point, int32_t component, double b0, double b1,
+                      double b2) {
+    char text[BDF_LARGE_LINES_SIZE];
+    std::fwrite(text, 1, BDFlarge_tf_head(text, point, component, b0, b1, b2), bdf);
+}
+
+void write_large_term(FILE *bdf, int32_t point, int32_t component, double a0, double a1) {
+    char text[BDF_LARGE_LINES_SIZE];
+    std::fwrite(text, 1, BDFlarge_tf_term(text, point, component, a0, a1, 0.0), bdf);
+}
+
 void write_point_line(FILE *bdf, int32_t point, double a0) {
-    std::fprintf(bdf, "        %8d%8d%8s%8.4f%8.4f\n", point, 0, BDFreal8(a0).text, 0.0, 0.0);
+    if (lrg_fld)
+        write_large_term(bdf, point, 0, a0, 0.0);
+    else
+        std::fprintf(bdf, "        %8d%8d%8s%8.4f%8.4f\n", point, 0, BDFreal8(a0).text, 0.0, 0.0);
 }
 
 void write_connect_card(FILE *bdf, const MAPmodel *map, int32_t i, int32_t d, int32_t v) {
     BDFcoupling c;
     BDFcoupling_of(map, i, &c);
-    std::fprintf(bdf, "TF%14d%8d%8d%8s%8.4f%8.4f\n", tf_id, input_id_base + i + 1, 0,
-                 BDFreal8(c.b0).text, 0.0, 0.0);
-    std::fprintf(bdf, "        %8d%8d%8s%8s%8.4f\n", map->input[i].id, map->input[i].dof,
-                 BDFreal8(c.a0_point).text, BDFreal8(c.a1_point).text, 0.0);
+    const MAPsignal &in = map->input[i];
+    if (lrg_fld) {
+        write_large_head(bdf, input_id_base + i + 1, 0, c.b0, 0.0, 0.0);
+        write_large_term(bdf, in.id, in.dof, c.a0_point, c.a1_point);
+    } else {
+        std::fprintf(bdf, "TF%14d%8d%8d%8s%8.4f%8.4f\n", tf_id, input_id_base + i + 1, 0,
+                     BDFreal8(c.b0).text, 0.0, 0.0);
+        std::fprintf(bdf, "        %8d%8d%8s%8s%8.4f\n", in.id, in.dof, BDFreal8(c.a0_point).text,
+                     BDFreal8(c.a1_point).text, 0.0);
+    }
     // An output the model lacks gets no line rather than a line that names
     // the base point of the outputs.
     if (d >= 0) write_point_line(bdf, output_id_base + d + 1, c.a0_displacement);
     if (v >= 0) write_point_line(bdf, output_id_base + v + 1, c.a0_velocity);
+}
+
+// K2P in large fields: the header "DMIG*", NAME, 0, IFO, TIN with TIN 2
+// (real, double precision) for the values' full digits; per entry "DMIG*",
+// NAME, GJ, CJ, then "*", GI, CI, the value.
+void write_large_dmig(FILE *bdf, const MAPmodel *map) {
+    for (int32_t j = map->n_output; j < map->n_output_all; ++j) {
+        if (j == map->n_output) std::fprintf(bdf, "DMIG*   %-16s%16d%16d%16d\n", "K2P", 0, 1, 2);
+        std::fprintf(bdf, "DMIG*   %-16s%16d%16d\n*       %16d%16d%16s\n", "K2P",
+                     output_id_base + j + 1, 0, map->output[j].id, map->output[j].dof,
+                     BDFreal16(BDFdmig_value(map, j)).text);
+    }
 }
 
 } // namespace
@@ -98,22 +131,33 @@ void BDFwrite_tf_connect(FILE *bdf, const MAPmodel *map) {
 
 void BDFwrite_tf_ext_input(FILE *bdf, const MAPmodel *map) {
     BDFbanner(bdf, "External Input Stiffness Matrix");
-    for (int32_t e = 0; e < map->n_external; ++e)
-        std::fprintf(bdf, "TF%14d%8d%8d%8.4f%8.4f%8.4f\n", tf_id, ext_id_base + e + 1, 0, 1.0, 0.0,
-                     0.0);
+    for (int32_t e = 0; e < map->n_external; ++e) {
+        if (lrg_fld)
+            write_large_head(bdf, ext_id_base + e + 1, 0, 1.0, 0.0, 0.0);
+        else
+            std::fprintf(bdf, "TF%14d%8d%8d%8.4f%8.4f%8.4f\n", tf_id, ext_id_base + e + 1, 0, 1.0,
+                         0.0, 0.0);
+    }
 }
 
 void BDFwrite_tf_force(FILE *bdf, const MAPmodel *map) {
     BDFbanner(bdf, "f(pelda) = - f(kavel)");
     for (int32_t i = 0; i < map->n_input - map->n_external; ++i) {
-        std::fprintf(bdf, "TF%14d%8d%8d%8.4f%8.4f%8.4f\n", tf_id, map->input[i].id,
-                     map->input[i].dof, 0.0, 0.0, 0.0);
+        if (lrg_fld)
+            write_large_head(bdf, map->input[i].id, map->input[i].dof, 0.0, 0.0, 0.0);
+        else
+            std::fprintf(bdf, "TF%14d%8d%8d%8.4f%8.4f%8.4f\n", tf_id, map->input[i].id,
+                         map->input[i].dof, 0.0, 0.0, 0.0);
         write_point_line(bdf, input_id_base + i + 1, BDFforce_scale(map, i));
     }
 }
 
 void BDFwrite_dmig(FILE *bdf, const MAPmodel *map) {
     BDFbanner(bdf, "x(pelda_graph) = x(kavel)");
+    if (lrg_fld) {
+        write_large_dmig(bdf, map);
+        return;
+    }
     for (int32_t j = map->n_output; j < map->n_output_all; ++j) {
         if (j == map->n_output) std::fprintf(bdf, "DMIG    K2P     %8d%8d%8d\n", 0, 1, 1);
         std::fprintf(bdf, "DMIG    K2P     %8d%8d        %8d%8d%8s\n", output_id_base + j + 1, 0,

@@ -206,6 +206,48 @@ void write_row_terms(CardBuffer *b, const ABCmtx *m, int32_t i, int32_t base, in
         if (j != skip && std::fabs(row[j]) >= limit) write_tf_term(b, &point, row[j]);
 }
 
+// ---- large-field cards ------------------------------------------------------
+//
+// With lrg_fld set every logical line becomes two large-field lines, made
+// whole by the builders of cards_large.cpp into the same gathering buffer.
+
+// Where the next two large-field lines go: room for them is made first.
+char *large_start(CardBuffer *b) {
+    if (b->size - b->used < BDF_LARGE_LINES_SIZE) flush_buffer(b);
+    return b->data + b->used;
+}
+
+void large_end(CardBuffer *b, size_t length) {
+    b->used += length;
+}
+
+void write_large_terms(CardBuffer *b, const ABCmtx *m, int32_t i, int32_t base, int32_t skip) {
+    const double *row = m->rows[i];
+    for (int32_t j = 0; j < m->ncols; ++j)
+        if (j != skip && BDFpasses_threshold(row[j]))
+            large_end(b, BDFlarge_tf_term(large_start(b), base + j + 1, 0, row[j], 0.0, 0.0));
+}
+
+// The state equations as BDFwrite_tf_state writes them, in large fields.
+void write_large_state(CardBuffer *cards, const ABCmtx *a, const ABCmtx *b) {
+    for (int32_t i = 0; i < a->nrows; ++i) {
+        char *p = large_start(cards);
+        large_end(cards, BDFlarge_tf_head(p, state_id_base + i + 1, 0, a->rows[i][i], -1.0, 0.0));
+        write_large_terms(cards, a, i, state_id_base, i);
+        write_large_terms(cards, b, i, input_id_base, -1);
+    }
+}
+
+// The output equations as BDFwrite_tf_output writes them, in large fields.
+void write_large_output(CardBuffer *cards, const ABCmtx *c, const ABCmtx *d) {
+    for (int32_t i = 0; i < c->nrows; ++i) {
+        char *p = large_start(cards);
+        large_end(cards, BDFlarge_tf_head(p, output_id_base + i + 1, 0, -1.0, 0.0, 0.0));
+        write_large_terms(cards, c, i, state_id_base, -1);
+        write_large_terms(cards, d, i, input_id_base, -1);
+    }
+}
+
 } // namespace
 
 void BDFwrite_epoint(FILE *bdf, const MAPmodel *map, const ABCmtx *a) {
@@ -231,6 +273,11 @@ void BDFwrite_tf_state(FILE *bdf, const ABCmtx *a, const ABCmtx *b) {
     BDFbanner(bdf, "dot(x) = A * x + B * u");
     CardBuffer cards;
     open_buffer(&cards, bdf);
+    if (lrg_fld) {
+        write_large_state(&cards, a, b);
+        close_buffer(&cards);
+        return;
+    }
     for (int32_t i = 0; i < a->nrows; ++i) {
         write_tf_head(&cards, state_id_base + i + 1, a->rows[i][i]);
         write_row_terms(&cards, a, i, state_id_base, i);
@@ -243,6 +290,11 @@ void BDFwrite_tf_output(FILE *bdf, const ABCmtx *c, const ABCmtx *d) {
     BDFbanner(bdf, "y = C * x + D * u");
     CardBuffer cards;
     open_buffer(&cards, bdf);
+    if (lrg_fld) {
+        write_large_output(&cards, c, d);
+        close_buffer(&cards);
+        return;
+    }
     for (int32_t i = 0; i < c->nrows; ++i) {
         char *p = put_text(put_tf_start(&cards, output_id_base + i + 1), minus_one_field, 8);
         p = put_text(p, zero_field, 8);

@@ -32,6 +32,10 @@ constexpr int max_precision = 20;
 
 const char unprintable_real8[BDF_REAL8_SIZE] = "********";
 
+// Characters of a large-field real besides its digits after the point: the
+// digit before the point and the point, the exponent's sign.
+constexpr int real16_frame = 3;
+
 uint64_t to_bits(double v) {
     return std::bit_cast<uint64_t>(v);
 }
@@ -213,6 +217,52 @@ BDFreal8_text BDFreal8(double value) {
     if (r < 100000 && put_real8(out.text, value < 0, static_cast<uint32_t>(r), three, e))
         return out;
     return real8_general(value / pow10_table[e + max_exponent], e);
+}
+
+BDFreal16_text BDFreal16(double value) {
+    BDFreal16_text out;
+    constexpr int width = BDF_REAL16_SIZE - 1;
+    std::memset(out.text, ' ', width);
+    out.text[width] = '\0';
+    if (!std::isfinite(value)) {
+        std::memset(out.text, '*', width);
+        return out;
+    }
+    if (value == 0.0) { // -0.0 too
+        std::memcpy(out.text + width - 3, "0.0", 3);
+        return out;
+    }
+    // Start from a one-digit exponent; when the rounded text's exponent
+    // takes more digits, give the mantissa as many fewer and round again.
+    // Fewer digits only ever round up to the next power of ten, so the
+    // exponent the second pass finds fits the room left for it.
+    const int sign = value < 0.0 ? 1 : 0;
+    char text[40];
+    int exponent_digits = 1;
+    for (;;) {
+        const int precision = width - real16_frame - sign - exponent_digits;
+        const auto [end, ec] = std::to_chars(text, text + sizeof text, value,
+                                             std::chars_format::scientific, precision);
+        if (ec != std::errc()) return out; // cannot happen: 30 characters at most
+        char *e = std::find(text, end, 'e');
+        int magnitude = 0;
+        std::from_chars(e + 2, end, magnitude); // "e+05", "e-300"
+        const int digits = magnitude >= 100 ? 3 : magnitude >= 10 ? 2 : 1;
+        if (digits > exponent_digits) {
+            exponent_digits = digits;
+            continue;
+        }
+        // The mantissa, then the exponent's sign and digits without zeros
+        // in front, right-justified.
+        char field[BDF_REAL16_SIZE];
+        const auto mantissa = static_cast<size_t>(e - text);
+        std::memcpy(field, text, mantissa);
+        field[mantissa] = e[1];
+        const auto tail = std::to_chars(field + mantissa + 1, field + sizeof field, magnitude).ptr;
+        const auto length = static_cast<size_t>(tail - field);
+        std::memcpy(out.text + width - length, field, length);
+        return out;
+    }
 }
 
 BDFsci_text BDFsci(double value) {

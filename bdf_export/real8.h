@@ -1,7 +1,8 @@
 /*
 ** The texts of real numbers in bulk data fields: the 8-character short
-** field real (BDFreal8), the "%E" and "%f" texts, the same on every
-** platform. This header compiles as C.
+** field real (BDFreal8), the 16-character large field real (BDFreal16), the
+** "%E" and "%f" texts, the same on every platform. This header compiles as
+** C.
 */
 #ifndef SORVAN_BDF_EXPORT_REAL8_H
 #define SORVAN_BDF_EXPORT_REAL8_H
@@ -20,6 +21,9 @@ extern "C" {
 ** digit before the point (the mantissa would reach 10 at exponent 30). */
 #define BDF_REAL8_LIMIT 9.99e30
 
+/* The 16-character real text and its terminator. */
+#define BDF_REAL16_SIZE 17
+
 /* A "%E" text: sign, digit, point, 6 digits, "E", sign and at most 3
 ** exponent digits make 14 characters; "-NAN" and "-INF" are shorter. */
 #define BDF_SCI_SIZE 24
@@ -29,6 +33,10 @@ extern "C" {
 typedef struct BDFreal8_text {
     char text[BDF_REAL8_SIZE];
 } BDFreal8_text;
+
+typedef struct BDFreal16_text {
+    char text[BDF_REAL16_SIZE];
+} BDFreal16_text;
 
 typedef struct BDFsci_text {
     char text[BDF_SCI_SIZE];
@@ -47,6 +55,17 @@ static inline int BDFreal8_fits(double value) {
 ** of magnitude 1.0E-30 or less give " 0.000+0". A value that does not fit
 ** (see BDFreal8_fits) gives "********", which no reader takes for a number. */
 BDFreal8_text BDFreal8(double value);
+
+/* The value as the large-field real, right-justified in 16 characters: the
+** mantissa with one digit before the point and as many after it as the
+** field holds, correctly rounded, then the exponent's sign and digits
+** without the letter E and without leading zeros ("1.234567890123+5",
+** "-1.23456789012-5", "1.00000000000+10"). That is 13 significant digits
+** for a positive value with a one-digit exponent, one less per sign and
+** per further exponent digit; when rounding lengthens the exponent the
+** mantissa keeps one digit less. Zero, -0.0 included, gives "0.0"; an
+** infinity or NaN gives 16 asterisks. */
+BDFreal16_text BDFreal16(double value);
 
 /* The value as printf's "%E" prints it with glibc: six decimals, upper-case
 ** "E", at least two exponent digits ("1.000000E-09"), "INF" and "NAN" for

@@ -203,11 +203,18 @@ struct MeantCard {
     std::string what;
 };
 
-// The step between neighbouring values of the 8-character field the
-// converter prints v in: 4 significant digits, 3 where the exponent takes
-// two digits.
-double field_step(double v) {
+// The step between neighbouring values of the field the converter prints v
+// in. An 8-character field: 4 significant digits, 3 where the exponent
+// takes two digits. A 16-character (large) field: 13 significant digits,
+// one less for a sign and one less per exponent digit beyond the first.
+double field_step(double v, bool large) {
     const double a = std::abs(v);
+    if (large) {
+        if (a == 0.0) return 0.0;
+        const int e = static_cast<int>(std::floor(std::log10(a)));
+        const int exponent_digits = std::abs(e) >= 100 ? 3 : std::abs(e) >= 10 ? 2 : 1;
+        return std::pow(10.0, e - (12 - (v < 0.0) - (exponent_digits - 1)));
+    }
     if (!(a > 1e-30)) return 0.0;
     int e = 30;
     while (e > -30 && a / std::pow(10.0, e) < 0.999)
@@ -218,10 +225,10 @@ double field_step(double v) {
 // How far a coefficient read back lies from the one meant, relative to it,
 // beyond the rounding of its field (and of the header values it was formed
 // from); an absolute figure for a coefficient meant to be 0.
-double coefficient_deviation(double read, double meant) {
+double coefficient_deviation(double read, double meant, bool large) {
     const double d = std::abs(read - meant);
     if (meant == 0.0) return d;
-    const double slack = 0.5 * field_step(meant) + 1e-6 * std::abs(meant);
+    const double slack = 0.5 * field_step(meant, large) + 1e-6 * std::abs(meant);
     return std::max(0.0, d - slack) / std::abs(meant);
 }
 
@@ -256,6 +263,7 @@ class Checker {
     std::vector<std::string> failures_;
     long coefficients_ = 0, dmig_entries_ = 0;
     double coefficient_deviation_ = 0.0;
+    bool large_fields_ = false; // the card being checked is TF* or DMIG*
     std::vector<std::string> warnings_;
     double lu_fac_ = 0, fu_fac_ = 0, tu_fac_ = 0;
 
@@ -280,7 +288,7 @@ class Checker {
 
 void Checker::check_coefficient(int line, double read, double meant, const std::string &what,
                                 bool counted) {
-    const double d = coefficient_deviation(read, meant);
+    const double d = coefficient_deviation(read, meant, large_fields_);
     if (counted) ++coefficients_;
     coefficient_deviation_ = std::max(coefficient_deviation_, d);
     if (!(d <= s_.tolerance))
@@ -459,6 +467,7 @@ std::vector<MeantCard> Checker::meant_coupling() const {
 
 void Checker::check_card(const MeantCard &meant, const analysis::TfCard &card) {
     const std::string where = meant.what + " (point " + std::to_string(meant.point) + ")";
+    large_fields_ = card.large;
     check_coefficient(card.line, card.b0, meant.b0, where + ", B0");
     check_coefficient(card.line, card.b1, 0.0, where + ", B1");
     check_coefficient(card.line, card.b2, 0.0, where + ", B2");
@@ -571,6 +580,7 @@ void Checker::check_dmig() {
                  " names GRID " + std::to_string(e.row_point) + " component " +
                  std::to_string(e.row_component) + " where GRID " + std::to_string(row.id) +
                  " component " + std::to_string(row.dof) + " was meant");
+        large_fields_ = e.large;
         if (lu_fac_ != 0.0)
             check_coefficient(e.line, e.value, row.dof > 3 ? -1.0 : -(m.unit_length / lu_fac_),
                               "the " + what + ", value", false);

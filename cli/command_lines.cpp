@@ -46,6 +46,10 @@ const std::vector<OptionSpec> convert_options = {
      Kind::flag},
     {"check", "", "check each deck written as sorvan check does; exit 1 when a check fails", "",
      Kind::flag},
+    {"large-field", "",
+     "TF and DMIG cards in large fields (TF*, DMIG*): 16-character reals of up to 13 "
+     "significant digits instead of 4",
+     "small fields", Kind::flag},
 };
 
 const CommandSpec convert_spec{

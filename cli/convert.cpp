@@ -56,7 +56,8 @@ struct ConvertOptions {
     double threshold = 1e-9;
     std::optional<double> connecting[4]; // as given: MAP units (host) or SI (direct)
     bool direct = false;
-    bool check = false; // check the deck against its model once written
+    bool check = false;       // check the deck against its model once written
+    bool large_field = false; // TF and DMIG cards in 16-character fields
 };
 
 // What the converter's result codes mean to a user.
@@ -101,6 +102,7 @@ ConvertOptions read_options(const Parsed &p) {
     if (p.has("output")) o.output = p.text("output");
     o.direct = p.has("direct");
     o.check = p.has("check");
+    o.large_field = p.has("large-field");
     return o;
 }
 
@@ -111,10 +113,12 @@ bool set_shared_parameters(Plugin &plugin, const ConvertOptions &o) {
     auto *tf_id = plugin.get<int32_t *>("tf_id");
     auto *whl_dv = plugin.get<int32_t *>("whl_dv");
     auto *thresh = plugin.get<double *>("thresh");
-    if (!tf_id || !whl_dv || !thresh) return false;
+    auto *lrg_fld = plugin.get<int32_t *>("lrg_fld");
+    if (!tf_id || !whl_dv || !thresh || !lrg_fld) return false;
     *tf_id = o.tf_id;
     *whl_dv = o.wheel_divisions;
     *thresh = o.threshold;
+    *lrg_fld = o.large_field ? 1 : 0;
     return true;
 }
 
@@ -320,6 +324,7 @@ nlohmann::json summary_json(Plugin &p, const ConvertOptions &o, const std::strin
             {"units", unit_labels},
             {"connecting", connecting},
             {"mode", o.direct ? "direct" : "host"},
+            {"large_field", o.large_field},
             {"result", 1}};
 }
 

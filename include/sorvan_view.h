@@ -192,6 +192,11 @@ SORVAN_API extern char lu_lab[64]; /* length unit the header names ("METER") */
 SORVAN_API extern char fu_lab[64]; /* force unit ("NEWTON") */
 SORVAN_API extern char mu_lab[64]; /* mass unit ("KILOGRAM") */
 SORVAN_API extern char tu_lab[64]; /* time unit ("SECOND") */
+/* Nonzero: the TF and DMIG cards in large fields ("TF*", "DMIG*", 16-character
+** fields, "*" continuation lines), their reals with up to 13 significant
+** digits and the DMIG matrix in double precision; 0 (the default): small
+** fields with 4-digit reals. */
+SORVAN_API extern int32_t lrg_fld;
 /* The BDF file name to write instead of the one formed from the MAP file
 ** name; empty (the default) forms it from the MAP file name. The rules of
 ** the formed name hold for it too: never an input file of the conversion,

@@ -621,6 +621,7 @@ TEST_F(Cli, JsonOutputs) {
     EXPECT_GT(j["cards"]["TF"].get<int>(), 0);
     EXPECT_EQ(j["bytes"].get<long>(), static_cast<long>(fs::file_size(file("vehicle.bdf"))));
     EXPECT_DOUBLE_EQ(j["connecting"]["stiffness"]["value"].get<double>(), 1e9);
+    EXPECT_EQ(j["large_field"], false);
     EXPECT_TRUE(j.contains("seconds"));
     EXPECT_TRUE(contains(r.err, "wrote vehicle.bdf")) << "the summary goes to standard error";
 

@@ -63,6 +63,7 @@ TEST(Exports, ParametersHoldTheirDefaultsAtLoad) {
     ASSERT_NE(lib, nullptr) << dlerror();
     EXPECT_EQ(*static_cast<int32_t *>(dlsym(lib, "tf_id")), 1);
     EXPECT_EQ(*static_cast<int32_t *>(dlsym(lib, "whl_dv")), 24);
+    EXPECT_EQ(*static_cast<int32_t *>(dlsym(lib, "lrg_fld")), 0);
     EXPECT_EQ(*static_cast<double *>(dlsym(lib, "thresh")), 1e-9);
     EXPECT_EQ(*static_cast<double *>(dlsym(lib, "v_stif")), 1e9);
     EXPECT_EQ(*static_cast<double *>(dlsym(lib, "v_damp")), 1e6);

@@ -130,6 +130,7 @@ TEST_F(WindowsPlugin, VersionEntries) {
 TEST_F(WindowsPlugin, ParametersHoldTheirDefaultsAtLoad) {
     EXPECT_EQ(*plugin().get<int32_t *>("tf_id"), 1);
     EXPECT_EQ(*plugin().get<int32_t *>("whl_dv"), 24);
+    EXPECT_EQ(*plugin().get<int32_t *>("lrg_fld"), 0);
     EXPECT_EQ(*plugin().get<double *>("thresh"), 1e-9);
     EXPECT_EQ(*plugin().get<double *>("v_stif"), 1e9);
     EXPECT_EQ(*plugin().get<double *>("v_damp"), 1e6);

@@ -72,6 +72,18 @@ std::string tf_term(int point, int component, const char *a0) {
     return line;
 }
 
+// One large-field line: the name in 8 characters, each field in 16.
+std::string large_line(const char *name, std::initializer_list<const char *> fields) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%-8s", name);
+    std::string line = text;
+    for (const char *f : fields) {
+        std::snprintf(text, sizeof text, "%16s", f);
+        line += text;
+    }
+    return line + "\n";
+}
+
 std::string epoint(int point) {
     char line[64];
     std::snprintf(line, sizeof line, "EPOINT  %8d\n", point);
@@ -409,6 +421,10 @@ TEST(DeckRead, Refusals) {
     const std::string base = small_deck(); // 14 lines
     const std::string grid_first =
         "GRID*               1006               0    0.000000E+00    0.000000E+00\n";
+    // A large-field state card up to the first half of its one term.
+    const std::string tf_large = large_line("TF*", {"1", "1003", "0", "-2.00000000000+0"}) +
+                                 large_line("*", {"-1.00000000000+0", "0.0"}) +
+                                 large_line("*", {"1001", "0", "1.000000000000+0", "0.0"});
     struct Case {
         std::string text;
         int line;
@@ -422,6 +438,15 @@ TEST(DeckRead, Refusals) {
          16, "field 5 (A1) is missing"},
         {base + grid_first + epoint(1007), 15, "GRID* card is cut short before line 16"},
         {base + grid_first, 15, "cut short at the end of the file"},
+        {base + tf_large + epoint(1007), 15,
+         "TF* card is cut short before line 18: the second line of its last term (A2) is missing"},
+        {base + large_line("TF*", {"1", "1003", "0", "-2.0"}), 15,
+         "TF* card is cut short at the end of the file: the continuation line of B1 and B2"},
+        {base + tf_large + large_line("*", {"1002", "0", "1.0", "0.0"}), 18,
+         "field 2 (A2) is not a real number: \"1002\""},
+        {base + large_line("DMIG*", {"K2P", "0", "1", "2"}) +
+             large_line("DMIG*", {"K2P", "1002", "0"}),
+         16, "DMIG* card is cut short at the end of the file: its continuation line is missing"},
         {base + "CORD2R*             2001               0    0.000000E+00    0.000000E+00\n"
                 "*           0.000000E+00    0.000000E+00    0.000000E+00    1.000000E+00\n"
                 "*           1.000000E+00    0.000000E+00    0.000000E+00\n",

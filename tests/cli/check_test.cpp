@@ -1,6 +1,7 @@
 // sorvan check and convert --check: the golden decks and fresh conversions
 // pass; decks edited by hand fail with the figure or the message that
 // names the edit.
+#include "analysis/deck.h"
 #include "cli/commands.h"
 #include "model_files.h"
 
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <regex>
 #include <sstream>
+#include <tuple>
 
 #ifndef _WIN32
 #include <sys/wait.h>
@@ -264,6 +266,65 @@ TEST_F(Check, ConvertThenCheckPassesOnTheGoldenModels) {
     // The same conversion in SI.
     ASSERT_EQ(run_program("convert truck.map truck_ -o si.bdf --check", out), 0) << out;
     EXPECT_NE(out.find("check passed"), std::string::npos) << out;
+}
+
+// The example in large fields: the TF* and DMIG* cards hold what the small
+// cards hold, to within the small fields' 4 digits, and enough digits that
+// the rebuilt model is the ABC set's and the coupling coefficients are
+// exact; the DMIG matrix is declared double precision.
+TEST_F(Check, LargeFieldDeckKeepsEveryDigitTheModelNeeds) {
+    copy_model(SORVAN_EXAMPLES "/vehicle", "vehicle.map", "vehicle_");
+    const std::string units = " --length-unit mm --mass-unit mgg --stiffness 2.5e5";
+    std::string out;
+    ASSERT_EQ(run_program("convert vehicle.map vehicle_ -o small.bdf" + units, out), 0) << out;
+    ASSERT_EQ(run_program("convert vehicle.map vehicle_ --large-field --json" + units, out), 0)
+        << out;
+    const nlohmann::json converted = nlohmann::json::parse(out.substr(out.find("{\n")));
+    EXPECT_EQ(converted["large_field"], true);
+    EXPECT_EQ(converted["cards"]["TF*"], 26 + 125 + 4 + 2 + 4);
+
+    const nlohmann::json j = check_json(0);
+    EXPECT_EQ(j["result"], "pass");
+    EXPECT_EQ(j["coefficients_checked"], 4 * 12 + 4 * 6 + 2 * 3);
+    EXPECT_EQ(j["dmig_entries_checked"], 125 - 8);
+    EXPECT_EQ(j["max_coefficient_deviation"], 0.0);
+    for (const char *key : {"max_frequency_shift", "max_damping_shift", "max_response_deviation"})
+        EXPECT_LT(j[key].get<double>(), 1e-9) << key;
+
+    sorvan::analysis::Deck small, large;
+    std::string error;
+    ASSERT_TRUE(sorvan::analysis::read_deck(path("small.bdf"), small, error)) << error;
+    ASSERT_TRUE(sorvan::analysis::read_deck(path("vehicle.bdf"), large, error)) << error;
+    // A small-field real keeps 4 digits (3 from exponent 10 on), its
+    // mantissa at least 0.999.
+    auto near = [](double x, double full) {
+        const double a = std::abs(full);
+        const double digits = a >= 1e10 || a < 1e-9 ? 0.005 : 0.0005;
+        return std::abs(x - full) <= digits / 0.999 * a;
+    };
+    ASSERT_EQ(large.tfs.size(), small.tfs.size());
+    for (std::size_t k = 0; k < small.tfs.size(); ++k) {
+        const auto &x = small.tfs[k], &y = large.tfs[k];
+        SCOPED_TRACE("small line " + std::to_string(x.line) + ", large line " +
+                     std::to_string(y.line));
+        EXPECT_TRUE(y.large && !x.large);
+        EXPECT_EQ(std::tie(x.set, x.point, x.component), std::tie(y.set, y.point, y.component));
+        EXPECT_TRUE(near(x.b0, y.b0) && near(x.b1, y.b1) && near(x.b2, y.b2));
+        ASSERT_EQ(x.terms.size(), y.terms.size());
+        for (std::size_t t = 0; t < x.terms.size(); ++t) {
+            const auto &u = x.terms[t], &v = y.terms[t];
+            EXPECT_EQ(std::tie(u.point, u.component), std::tie(v.point, v.component));
+            EXPECT_TRUE(near(u.a0, v.a0) && near(u.a1, v.a1) && near(u.a2, v.a2)) << t;
+        }
+    }
+    ASSERT_EQ(large.dmig_headers.size(), 1u);
+    EXPECT_EQ(large.dmig_headers[0].type, 2);
+    EXPECT_EQ(small.dmig_headers[0].type, 1);
+    ASSERT_EQ(large.dmig_entries.size(), small.dmig_entries.size());
+    for (std::size_t k = 0; k < small.dmig_entries.size(); ++k)
+        EXPECT_TRUE(large.dmig_entries[k].large &&
+                    near(small.dmig_entries[k].value, large.dmig_entries[k].value))
+            << k;
 }
 
 // The golden truck deck was written by the plain converter in inch,

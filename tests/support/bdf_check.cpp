@@ -407,8 +407,8 @@ BdfCheck check_bdf_text(const std::string &text) {
 }
 
 SavedParameters::SavedParameters()
-    : tf_id_(tf_id), whl_dv_(whl_dv), thresh_(thresh), v_stif_(v_stif), v_damp_(v_damp),
-      v_tstf_(v_tstf), v_tdmp_(v_tdmp), bdf_out_(bdf_out) {
+    : tf_id_(tf_id), whl_dv_(whl_dv), lrg_fld_(lrg_fld), thresh_(thresh), v_stif_(v_stif),
+      v_damp_(v_damp), v_tstf_(v_tstf), v_tdmp_(v_tdmp), bdf_out_(bdf_out) {
     char *labels[4] = {lu_lab, fu_lab, mu_lab, tu_lab};
     for (int k = 0; k < 4; ++k)
         std::memcpy(labels_[k], labels[k], sizeof labels_[k]);
@@ -417,6 +417,7 @@ SavedParameters::SavedParameters()
 SavedParameters::~SavedParameters() {
     tf_id = tf_id_;
     whl_dv = whl_dv_;
+    lrg_fld = lrg_fld_;
     thresh = thresh_;
     v_stif = v_stif_;
     v_damp = v_damp_;

@@ -52,7 +52,7 @@ class SavedParameters {
     SavedParameters &operator=(const SavedParameters &) = delete;
 
   private:
-    int32_t tf_id_, whl_dv_;
+    int32_t tf_id_, whl_dv_, lrg_fld_;
     double thresh_, v_stif_, v_damp_, v_tstf_, v_tdmp_;
     char labels_[4][64];
     std::string bdf_out_;
