@@ -1,12 +1,14 @@
 // The model and its deck, each coupled to the same test structure.
 #include "analysis/closed_loop.h"
 
+#include <Eigen/Eigenvalues>
 #include <Eigen/LU>
 
 #include <algorithm>
 #include <cmath>
 #include <map>
 #include <numbers>
+#include <stdexcept>
 
 namespace sorvan::analysis {
 
@@ -326,6 +328,78 @@ bool couple_deck(const Deck &deck, const ModelLayout &layout, const DeckUnits &u
                  const TestStructure &structure, CoupledSystem &out, std::string &error,
                  std::vector<std::string> &notes) {
     return DeckAssembly(deck, layout, units).run(structure, out, error, notes);
+}
+
+namespace {
+
+// a scaled by a diagonal similarity D^-1 a D of powers of 2 until each
+// state's row and column have about the same size: the eigenvalues stay,
+// but a coupled system of a stiff spring on a light mass no longer has rows
+// 1e20 times larger than others, and its eigenvalues come out as exact as
+// its terms allow.
+Eigen::MatrixXd balanced(Eigen::MatrixXd a) {
+    const Eigen::Index n = a.rows();
+    for (bool converged = false; !converged;) {
+        converged = true;
+        for (Eigen::Index i = 0; i < n; ++i) {
+            double c = a.col(i).cwiseAbs().sum() - std::abs(a(i, i));
+            double r = a.row(i).cwiseAbs().sum() - std::abs(a(i, i));
+            if (c == 0.0 || r == 0.0 || !std::isfinite(c + r)) continue;
+            const double s = c + r;
+            double f = 1.0;
+            while (c < r / 2.0) {
+                f *= 2.0;
+                c *= 4.0;
+            }
+            while (c >= r * 2.0) {
+                f /= 2.0;
+                c /= 4.0;
+            }
+            if ((c + r) / f < 0.95 * s) {
+                converged = false;
+                a.row(i) /= f;
+                a.col(i) *= f;
+            }
+        }
+    }
+    return a;
+}
+
+} // namespace
+
+std::vector<Mode> determined_modes(const Eigen::MatrixXd &unbalanced, double share,
+                                   std::size_t &uncertain) {
+    const Eigen::MatrixXd a = balanced(unbalanced);
+    std::vector<Mode> all = modes(a);
+    uncertain = 0;
+    if (a.rows() == 0) return all;
+    Eigen::EigenSolver<Eigen::MatrixXd> solver(a, true);
+    if (solver.info() != Eigen::Success)
+        throw std::runtime_error("the eigenvectors of the coupled system do not converge");
+    const Eigen::MatrixXcd v = solver.eigenvectors();
+    const Eigen::PartialPivLU<Eigen::MatrixXcd> lu(v);
+    const Eigen::MatrixXcd left = lu.inverse(); // its rows: the left eigenvectors
+    // Backward rounding of the eigenvalue solver, a small multiple of the
+    // unit roundoff times the matrix.
+    const double rounding = 1e-15 * a.norm();
+    std::vector<std::complex<double>> doubtful;
+    for (Eigen::Index k = 0; k < a.rows(); ++k) {
+        const std::complex<double> lambda = solver.eigenvalues()(k);
+        const double condition = v.col(k).norm() * left.row(k).norm();
+        if (!(condition * rounding <= share * std::abs(lambda))) doubtful.push_back(lambda);
+    }
+    std::vector<Mode> kept;
+    for (const Mode &m : all) {
+        bool doubt = false;
+        for (const std::complex<double> &d : doubtful)
+            doubt = doubt || std::abs(d - m.eigenvalue) <= 1e-9 * std::abs(m.eigenvalue) ||
+                    std::abs(std::conj(d) - m.eigenvalue) <= 1e-9 * std::abs(m.eigenvalue);
+        if (doubt)
+            ++uncertain;
+        else
+            kept.push_back(m);
+    }
+    return kept;
 }
 
 TestStructure default_structure(const StateSpace &model, const std::vector<CouplingInput> &coupling,

@@ -81,6 +81,14 @@ bool couple_deck(const Deck &deck, const ModelLayout &layout, const DeckUnits &u
                  const TestStructure &structure, CoupledSystem &out, std::string &error,
                  std::vector<std::string> &notes);
 
+// The modes of a whose eigenvalues double precision fixes to within share
+// of their modulus: an eigenvalue's condition number (the norms of its right
+// and left eigenvectors over their product) times the rounding of a's terms
+// bounds how far a change of a at the last digit moves it. The stiff
+// couplings of a large model can make a coupled system whose roots no
+// computation pins down; those are left out and counted in uncertain.
+std::vector<Mode> determined_modes(const Eigen::MatrixXd &a, double share, std::size_t &uncertain);
+
 // The structure's default at the points of the coupling: the stiffness is
 // the geometric mean of the model's static driving-point stiffness at the
 // points (where it has one), the mass puts the structure's own frequency at
