@@ -9,6 +9,7 @@
 #include "analysis/deck.h"
 #include "analysis/deck_model.h"
 #include "analysis/model_compare.h"
+#include "analysis/reduction.h"
 #include "analysis/response_plot.h"
 #include "cli/commands.h"
 #include "cli/json_output.h"
@@ -248,8 +249,8 @@ std::string g(double v) {
 class Checker {
   public:
     Checker(const CheckSettings &s, const analysis::Deck &deck, const MAPmodel &map,
-            const analysis::StateSpace &abc)
-        : s_(s), deck_(deck), map_(map), abc_(abc) {}
+            const analysis::StateSpace &abc, const analysis::StateSpace *reference)
+        : s_(s), deck_(deck), map_(map), abc_(abc), reference_(reference) {}
     // False when the check could not be made (error set); the figures and
     // failures otherwise.
     bool run(nlohmann::json &report, std::string &error);
@@ -259,6 +260,7 @@ class Checker {
     const analysis::Deck &deck_;
     const MAPmodel &map_;
     const analysis::StateSpace &abc_;
+    const analysis::StateSpace *reference_; // the full model of a reduced deck, or null
     analysis::ModelLayout layout_;
     std::vector<std::string> failures_;
     long coefficients_ = 0, dmig_entries_ = 0;
@@ -281,6 +283,7 @@ class Checker {
     std::vector<analysis::CouplingInput> coupling_inputs() const;
     void check_closed_loop(nlohmann::json &report);
     void check_other_cards();
+    void compare_reference(const analysis::StateSpace &rebuilt, nlohmann::json &report);
     std::string time_label() const;
     bool plot(const analysis::StateSpace &rebuilt, const analysis::ModelComparison &c,
               Eigen::Index output, Eigen::Index input, std::string &error);
@@ -589,6 +592,38 @@ void Checker::check_dmig() {
     for (const auto &[column, e] : entries)
         fail(deck_.file + ", line " + std::to_string(e->line) + ": a DMIG entry of K2P on point " +
              std::to_string(column) + ", which is no graphic output");
+}
+
+// A reduced deck against the full model it was reduced from: the static
+// gain and the responses up to the reduced model's highest mode.
+void Checker::compare_reference(const analysis::StateSpace &rebuilt, nlohmann::json &report) {
+    if (!reference_) return;
+    double up_to = 0.0;
+    try {
+        for (const analysis::Mode &m : analysis::modes(abc_.a))
+            if (std::isfinite(m.frequency_hz)) up_to = std::max(up_to, m.frequency_hz);
+    } catch (const std::exception &e) {
+        fail(std::string("reference: ") + e.what());
+        return;
+    }
+    const analysis::ReductionError e = analysis::reduction_error(*reference_, rebuilt, up_to);
+    auto finite = [](double v) { return std::isfinite(v) ? nlohmann::json(v) : "infinite"; };
+    report["reference"] = {{"abc_base", s_.reference},
+                           {"static_gain_deviation",
+                            e.has_static ? finite(e.static_gain_deviation) : nlohmann::json()},
+                           {"max_response_deviation", finite(e.max_response_deviation)},
+                           {"worst_pair", {e.worst_input + 1, e.worst_output + 1}},
+                           {"up_to_hz", e.grid.back()}};
+    if (e.has_static && !(e.static_gain_deviation <= s_.tolerance))
+        fail("reference " + s_.reference +
+             ": the deck's static gain deviates from the full "
+             "model's by " +
+             percent(e.static_gain_deviation) + " of its largest term");
+    if (!(e.max_response_deviation <= s_.tolerance))
+        fail("reference " + s_.reference + ": input " + std::to_string(e.worst_input + 1) +
+             " -> output " + std::to_string(e.worst_output + 1) + ": the deck's response up to " +
+             g(e.grid.back()) + " Hz deviates from the full model's by " +
+             percent(e.max_response_deviation) + " of its peak");
 }
 
 // Cards of the converter's kinds beyond those the model explains: extra
@@ -919,9 +954,10 @@ bool Checker::run(nlohmann::json &report, std::string &error) {
         report[key] = nullptr;
     analysis::StateSpace rebuilt;
     std::string why;
-    if (analysis::rebuild_model(deck_, layout_, rebuilt, why))
+    if (analysis::rebuild_model(deck_, layout_, rebuilt, why)) {
         compare_model(rebuilt, report);
-    else
+        compare_reference(rebuilt, report);
+    } else
         fail("the deck does not hold the model: " + why);
     check_cards(report);
     check_other_cards();
@@ -958,7 +994,10 @@ int check_deck(const CheckSettings &s, nlohmann::json &report, std::string &erro
     report["states"] = abc.a.rows();
     report["inputs"] = map->n_input;
     report["outputs"] = map->n_output_all;
-    Checker checker(s, deck, *map, abc);
+    analysis::StateSpace reference;
+    if (!s.reference.empty() && !read_abc_set(s.reference, *map, reference, error))
+        return exit_no_input;
+    Checker checker(s, deck, *map, abc, s.reference.empty() ? nullptr : &reference);
     if (!checker.run(report, error)) return exit_usage;
     report["seconds"] =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -1010,6 +1049,10 @@ const std::vector<OptionSpec> check_options = {
     {"plot", "FILE.svg", "draw magnitude and phase of both responses of the worst pair (or --pair)",
      ""},
     {"pair", "I,O", "the input and output (from 1) to draw instead of the worst pair", ""},
+    {"reference", "FULL_BASE",
+     "the ABC set of the full model a reduced deck was reduced from: compare the deck with it "
+     "too, up to the reduced model's highest mode",
+     ""},
     {"structure-stiffness", "X",
      "closed loop: the test structure's spring at each structure point, N/m (N*m/rad at a "
      "rotation)",
@@ -1022,7 +1065,7 @@ const std::vector<OptionSpec> check_options = {
 const CommandSpec check_spec{
     "check",
     "BDF_FILE --map MAP_FILE --abc ABC_BASE [--tolerance X] [--plot FILE.svg] [--pair I,O] "
-    "[--structure-stiffness X] [--structure-mass X] [--json]",
+    "[--reference FULL_BASE] [--structure-stiffness X] [--structure-mass X] [--json]",
     1,
     1,
     "BDF_FILE",
@@ -1125,6 +1168,18 @@ void print_report(const nlohmann::json &r) {
         std::printf("  ... and %zu more (all of them with --json)\n", failures.size() - shown);
     for (const auto &w : r["warnings"])
         std::printf("  WARNING: %s\n", w.get<std::string>().c_str());
+    if (r.contains("reference")) {
+        const auto &f = r["reference"];
+        const auto figure = [](const nlohmann::json &v) {
+            return v.is_number() ? percent(v.get<double>()) : std::string("not defined");
+        };
+        std::printf(
+            "  reference:  %s: static gain within %s, responses up to %s Hz within %s "
+            "(input %ld -> output %ld)\n",
+            f["abc_base"].get<std::string>().c_str(), figure(f["static_gain_deviation"]).c_str(),
+            g(f["up_to_hz"].get<double>()).c_str(), figure(f["max_response_deviation"]).c_str(),
+            f["worst_pair"][0].get<long>(), f["worst_pair"][1].get<long>());
+    }
     if (r.contains("plot_error"))
         std::printf("  plot:       not drawn: %s\n", r["plot_error"].get<std::string>().c_str());
     if (r.contains("plot"))
@@ -1156,6 +1211,7 @@ int run_check(int argc, char **argv) {
         s.plot = args.text("plot");
         if (!want_svg_name("check", "--plot", s.plot)) return exit_usage;
     }
+    if (args.has("reference")) s.reference = args.text("reference");
     if (args.has("structure-stiffness")) s.structure_stiffness = args.real("structure-stiffness");
     if (args.has("structure-mass")) s.structure_mass = args.real("structure-mass");
     if (args.has("pair")) {
@@ -1170,8 +1226,10 @@ int run_check(int argc, char **argv) {
         }
     }
     std::vector<NamedFile> inputs = {{"BDF_FILE", s.bdf}, {"--map", s.map_file}};
-    for (const char *letter : {"a", "b", "c", "d"})
+    for (const char *letter : {"a", "b", "c", "d"}) {
         inputs.push_back({"the matrix file", s.abc_base + letter});
+        if (!s.reference.empty()) inputs.push_back({"--reference's file", s.reference + letter});
+    }
     if (!outputs_apart("check", inputs, {{"--plot", s.plot}})) return exit_usage;
     nlohmann::json report;
     std::string error;

@@ -41,6 +41,7 @@ constexpr int check_bad_deck = 65; // the deck reader refused the file
 
 struct CheckSettings {
     std::string bdf, map_file, abc_base;
+    std::string reference; // the full model's ABC set of a reduced deck, or empty
     double tolerance = 1e-2;
     std::string plot;                    // an SVG file to draw, or empty
     int pair_input = 0, pair_output = 0; // --pair I,O counted from 1; 0 for the worst pair

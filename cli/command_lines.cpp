@@ -96,13 +96,22 @@ const CommandSpec convert_spec{
 const std::vector<OptionSpec> reduce_options = {
     {"max-frequency", "HZ", "frequency limit in hertz; 0 keeps every pair", "required", Kind::real,
      0, unbounded},
-    {"keep-real-states", "", "keep the real (non-oscillating) states within the limit",
-     "real states dropped", Kind::flag},
+    {"drop-real-states", "", "drop every real (non-oscillating) state, whatever its frequency",
+     "real states judged like pairs", Kind::flag},
+    {"keep-real-states", "",
+     "keep the real states within the limit (the default; kept for scripts)", "", Kind::flag},
+    {"to-modal", "", "bring a model that is not in modal form to real modal coordinates first", "",
+     Kind::flag},
+    {"static-correction", "",
+     "residualise the dropped states (D + C_t (-A_t)^-1 B_t) so that the static gain stays", "",
+     Kind::flag},
+    {"plot", "FILE.svg", "draw the worst pair's responses, full and reduced", ""},
 };
 
 const CommandSpec reduce_spec{
     "reduce",
-    "IN_BASE OUT_BASE --max-frequency HZ [--keep-real-states] [--json]",
+    "IN_BASE OUT_BASE --max-frequency HZ [--to-modal] [--static-correction] "
+    "[--drop-real-states] [--plot FILE.svg] [--json]",
     2,
     2,
     "IN_BASE and OUT_BASE",
@@ -110,16 +119,22 @@ const CommandSpec reduce_spec{
     true,
     "Reads the ABC set IN_BASEa to IN_BASEd, hands it to the host function STATEMAT_WRITE as\n"
     "a model object and lets it write the set OUT_BASEa to OUT_BASEd with only the states it\n"
-    "keeps: A reduced in rows and columns, B in rows, C in columns, D whole. When A is in\n"
-    "modal form (2 x 2 blocks on its diagonal), an oscillating state pair is kept when the\n"
-    "modulus of its eigenvalue is at most 2 pi HZ; otherwise the limit does not apply and\n"
-    "every pair is kept. It prints every state pair and real state with its frequency and\n"
-    "whether it was kept. The output set may not be the input set (compared by the files\n"
-    "themselves, not by their names); it is written whole or not at all.",
+    "keeps: A reduced in rows and columns, B in rows, C in columns, D whole. A must be in\n"
+    "real modal form (1 x 1 blocks and 2 x 2 blocks [[s, w], [-w, s]] on its diagonal, every\n"
+    "other term 0, each within 1e-12 of its block's magnitude; the blocks are made exact\n"
+    "before the host function sees them); --to-modal brings any model to it first (x = V z\n"
+    "with A's real eigenvectors, pairs ordered by frequency). A pair or a real state is kept\n"
+    "when the modulus of its eigenvalue is at most 2 pi HZ. With --static-correction the\n"
+    "dropped states are residualised into D. The reduced set is read back and compared with\n"
+    "the full model: the static gain, and every pair's response up to the limit relative to\n"
+    "its peak. The output set may not be the input set (compared by the files themselves,\n"
+    "not by their names); it is written whole or not at all.",
     "Exit status: 0 written; 1 the matrices could not be fetched, their sizes disagree or a\n"
     "term is not a finite number; 2 a file could not be written; 3 no state kept, nothing\n"
-    "written; 64 bad command line (the output set is the input set among them); 66 an input\n"
-    "file unreadable; 69 plug-in not loadable; 73 the written set not readable afterwards."};
+    "written; 64 bad command line (the output set is the input set among them); 65 A not in\n"
+    "modal form (without --to-modal), no modal basis to trust, or no static correction\n"
+    "possible; 66 an input file unreadable; 69 plug-in not loadable; 73 the written set not\n"
+    "readable afterwards or the plot not written."};
 
 // ---- road ---------------------------------------------------------------
 

@@ -16,6 +16,7 @@ namespace sorvan::cli {
 // Exit statuses shared by the subcommands. A failed host function exits with
 // its result code negated: 1 to 8 for convert, 1 to 3 for reduce, 1 for road.
 constexpr int exit_usage = 64;     // bad command line
+constexpr int exit_data = 65;      // an input refused for its content
 constexpr int exit_no_input = 66;  // an input file the command reads itself is unreadable
 constexpr int exit_no_plugin = 69; // the plug-in could not be loaded or lacks a name
 constexpr int exit_output = 73;    // a report file could not be written or read back

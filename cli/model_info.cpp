@@ -1,4 +1,5 @@
 // sorvan info: what is in a model: inputs, outputs, states and modes.
+#include "analysis/reduction.h"
 #include "analysis/state_space.h"
 #include "cli/check.h"
 #include "cli/commands.h"
@@ -31,11 +32,12 @@ const CommandSpec info_spec{
     "Reads the model (the MAP file and the ABC set ABC_BASEa to ABC_BASEd) and prints its\n"
     "inputs (point, component, the name of an external one), its outputs (the displacement\n"
     "or velocity a coupling acts on, or the node or wheel a graphic output moves), the number\n"
-    "of states, whether A is in the modal form the state matrix writer reduces, and every\n"
-    "mode: an oscillating pair with its eigenvalue, natural frequency and damping ratio, a\n"
-    "real state with its time constant. A mode with a positive real part is flagged\n"
-    "UNSTABLE. With --max-frequency the pairs show whether reduce would keep them: only a\n"
-    "modal A is limited, a pair kept when the modulus of its eigenvalue is at most 2 pi HZ.",
+    "of states, whether A is in the real modal form reduce takes (and which term breaks it),\n"
+    "and every mode: an oscillating pair with its eigenvalue, natural frequency and damping\n"
+    "ratio, a real state with its time constant. A mode with a positive real part is flagged\n"
+    "UNSTABLE. With --max-frequency the modes show whether reduce would keep them (with\n"
+    "--to-modal when A is not in modal form): a pair or a real state is kept when the\n"
+    "modulus of its eigenvalue is at most 2 pi HZ.",
     "Exit status: 0 printed; 64 bad command line; 66 the MAP file or the ABC set cannot be read\n"
     "or do not agree."};
 
@@ -157,8 +159,19 @@ int run_info(int argc, char **argv) {
     }
     const bool limited = args.has("max-frequency");
     const double limit = limited ? args.real("max-frequency") : 0.0;
-    const bool modal = analysis::modal_form(model.a);
-    const auto blocks = analysis::reduction_blocks(model.a, limit, 1.0);
+    // What reduce would keep: the blocks of the modal form, or of the modal
+    // coordinates --to-modal gives.
+    const analysis::ModalForm form = analysis::judge_modal_form(model.a);
+    const bool modal = form.modal;
+    std::vector<analysis::StateBlock> blocks;
+    analysis::StateSpace modal_model;
+    double condition = 0.0;
+    std::string why;
+    if (modal)
+        blocks = analysis::reduction_blocks(analysis::exact_modal_form(model.a, form.blocks), limit,
+                                            1.0);
+    else if (analysis::to_modal(model, modal_model, condition, why))
+        blocks = analysis::reduction_blocks(modal_model.a, limit, 1.0);
     const std::vector<OutputRow> outputs = output_rows(m);
     const int32_t internal = m.n_input - m.n_external;
 
@@ -195,14 +208,17 @@ int run_info(int argc, char **argv) {
                                                     ? nlohmann::json(mode.time_constant)
                                                     : nlohmann::json()},
                             {"stable", mode.stable}};
-        if (limited)
-            j[mode.oscillating ? "kept" : "kept_with_keep_real_states"] = kept(blocks, mode);
+        if (limited) j["kept"] = kept(blocks, mode);
         j_modes.push_back(j);
     }
     if (args.json()) {
-        nlohmann::json j = {{"map_file", map_file},     {"abc_base", abc_base},
-                            {"states", model.a.rows()}, {"inputs", j_inputs},
-                            {"outputs", j_outputs},     {"modal_form", modal},
+        nlohmann::json j = {{"map_file", map_file},
+                            {"abc_base", abc_base},
+                            {"states", model.a.rows()},
+                            {"inputs", j_inputs},
+                            {"outputs", j_outputs},
+                            {"modal_form", modal},
+                            {"modal_form_broken_by", form.why},
                             {"modes", j_modes}};
         if (limited) j["max_frequency_hz"] = limit;
         json_output::emit(j);
@@ -238,8 +254,10 @@ int run_info(int argc, char **argv) {
             output_unit(m, outputs[k].component, outputs[k].kind, outputs[k].graphic).c_str(),
             outputs[k].what.c_str());
     std::printf("\nstates: %ld; A is %s\n", static_cast<long>(model.a.rows()),
-                modal ? "in modal form (the state matrix writer limits its pairs)"
-                      : "not in modal form (reduce keeps every pair whatever the limit)");
+                modal ? "in modal form (reduce limits its pairs and real states)"
+                      : ("not in modal form: " + form.why +
+                         " (reduce refuses it; reduce --to-modal brings it to modal coordinates)")
+                            .c_str());
     std::printf("\nmodes\n  %4s  %-30s  %10s  %8s  %s\n", "mode", "eigenvalue / (1/s)", "f / Hz",
                 "damping", limited ? ("reduce --max-frequency " + g(limit)).c_str() : "");
     int number = 0;
@@ -262,7 +280,7 @@ int run_info(int argc, char **argv) {
         std::printf(
             "  %4d  %-30s  %16s  %s%s\n", number + reals, g(mode.eigenvalue.real()).c_str(),
             std::isfinite(mode.time_constant) ? g(mode.time_constant).c_str() : "infinite",
-            limited ? (kept(blocks, mode) ? "dropped (kept with --keep-real-states)" : "dropped")
+            limited ? (kept(blocks, mode) ? "kept (dropped with --drop-real-states)" : "dropped")
                     : "",
             mode.stable ? "" : "  UNSTABLE");
     }

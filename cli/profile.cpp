@@ -34,8 +34,6 @@ namespace sorvan::cli {
 
 namespace {
 
-constexpr int exit_data = 65; // the input file is malformed
-
 const std::vector<OptionSpec> profile_options = {
     {"csv", "OUT",
      "also write the channels as a table: distance_m, then one column per channel named "

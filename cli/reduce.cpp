@@ -6,9 +6,12 @@
 #include "cli/json_output.h"
 #include "cli/session.h"
 
+#include "analysis/reduction.h"
+#include "analysis/response_plot.h"
 #include "analysis/state_space.h"
 #include "frame/file_identity.h"
 #include "frame/host_codes.h"
+#include "frame/output_file.h"
 #include "sorvan_view.h"
 
 #include <cmath>
@@ -67,27 +70,22 @@ bool read_set(Plugin &p, const std::string &base, AbcSet &set) {
 }
 
 // Stores one matrix as its three attributes; false when the host refuses it.
-bool store_matrix(ac_object obj, const ABCmtx &m, const MatrixAttributes &a) {
-    int64_t count = int64_t{m.nrows} * m.ncols;
-    if (m.nrows < 0 || m.ncols < 0 || count > max_values) return false;
-    double *values = nullptr;
-    if (count > 0) {
-        values = static_cast<double *>(std::calloc(static_cast<size_t>(count), sizeof(double)));
-        if (!values) return false;
-        for (int32_t i = 0; i < m.nrows; ++i)
-            for (int32_t j = 0; j < m.ncols; ++j)
-                values[int64_t{i} * m.ncols + j] = m.rows[i][j];
-    }
-    bool ok = plexa_set_int(obj, a.rows, m.nrows) && plexa_set_int(obj, a.cols, m.ncols) &&
-              plexa_set_reals(obj, a.values, values, static_cast<int32_t>(count));
-    std::free(values);
-    return ok;
+bool store_matrix(ac_object obj, const Eigen::MatrixXd &m, const MatrixAttributes &a) {
+    const int64_t count = int64_t{m.rows()} * m.cols();
+    if (count > max_values || m.rows() > INT32_MAX || m.cols() > INT32_MAX) return false;
+    // The host takes the terms row by row.
+    const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor> rows = m;
+    return plexa_set_int(obj, a.rows, static_cast<int32_t>(m.rows())) &&
+           plexa_set_int(obj, a.cols, static_cast<int32_t>(m.cols())) &&
+           plexa_set_reals(obj, a.values, count > 0 ? rows.data() : nullptr,
+                           static_cast<int32_t>(count));
 }
 
-ac_object model_object(const AbcSet &set) {
+ac_object model_object(const analysis::StateSpace &m) {
     ac_object obj = plexa_object_create(model_type, nullptr);
+    const Eigen::MatrixXd *matrices[4] = {&m.a, &m.b, &m.c, &m.d};
     for (int k = 0; obj && k < 4; ++k)
-        if (!store_matrix(obj, *set.m[k], attributes[k])) return nullptr;
+        if (!store_matrix(obj, *matrices[k], attributes[k])) return nullptr;
     return obj;
 }
 
@@ -105,48 +103,6 @@ int exit_status(double result) {
     return 1;
 }
 
-// Reads the written A back and reports how many states it kept, and each
-// pair and real state with its frequency.
-int report(Plugin &p, const std::string &out_base, const Eigen::MatrixXd &a, double limit,
-           double real_switch, bool json) {
-    auto read = p.get<AbcRead>("ABCread_mtx");
-    auto release = p.get<AbcFree>("ABCfree");
-    ABCmtx *written = read && release ? read(out_base.c_str(), 'a') : nullptr;
-    if (!written) {
-        complain("reduce", "written, but cannot read back " + out_base + "a");
-        return exit_output;
-    }
-    const int32_t kept = written->nrows, states = static_cast<int32_t>(a.rows());
-    release(written);
-    std::printf("wrote %sa, %sb, %sc, %sd: kept %d of %d states, dropped %d\n", out_base.c_str(),
-                out_base.c_str(), out_base.c_str(), out_base.c_str(), kept, states, states - kept);
-    nlohmann::json blocks = nlohmann::json::array();
-    for (const analysis::StateBlock &b : analysis::reduction_blocks(a, limit, real_switch)) {
-        const double hz = std::abs(b.eigenvalue) / 6.28318530717958;
-        std::printf("  %s %-12s %12.6g Hz  %s\n", b.size == 2 ? "pair" : "real",
-                    (std::to_string(b.first + 1) +
-                     (b.size == 2 ? "-" + std::to_string(b.first + 2) : std::string()))
-                        .c_str(),
-                    hz, b.kept ? "kept" : "dropped");
-        blocks.push_back({{"states", b.size == 2 ? nlohmann::json{b.first + 1, b.first + 2}
-                                                 : nlohmann::json{b.first + 1}},
-                          {"frequency_hz", hz},
-                          {"kept", b.kept}});
-    }
-    if (json) {
-        nlohmann::json files = nlohmann::json::array();
-        for (char l : {'a', 'b', 'c', 'd'})
-            files.push_back(out_base + l);
-        json_output::emit({{"kept", kept},
-                           {"dropped", states - kept},
-                           {"states", states},
-                           {"blocks", blocks},
-                           {"files", files},
-                           {"result", 1}});
-    }
-    return 0;
-}
-
 // Whether a member of the output set is a member of the input set, by the
 // files themselves (links and other spellings of a name included).
 bool overwrites_input(const std::string &in_base, const std::string &out_base) {
@@ -156,6 +112,167 @@ bool overwrites_input(const std::string &in_base, const std::string &out_base) {
                 same_file((in_base + in).c_str(), (out_base + out).c_str()))
                 return true;
     return false;
+}
+
+struct ReduceOptions {
+    std::string in_base, out_base, plot;
+    double limit = 0.0;
+    bool drop_real = false, to_modal = false, static_correction = false;
+};
+
+// The model as the host function gets it: in modal form with exact blocks
+// (brought there first with --to-modal), D residualised with
+// --static-correction. The blocks say which states the writer keeps.
+int prepare(const ReduceOptions &o, const analysis::StateSpace &full, analysis::StateSpace &work,
+            std::vector<analysis::StateBlock> &blocks, nlohmann::json &summary) {
+    work = full;
+    analysis::ModalForm form = analysis::judge_modal_form(full.a);
+    summary["modal_coordinates"] = false;
+    if (!form.modal) {
+        if (!o.to_modal) {
+            complain("reduce", o.in_base + "a: A is not in modal form (" + form.why +
+                                   "); --to-modal brings the model to modal coordinates first");
+            return exit_data;
+        }
+        double condition = 0.0;
+        std::string error;
+        if (!analysis::to_modal(full, work, condition, error)) {
+            complain("reduce", o.in_base + "a: " + error);
+            return exit_data;
+        }
+        form = analysis::judge_modal_form(work.a);
+        summary["modal_coordinates"] = true;
+        summary["basis_condition"] = condition;
+    }
+    work.a = analysis::exact_modal_form(work.a, form.blocks);
+    blocks = analysis::reduction_blocks(work.a, o.limit, o.drop_real ? 0.0 : 1.0);
+    summary["static_correction"] = o.static_correction;
+    if (o.static_correction) {
+        std::string error;
+        if (!analysis::static_correction(work, blocks, work.d, error)) {
+            complain("reduce", "--static-correction: " + error);
+            return exit_data;
+        }
+    }
+    return 0;
+}
+
+bool read_back(Plugin &p, const std::string &base, analysis::StateSpace &m) {
+    AbcSet set;
+    if (!read_set(p, base, set)) return false;
+    Eigen::MatrixXd *matrices[4] = {&m.a, &m.b, &m.c, &m.d};
+    for (int k = 0; k < 4; ++k)
+        *matrices[k] = dense_matrix(*set.m[k]);
+    // An empty matrix file has no columns to tell.
+    if (m.b.rows() == 0) m.b.resize(m.a.rows(), m.d.cols());
+    if (m.c.cols() == 0) m.c.resize(m.d.rows(), m.a.rows());
+    return true;
+}
+
+std::string percent_text(double v) {
+    if (!std::isfinite(v)) return "without bound";
+    char t[64];
+    std::snprintf(t, sizeof t, "%.3g %%", 100.0 * v);
+    return t;
+}
+
+bool draw(const std::string &file, const analysis::StateSpace &full,
+          const analysis::StateSpace &reduced, const analysis::ReductionError &e,
+          std::string &error) {
+    analysis::ResponsePlot p;
+    p.title = "input " + std::to_string(e.worst_input + 1) + " -> output " +
+              std::to_string(e.worst_output + 1) + ": full and reduced model";
+    p.first_label = "full model";
+    p.second_label = "reduced model";
+    for (double f : e.grid) {
+        if (!(f > 0.0)) continue;
+        p.frequency_hz.push_back(f);
+        p.first.push_back(analysis::frequency_response(full, f)(e.worst_output, e.worst_input));
+        p.second.push_back(analysis::frequency_response(reduced, f)(e.worst_output, e.worst_input));
+    }
+    const std::string svg = analysis::response_plot_svg(p, error);
+    if (svg.empty()) return false;
+    OutputFile out;
+    std::FILE *f = out.open(file.c_str());
+    if (!f || std::fwrite(svg.data(), 1, svg.size(), f) != svg.size() || !out.commit()) {
+        error = out.error();
+        return false;
+    }
+    return true;
+}
+
+// Reads the written set back and reports how many states it kept, each
+// pair and real state with its frequency, and what the reduction costs.
+int report(Plugin &p, const ReduceOptions &o, const analysis::StateSpace &full,
+           const std::vector<analysis::StateBlock> &blocks, nlohmann::json &summary, bool json) {
+    analysis::StateSpace reduced;
+    if (!read_back(p, o.out_base, reduced)) {
+        complain("reduce", "written, but cannot read back " + o.out_base);
+        return exit_output;
+    }
+    const auto kept = reduced.a.rows(), states = full.a.rows();
+    const std::string &out = o.out_base;
+    std::printf("wrote %sa, %sb, %sc, %sd: kept %ld of %ld states, dropped %ld%s%s\n", out.c_str(),
+                out.c_str(), out.c_str(), out.c_str(), static_cast<long>(kept),
+                static_cast<long>(states), static_cast<long>(states - kept),
+                summary["modal_coordinates"].get<bool>() ? ", in modal coordinates" : "",
+                o.static_correction ? ", with static correction" : "");
+    nlohmann::json j_blocks = nlohmann::json::array();
+    for (const analysis::StateBlock &b : blocks) {
+        const double hz = std::abs(b.eigenvalue) / 6.28318530717958;
+        std::printf("  %s %-12s %12.6g Hz  %s\n", b.size == 2 ? "pair" : "real",
+                    (std::to_string(b.first + 1) +
+                     (b.size == 2 ? "-" + std::to_string(b.first + 2) : std::string()))
+                        .c_str(),
+                    hz, b.kept ? "kept" : "dropped");
+        j_blocks.push_back({{"states", b.size == 2 ? nlohmann::json{b.first + 1, b.first + 2}
+                                                   : nlohmann::json{b.first + 1}},
+                            {"frequency_hz", hz},
+                            {"kept", b.kept}});
+    }
+    const analysis::ReductionError e = analysis::reduction_error(full, reduced, o.limit);
+    nlohmann::json error = {
+        {"static_gain_deviation",
+         e.has_static ? nlohmann::json(e.static_gain_deviation) : nlohmann::json()},
+        {"max_response_deviation", std::isfinite(e.max_response_deviation)
+                                       ? nlohmann::json(e.max_response_deviation)
+                                       : nlohmann::json("infinite")},
+        {"worst_pair", nlohmann::json{e.worst_input + 1, e.worst_output + 1}},
+        {"up_to_hz", e.grid.back()}};
+    char up_to[32];
+    std::snprintf(up_to, sizeof up_to, "%.6g", e.grid.back());
+    std::printf("error of the reduction: static gain %s, responses up to %s Hz within %s of "
+                "their peak (worst: input %ld -> output %ld)\n",
+                e.has_static ? ("within " + percent_text(e.static_gain_deviation)).c_str()
+                             : "not defined (A is singular)",
+                up_to, percent_text(e.max_response_deviation).c_str(),
+                static_cast<long>(e.worst_input + 1), static_cast<long>(e.worst_output + 1));
+    int status = 0;
+    if (!o.plot.empty()) {
+        std::string why;
+        if (draw(o.plot, full, reduced, e, why)) {
+            std::printf("plot: %s\n", o.plot.c_str());
+            summary["plot"] = o.plot;
+        } else {
+            complain("reduce", "cannot draw " + o.plot + ": " + why);
+            status = exit_output;
+        }
+    }
+    if (json) {
+        nlohmann::json files = nlohmann::json::array();
+        for (char l : {'a', 'b', 'c', 'd'})
+            files.push_back(out + l);
+        summary.update({{"kept", kept},
+                        {"dropped", states - kept},
+                        {"states", states},
+                        {"blocks", j_blocks},
+                        {"files", files},
+                        {"reduction_error", error},
+                        {"result", 1},
+                        {"exit", status}});
+        json_output::emit(summary);
+    }
+    return status;
 }
 
 } // namespace
@@ -168,13 +285,32 @@ int run_reduce(int argc, char **argv) {
         complain("reduce", "needs --max-frequency HZ (0 for no limit)");
         return exit_usage;
     }
-    const double limit = args.real("max-frequency");
-    const double real_switch = args.has("keep-real-states") ? 1.0 : 0.0;
-    const std::string &in_base = args.words()[0], &out_base = args.words()[1];
-    if (overwrites_input(in_base, out_base)) {
-        complain("reduce",
-                 "the output set " + out_base + " would replace its input set " + in_base);
+    ReduceOptions o;
+    o.limit = args.real("max-frequency");
+    o.drop_real = args.has("drop-real-states");
+    o.to_modal = args.has("to-modal");
+    o.static_correction = args.has("static-correction");
+    o.in_base = args.words()[0];
+    o.out_base = args.words()[1];
+    if (o.drop_real && args.has("keep-real-states")) {
+        complain("reduce", "--drop-real-states and --keep-real-states contradict each other");
         return exit_usage;
+    }
+    if (overwrites_input(o.in_base, o.out_base)) {
+        complain("reduce",
+                 "the output set " + o.out_base + " would replace its input set " + o.in_base);
+        return exit_usage;
+    }
+    if (args.has("plot")) {
+        o.plot = args.text("plot");
+        std::vector<NamedFile> files;
+        for (const char *letter : {"a", "b", "c", "d"})
+            files.push_back({"the matrix file", o.in_base + letter});
+        std::vector<NamedFile> outputs = {{"--plot", o.plot}};
+        for (const char *letter : {"a", "b", "c", "d"})
+            outputs.push_back({"the output matrix file", o.out_base + letter});
+        if (!want_svg_name("reduce", "--plot", o.plot) || !outputs_apart("reduce", files, outputs))
+            return exit_usage;
     }
 
     Session session;
@@ -184,18 +320,20 @@ int run_reduce(int argc, char **argv) {
         complain("reduce", session.error());
         return exit_no_plugin;
     }
-    AbcSet set;
-    if (!read_set(session.plugin(), in_base, set)) return exit_no_input;
-    ac_object model = model_object(set);
+    analysis::StateSpace full, work;
+    if (!read_back(session.plugin(), o.in_base, full)) return exit_no_input;
+    std::vector<analysis::StateBlock> blocks;
+    nlohmann::json summary;
+    if (const int status = prepare(o, full, work, blocks, summary); status != 0) {
+        if (args.json()) json_output::emit_failure(status, nullptr);
+        return status;
+    }
+    ac_object model = model_object(work);
     if (!model) {
-        complain("reduce", "the host library refused the matrices of " + in_base);
+        complain("reduce", "the host library refused the matrices of " + o.in_base);
         return exit_no_input;
     }
-    const Eigen::MatrixXd a = dense_matrix(*set.m[0]);
-    if (!analysis::modal_form(a) && limit != 0.0)
-        std::printf("note: A of %s is not in modal form, so the frequency limit does not apply\n",
-                    in_base.c_str());
-    double result = write(model, out_base.c_str(), limit, real_switch);
+    double result = write(model, o.out_base.c_str(), o.limit, o.drop_real ? 0.0 : 1.0);
     std::fflush(stdout);
     if (result != 1.0) {
         complain("reduce",
@@ -203,7 +341,7 @@ int run_reduce(int argc, char **argv) {
         if (args.json()) json_output::emit_failure(exit_status(result), result);
         return exit_status(result);
     }
-    return report(session.plugin(), out_base, a, limit, real_switch, args.json());
+    return report(session.plugin(), o, full, blocks, summary, args.json());
 }
 
 } // namespace sorvan::cli
