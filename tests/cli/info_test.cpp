@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <Eigen/Eigenvalues>
+
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <regex>
@@ -223,6 +226,38 @@ TEST_F(Info, RefusesMissingOrDisagreeingFilesAndBadLines) {
     EXPECT_EQ(run({path("model.map")}, out), 64);
     EXPECT_EQ(run({path("model.map"), path("model_"), "--max-frequency", "-1"}, out), 64);
     testing::internal::GetCapturedStderr();
+}
+
+// The quarter car written by hand from the file formats: its two modes are
+// the roots of det(l^2 M + l C + K), found here from that quartic's
+// companion matrix.
+TEST_F(Info, QuarterCarExampleHasTheModesOfItsParameters) {
+    const double ms = 400, mu = 40, ks = 20e3, cs = 1.5e3, kt = 200e3;
+    const double quartic[] = {cs * (ms + mu), ms * (ks + kt) + mu * ks, cs * kt, ks * kt};
+    Eigen::Matrix4d companion = Eigen::Matrix4d::Zero();
+    companion.bottomLeftCorner<3, 3>().setIdentity();
+    for (int k = 0; k < 4; ++k)
+        companion(k, 3) = -quartic[3 - k] / (ms * mu);
+    Eigen::EigenSolver<Eigen::Matrix4d> roots(companion);
+    std::vector<double> f;
+    for (const auto &l : roots.eigenvalues())
+        if (l.imag() > 0) f.push_back(std::abs(l) / (2 * pi));
+    std::sort(f.begin(), f.end());
+    ASSERT_EQ(f.size(), 2u);
+
+    std::string out;
+    ASSERT_EQ(
+        run({SORVAN_EXAMPLES "/quarter/quarter.map", SORVAN_EXAMPLES "/quarter/quarter_", "--json"},
+            out),
+        0)
+        << out;
+    const nlohmann::json j = nlohmann::json::parse(out);
+    ASSERT_EQ(j["modes"].size(), 2u);
+    for (std::size_t k = 0; k < 2; ++k)
+        EXPECT_NEAR(j["modes"][k]["frequency_hz"].get<double>(), f[k], 1e-9 * f[k]);
+    EXPECT_FALSE(j["modal_form"].get<bool>());
+    EXPECT_EQ(j["inputs"][0]["name"], "road_elevation");
+    EXPECT_EQ(j["inputs"][0]["unit"], "MAP units");
 }
 
 } // namespace
