@@ -34,8 +34,6 @@ namespace sorvan::cli {
 
 namespace {
 
-constexpr int exit_data = 65; // the input file is malformed
-
 const std::vector<OptionSpec> profile_options = {
     {"csv", "OUT",
      "also write the channels as a table: distance_m, then one column per channel named "
@@ -100,31 +98,6 @@ bool ends_with(const std::string &name, const char *ext) {
     for (char &c : tail)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return tail == ext;
-}
-
-// The whole file; false with why set when it cannot be read.
-bool load(const std::string &path, std::string &bytes, std::string &why) {
-    std::FILE *in = std::fopen(path.c_str(), "rb");
-    if (in == nullptr) {
-        why = path + ": " + std::strerror(errno);
-        return false;
-    }
-    bool ok = true;
-    try {
-        char chunk[1 << 16];
-        std::size_t got;
-        while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0)
-            bytes.append(chunk, got);
-        if (std::ferror(in) != 0) {
-            ok = false;
-            why = path + ": read error after byte offset " + std::to_string(bytes.size());
-        }
-    } catch (const std::bad_alloc &) {
-        ok = false;
-        why = path + ": out of memory for the file";
-    }
-    std::fclose(in); // read only: nothing to lose on close
-    return ok;
 }
 
 // A text table rather than an RPC III file: the file does not begin with
@@ -375,8 +348,8 @@ int run_profile(int argc, char **argv) {
     if (!distinct_files(input, csv, plot)) return exit_usage;
 
     std::string bytes, error;
-    if (!load(input, bytes, error)) {
-        complain("profile", error);
+    if (!read_input(input.c_str(), analysis::profile_file_max, bytes, error)) {
+        complain("profile", input + ": " + error);
         return exit_no_input;
     }
     Profile p;
