@@ -2,6 +2,8 @@
 // what it read holds together.
 #include "analysis/deck.h"
 
+#include "frame/file_identity.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -809,21 +811,11 @@ bool read_deck_text(const std::string &text, const std::string &name, Deck &deck
 }
 
 bool read_deck(const std::string &file, Deck &deck, std::string &error) {
-    std::string text;
-    std::FILE *f = std::fopen(file.c_str(), "rb");
-    bool ok = f != nullptr;
-    if (f) {
-        char buffer[1 << 16];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-            text.append(buffer, n);
-        ok = !std::ferror(f);
-        std::fclose(f);
-    }
-    if (!ok) {
+    std::string text, why;
+    if (!read_input(file.c_str(), deck_file_max, text, why)) {
         deck = Deck();
         deck.file = file;
-        error = file + ": cannot be read";
+        error = file + ": " + why;
         return false;
     }
     return read_deck_text(text, file, deck, error);

@@ -129,7 +129,14 @@ struct Deck {
 // declared extra point (points of other components belong to the structure
 // the deck is joined to and are not looked up); a DMIG entry follows the
 // header of its matrix.
+//
+// A file that is not a regular file, or larger than deck_file_max, is
+// refused before it is read.
 bool read_deck(const std::string &file, Deck &deck, std::string &error);
+
+// The largest deck read: a dense model of 3,000 states makes one of about
+// 480 MB, and the reader holds the whole text in memory.
+constexpr std::uint64_t deck_file_max = std::uint64_t{4} << 30; // 4 GiB
 
 // The same from text in memory; name stands for the file in messages.
 bool read_deck_text(const std::string &text, const std::string &name, Deck &deck,

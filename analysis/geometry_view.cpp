@@ -247,6 +247,26 @@ std::string geometry_view_svg(const Geometry &g, bool labels, std::string &error
             error = "element " + std::to_string(k + 1) + " names a node that does not exist";
             return "";
         }
+    // Every extent and middle the drawing is placed by must be a number:
+    // coordinates near the largest double have neither.
+    double largest = 0.0;
+    each_point(g, [&](const Point3 &p) {
+        for (double c : p)
+            largest = std::max(largest, std::fabs(c));
+    });
+    std::vector<Point3> directions{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    for (const View &v : views) {
+        directions.push_back(v.right);
+        directions.push_back(v.up);
+    }
+    for (const Point3 &d : directions) {
+        const Range r = range_along(g, d);
+        if (!std::isfinite(r.hi - r.lo) || !std::isfinite(r.hi + r.lo)) {
+            error = "the drawing's extent overflows: coordinates up to " + length_text(largest) +
+                    " " + g.length_unit + " are too large to place on a page";
+            return "";
+        }
+    }
     // One scale for every view, so that lengths compare across them.
     double scale = HUGE_VAL;
     for (const View &v : views) {

@@ -200,6 +200,19 @@ std::vector<BandPoint> density_points(const std::map<long, Band> &bands, bool se
     return pts;
 }
 
+// Whether every band's summed spectra are finite numbers: elevations near
+// the square root of the largest double give densities beyond it, which
+// no axis can show.
+bool finite_bands(const std::map<long, Band> &bands, std::string &error) {
+    for (const auto &[index, b] : bands)
+        if (!std::isfinite(b.a) || !std::isfinite(b.b) || !std::isfinite(std::abs(b.ab))) {
+            error = "the spectral density is beyond the range of a double: the elevations are "
+                    "too large to draw";
+            return false;
+        }
+    return true;
+}
+
 // The coherence of each band's summed spectra, which is far less biased
 // than the mean of the bins' own coherences where the coherence is small.
 std::vector<BandPoint> coherence_points(const std::map<long, Band> &bands) {
@@ -393,6 +406,7 @@ std::string road_plot_svg(const RoadPlot &p, std::string &error) {
         return {};
     }
     std::map<long, Band> bands = bands_of(s);
+    if (!finite_bands(bands, error)) return {};
     Range range{s.wavenumber.front(), s.wavenumber.back()};
     Axis x = log_axis(range.lo, range.hi, left, right);
     double height = p.z2 ? coh_bottom + 62 : psd_bottom + 62;
@@ -428,7 +442,12 @@ std::string profile_plot_svg(const ProfilePlot &p, std::string &error) {
         segments = s.segments;
         lo = std::min(lo, s.wavenumber.front());
         hi = std::max(hi, s.wavenumber.back());
-        curves.push_back(density_points(bands_of(s), false));
+        const std::map<long, Band> bands = bands_of(s);
+        if (!finite_bands(bands, error)) {
+            error = "channel " + std::to_string(curves.size() + 1) + " (" + c.label + "): " + error;
+            return {};
+        }
+        curves.push_back(density_points(bands, false));
     }
     Axis x = log_axis(lo, hi, left, right);
     Axis y = density_axis(curves);

@@ -3,6 +3,8 @@
 // group layout.
 #include "analysis/rpc3_file.h"
 
+#include "frame/file_identity.h"
+
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -30,11 +32,6 @@ constexpr std::int64_t header_blocks_max = 256;
 // counts worked out from them inside 64 bits.
 constexpr std::int64_t pts_per_frame_max = std::int64_t(1) << 24;
 constexpr std::int64_t pts_per_group_max = std::int64_t(1) << 30;
-
-// Reading a file: the chunk read at a time.
-constexpr std::size_t read_chunk = 1 << 16;
-
-using Bytes = std::vector<unsigned char>;
 
 std::string offset_text(std::size_t offset) {
     return "byte offset " + std::to_string(offset);
@@ -289,6 +286,12 @@ bool read_channels(Rpc3File &f, const Layout &l, std::string &why) {
             why = key_text("SCALE" + n) + " is 0";
             return false;
         }
+        // Every 16-bit value times the scale must be a finite number.
+        if (!f.floating_point && !std::isfinite(ch.scale * 32768.0)) {
+            why = key_text("SCALE" + n) + " " + text +
+                  " takes the 16-bit values beyond the range of a double";
+            return false;
+        }
     }
     f.points = f.stored_points;
     std::string padded = f.value(rpc3_padded_points_key);
@@ -350,29 +353,6 @@ bool read_all(const unsigned char *bytes, std::size_t size, Rpc3File &f, std::st
            decode(bytes + header, header, l, f, why);
 }
 
-// The whole file in bytes; false with why set when it cannot be read.
-bool load(const std::string &path, Bytes &bytes, std::string &why) {
-    std::FILE *in = std::fopen(path.c_str(), "rb");
-    if (in == nullptr) {
-        why = std::strerror(errno);
-        return false;
-    }
-    bool failed = false;
-    try {
-        unsigned char chunk[read_chunk];
-        std::size_t got;
-        while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0)
-            bytes.insert(bytes.end(), chunk, chunk + got);
-        failed = std::ferror(in) != 0;
-        if (failed) why = "read error after " + offset_text(bytes.size());
-    } catch (const std::bad_alloc &) {
-        failed = true;
-        why = "out of memory for the file";
-    }
-    std::fclose(in); // read only: nothing to lose on close
-    return !failed;
-}
-
 } // namespace
 
 std::string Rpc3File::value(const std::string &key) const {
@@ -398,13 +378,13 @@ bool read_rpc3(const unsigned char *bytes, std::size_t size, const std::string &
 }
 
 bool read_rpc3(const std::string &path, Rpc3File &file, std::string &error) {
-    Bytes bytes;
-    std::string why;
-    if (!load(path, bytes, why)) {
+    std::string bytes, why;
+    if (!read_input(path.c_str(), profile_file_max, bytes, why)) {
         error = path + ": " + why;
         return false;
     }
-    return read_rpc3(bytes.data(), bytes.size(), path, file, error);
+    return read_rpc3(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), path,
+                     file, error);
 }
 
 } // namespace sorvan::analysis

@@ -70,7 +70,14 @@ struct Rpc3File {
 // A last group that FRAMES fills only in part is read either way a
 // producer lays it out, padded to PTS_PER_GROUP points per channel or
 // shortened to the points FRAMES counts; the file's size tells which.
+//
+// A file that is not a regular file, or larger than profile_file_max, is
+// refused before it is read.
 bool read_rpc3(const std::string &path, Rpc3File &file, std::string &error);
+
+// The largest profile file read, RPC III or CSV: the reader holds it whole
+// in memory, and its points once more as doubles.
+constexpr std::uint64_t profile_file_max = std::uint64_t{1} << 30; // 1 GiB
 
 // The same from size bytes in memory; name stands for the file in messages.
 bool read_rpc3(const unsigned char *bytes, std::size_t size, const std::string &name,

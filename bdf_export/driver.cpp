@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -157,7 +158,15 @@ bool read_matrices(const char *abc_file, Matrices &m) {
     bool ok = true;
     for (auto [mtx, letter] : {std::pair{m.a, 'a'}, {m.b, 'b'}, {m.c, 'c'}, {m.d, 'd'}}) {
         if (mtx) continue;
-        BDFreport("%s%c: cannot read the matrix file", abc_file, letter);
+        // The reader names what it refused in a file it opened; a file it
+        // could not open gets the system's reason here.
+        const std::string name = std::string(abc_file) + letter;
+        std::string why;
+        if (std::FILE *f = open_input(name.c_str(), "r", UINT64_MAX, nullptr, why)) std::fclose(f);
+        if (why.empty())
+            BDFreport("%s: cannot read the matrix file", name.c_str());
+        else
+            BDFreport("%s: cannot read the matrix file: %s", name.c_str(), why.c_str());
         ok = false;
     }
     return ok;

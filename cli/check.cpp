@@ -13,7 +13,9 @@
 #include "analysis/response_plot.h"
 #include "cli/commands.h"
 #include "cli/json_output.h"
+#include "frame/file_identity.h"
 #include "frame/output_file.h"
+#include "model_input/map.h"
 #include "model_input/units.h"
 
 #include <algorithm>
@@ -96,15 +98,24 @@ std::string with_reason(const std::string &what, const std::string &reason) {
 
 bool read_map_file(const std::string &file, MapRecord &out, std::string &error) {
     out.reset();
-    std::FILE *f = std::fopen(file.c_str(), "r");
+    std::string why;
+    std::FILE *f = open_input(file.c_str(), "r", MAP_FILE_MAX, nullptr, why);
     if (!f) {
-        error = "cannot open the MAP file " + file;
+        error = "cannot read the MAP file " + file + ": " + why;
         return false;
     }
     CapturedStdout said;
     auto *map = static_cast<MAPmodel *>(std::calloc(1, sizeof(MAPmodel)));
     // Each reader releases the record when it fails.
-    bool ok = map && MAPread_size(map, f) == MAP_OK && MAPread_unit(map, f) == MAP_OK;
+    bool ok = map && MAPread_size(map, f) == MAP_OK;
+    if (ok && !MAPhas_section(f, "[FILE_SUMMARY]")) {
+        MAPfree(map);
+        std::fclose(f);
+        said.text();
+        error = file + ": no [FILE_SUMMARY] section: not a MAP file";
+        return false;
+    }
+    ok = ok && MAPread_unit(map, f) == MAP_OK;
     if (ok && (map->n_input <= 0 || map->n_output <= 0)) {
         const bool inputs = map->n_input <= 0;
         MAPfree(map);
@@ -138,6 +149,10 @@ Eigen::MatrixXd dense_matrix(const ABCmtx &m) {
 namespace {
 
 bool read_matrix(const std::string &base, char letter, Eigen::MatrixXd &m, std::string &error) {
+    if (std::string why; !input_file_ok(base + letter, abc_file_max, why)) {
+        error = "cannot read " + why;
+        return false;
+    }
     CapturedStdout said;
     ABCmtx *x = ABCread_mtx(base.c_str(), letter);
     const std::string reason = said.text();
@@ -979,10 +994,8 @@ int check_deck(const CheckSettings &s, nlohmann::json &report, std::string &erro
               {"map_file", s.map_file},
               {"abc_base", s.abc_base},
               {"tolerance", s.tolerance}};
-    if (std::FILE *f = std::fopen(s.bdf.c_str(), "rb"))
-        std::fclose(f);
-    else {
-        error = "cannot open the deck " + s.bdf;
+    if (!input_file_ok(s.bdf, analysis::deck_file_max, error)) {
+        error = "cannot read the deck " + error;
         return exit_no_input;
     }
     analysis::Deck deck;

@@ -133,7 +133,8 @@ const CommandSpec reduce_spec{
     "term is not a finite number; 2 a file could not be written; 3 no state kept, nothing\n"
     "written; 64 bad command line (the output set is the input set among them); 65 A not in\n"
     "modal form (without --to-modal), no modal basis to trust, or no static correction\n"
-    "possible; 66 an input file unreadable; 69 plug-in not loadable; 73 the written set not\n"
+    "possible; 66 an input file unreadable, not a regular file or larger than 4 GiB; 69\n"
+    "plug-in not loadable; 70 the command stopped (memory ran out); 73 the written set not\n"
     "readable afterwards or the plot not written."};
 
 // ---- road ---------------------------------------------------------------
@@ -202,10 +203,12 @@ const CommandSpec road_spec{
     "and the closed-form expectation of the index for the scaled spectrum, and writes the\n"
     "scaled tracks.\n"
     "\n"
-    "Exit status: 0 written; 1 the host function failed (its message is printed); 64 bad\n"
-    "command line (two outputs naming one file among them, an --iri for a profile that\n"
-    "cannot be rated or is flat); 69 plug-in not loadable; 73 the CSV table or the plot could\n"
-    "not be written, or the profile not read back. Nothing is written on any failure."};
+    "Exit status: 0 written; 1 the host function failed (its message is printed), or a\n"
+    "track's RMS, IRI or spectral density is beyond the range of a double; 64 bad command\n"
+    "line (two outputs naming one file among them, an --iri for a profile that cannot be\n"
+    "rated or is flat); 69 plug-in not loadable; 70 the command stopped (memory ran out); 73\n"
+    "the CSV table or the plot could not be written, or the profile not read back. Nothing is\n"
+    "written on any failure."};
 
 // ---- version and functions ----------------------------------------------
 

@@ -8,6 +8,7 @@
 #include "analysis/number_text.h"
 #include "cli/options.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,10 +17,25 @@ namespace sorvan::cli {
 // Exit statuses shared by the subcommands. A failed host function exits with
 // its result code negated: 1 to 8 for convert, 1 to 3 for reduce, 1 for road.
 constexpr int exit_usage = 64;     // bad command line
-constexpr int exit_data = 65;      // an input refused for its content
+constexpr int exit_data = 65;      // an input's content refused, or a figure from it not finite
 constexpr int exit_no_input = 66;  // an input file the command reads itself is unreadable
 constexpr int exit_no_plugin = 69; // the plug-in could not be loaded or lacks a name
 constexpr int exit_output = 73;    // a report file could not be written or read back
+constexpr int exit_software = 70;  // the command ended by an exception (memory ran out)
+
+// The largest ABC matrix file the front end reads: A of a dense model of
+// 3,000 states is 225 MB.
+constexpr std::uint64_t abc_file_max = std::uint64_t{4} << 30; // 4 GiB
+
+// Whether name can be read as an input of at most limit bytes: a regular
+// file that opens. Otherwise false with why set to "NAME: reason" (the
+// system's reason, not a regular file, or its size against the limit).
+bool input_file_ok(const std::string &name, std::uint64_t limit, std::string &why);
+
+// Runs a command's body: an exception that leaves it (memory running out,
+// most likely) becomes "sorvan COMMAND: out of memory while running
+// COMMAND" or the exception's reason, and exit_software.
+int run_guarded(const char *command, int (*run)(int, char **), int argc, char **argv);
 
 // Each command: its command line (the single source of its parser, help
 // and README section) and its run function.

@@ -5,6 +5,8 @@
 #include <cctype>
 #include <charconv>
 #include <cstdio>
+#include <exception>
+#include <new>
 #include <filesystem>
 
 #ifdef _WIN32
@@ -88,6 +90,29 @@ void complain(const char *command, const std::string &message) {
     std::fflush(stdout); // keep the plug-in's own lines before ours
     std::fprintf(stderr, "sorvan %s: %s\n", command, message.c_str());
     json_output::record_error(message);
+}
+
+bool input_file_ok(const std::string &name, std::uint64_t limit, std::string &why) {
+    std::FILE *f = open_input(name.c_str(), "rb", limit, nullptr, why);
+    if (f) {
+        std::fclose(f);
+        return true;
+    }
+    why = name + ": " + why;
+    return false;
+}
+
+int run_guarded(const char *command, int (*run)(int, char **), int argc, char **argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc &) {
+        complain(command, std::string("out of memory while running ") + command);
+    } catch (const std::exception &e) {
+        complain(command, std::string("stopped by an internal error: ") + e.what());
+    } catch (...) {
+        complain(command, "stopped by an internal error");
+    }
+    return exit_software;
 }
 
 MutedStdout::MutedStdout() {

@@ -7,7 +7,10 @@
 #include "cli/session.h"
 #include "frame/file_identity.h"
 
+#include "analysis/deck.h"
+#include "frame/file_identity.h"
 #include "frame/host_codes.h"
+#include "model_input/map.h"
 #include "model_input/units.h"
 #include "sorvan_view.h"
 
@@ -66,7 +69,8 @@ std::string result_text(int32_t code) {
     case -1:
         return "a file could not be read or written, or its content was refused";
     case -2:
-        return "the MAP file declares no state-space inputs";
+        return "the MAP file declares no state-space inputs, or is no MAP file (no "
+               "[FILE_SUMMARY] section)";
     case -3:
         return "the MAP file declares no state-space outputs";
     case -4:
@@ -129,16 +133,25 @@ bool set_shared_parameters(Plugin &plugin, const ConvertOptions &o) {
 // host function forms it. False when the MAP file's units cannot be read;
 // the host function then reports why.
 bool map_unit_factors(Plugin &plugin, const std::string &map_file, double factor[4]) {
+    auto read_size = plugin.get<MapReadUnit>("MAPread_size");
     auto read_unit = plugin.get<MapReadUnit>("MAPread_unit");
     auto map_free = plugin.get<MapFree>("MAPfree");
-    if (!read_unit || !map_free) return false;
-    std::FILE *f = std::fopen(map_file.c_str(), "r");
+    if (!read_size || !read_unit || !map_free) return false;
+    std::string why; // the host function says why when it reads the file itself
+    std::FILE *f = open_input(map_file.c_str(), "r", MAP_FILE_MAX, nullptr, why);
     if (!f) return false;
     auto *map = static_cast<MAPmodel *>(std::calloc(1, sizeof(MAPmodel)));
     int rc = MAP_FAILED;
     if (map) {
+        // A file that is no MAP file (binary, empty, without a summary) is
+        // left to the host function to refuse, with nothing said before.
         MutedStdout quiet;
-        rc = read_unit(map, f); // on failure the reader has released the record
+        rc = read_size(map, f); // on failure the reader has released the record
+        if (rc == MAP_OK && !MAPhas_section(f, "[FILE_SUMMARY]")) {
+            map_free(map);
+            rc = MAP_FAILED;
+        }
+        if (rc == MAP_OK) rc = read_unit(map, f);
     }
     std::fclose(f);
     if (rc != MAP_OK) return false;
@@ -274,7 +287,8 @@ struct BdfSummary {
 // Counts the cards of a written BDF: every line that starts a card names it
 // in its first field; comments, continuations and "*" lines start none.
 bool summarise(const std::string &name, BdfSummary &out) {
-    std::FILE *f = std::fopen(name.c_str(), "rb");
+    std::string why;
+    std::FILE *f = open_input(name.c_str(), "rb", analysis::deck_file_max, nullptr, why);
     if (!f) return false;
     char line[512];
     bool line_start = true;

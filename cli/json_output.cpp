@@ -44,8 +44,11 @@ bool active() {
 
 void emit(const nlohmann::json &object) {
     if (done) return;
+    // Names and labels from files may hold any bytes: a sequence that is
+    // no UTF-8 becomes U+FFFD rather than stopping the output.
+    const std::string text =
+        object.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     done = true;
-    const std::string text = object.dump(2) + "\n";
     std::fflush(stdout);
     if (real_stdout >= 0) {
         dup2(real_stdout, fileno(stdout));

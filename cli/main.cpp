@@ -52,8 +52,11 @@ void help_main(std::FILE *out) {
                  "output, everything else on standard error).\n"
                  "\n"
                  "Exit status: 0 success; a failed host function gives its result code negated\n"
-                 "(convert 1 to 8, reduce 1 to 3, road 1); 64 bad command line; 66 an input\n"
-                 "file unreadable; 69 plug-in not loadable; 73 a report file not written.\n");
+                 "(convert 1 to 8, reduce 1 to 3, road 1); 64 bad command line; 65 an input's\n"
+                 "content refused, or a figure from it beyond a double; 66 an input file\n"
+                 "unreadable, not a regular file or beyond its size limit; 69 plug-in not\n"
+                 "loadable; 70 the command stopped (memory ran out); 73 a report file not\n"
+                 "written.\n");
 }
 
 bool is_help(const char *word) {
@@ -67,7 +70,7 @@ int run(int argc, char **argv) {
         return exit_usage;
     }
     if (!std::strcmp(argv[1], "--version") || !std::strcmp(argv[1], "-V"))
-        return run_version(argc, argv);
+        return run_guarded("version", run_version, argc, argv);
     if (is_help(argv[1])) {
         if (argc < 3) {
             help_main(stdout);
@@ -85,7 +88,8 @@ int run(int argc, char **argv) {
         help_main(stderr);
         return exit_usage;
     }
-    if (const Command *c = find_command(argv[1])) return c->run(argc, argv);
+    if (const Command *c = find_command(argv[1]))
+        return run_guarded(c->spec().name, c->run, argc, argv);
     std::fprintf(stderr, "sorvan: unknown command \"%s\"\n", argv[1]);
     json_output::record_error(std::string("unknown command ") + argv[1]);
     help_main(stderr);

@@ -6,6 +6,7 @@
 #include "cli/json_output.h"
 #include "model_input/units.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -35,11 +36,13 @@ const CommandSpec info_spec{
     "of states, whether A is in the real modal form reduce takes (and which term breaks it),\n"
     "and every mode: an oscillating pair with its eigenvalue, natural frequency and damping\n"
     "ratio, a real state with its time constant. A mode with a positive real part is flagged\n"
-    "UNSTABLE. With --max-frequency the modes show whether reduce would keep them (with\n"
-    "--to-modal when A is not in modal form): a pair or a real state is kept when the\n"
-    "modulus of its eigenvalue is at most 2 pi HZ.",
-    "Exit status: 0 printed; 64 bad command line; 66 the MAP file or the ABC set cannot be read\n"
-    "or do not agree."};
+    "UNSTABLE, a pair on the imaginary axis undamped, a zero eigenvalue integrator. With\n"
+    "--max-frequency the modes show whether reduce would keep them (with --to-modal when A\n"
+    "is not in modal form): a pair or a real state is kept when the modulus of its\n"
+    "eigenvalue is at most 2 pi HZ.",
+    "Exit status: 0 printed; 64 bad command line; 66 the MAP file or the ABC set cannot be read,\n"
+    "are not regular files, are beyond their size limits or do not agree; 70 the command\n"
+    "stopped (memory ran out)."};
 
 const char *component_name(int32_t dof) {
     static const char *const names[] = {"x", "y", "z", "rx", "ry", "rz"};
@@ -132,6 +135,39 @@ bool kept(const std::vector<analysis::StateBlock> &blocks, const analysis::Mode 
     return result;
 }
 
+// What a mode's eigenvalue says of the motion: a positive real part grows,
+// one on the imaginary axis neither grows nor decays (a pair oscillates
+// undamped, a zero eigenvalue integrates its input). The axis is as wide as
+// the solver's rounding: a few units in the last place of the largest
+// eigenvalue.
+enum class Behaviour { stable, undamped, integrator, unstable };
+
+Behaviour behaviour(const analysis::Mode &mode, double largest) {
+    const double axis = 64 * std::numeric_limits<double>::epsilon() * largest;
+    const double re = mode.eigenvalue.real();
+    if (re > axis) return Behaviour::unstable;
+    if (re >= -axis) return mode.oscillating ? Behaviour::undamped : Behaviour::integrator;
+    return Behaviour::stable;
+}
+
+const char *behaviour_name(Behaviour b) {
+    const char *names[] = {"stable", "undamped", "integrator", "unstable"};
+    return names[static_cast<int>(b)];
+}
+
+// The flag beside a mode in the table: none for a decaying one.
+std::string behaviour_flag(Behaviour b) {
+    if (b == Behaviour::stable) return "";
+    return b == Behaviour::unstable ? "  UNSTABLE" : std::string("  ") + behaviour_name(b);
+}
+
+// Four decimals where they show the size of the figure, its six significant
+// digits and exponent otherwise (never a fixed-point text of 60 digits).
+std::string figure(double v) {
+    const double a = std::fabs(v);
+    return a == 0.0 || (a >= 1e-3 && a < 1e6) ? g(v, "%.4f") : g(v, "%.6g");
+}
+
 } // namespace
 
 const CommandSpec &info_command() {
@@ -198,7 +234,11 @@ int run_info(int argc, char **argv) {
              {"kind", outputs[k].kind},
              {"what", outputs[k].what},
              {"unit", output_unit(m, outputs[k].component, outputs[k].kind, outputs[k].graphic)}});
+    double largest = 0.0;
+    for (const analysis::Mode &mode : modes)
+        largest = std::max(largest, std::abs(mode.eigenvalue));
     for (const analysis::Mode &mode : modes) {
+        const Behaviour b = behaviour(mode, largest);
         nlohmann::json j = {{"real", mode.eigenvalue.real()},
                             {"imag", mode.eigenvalue.imag()},
                             {"oscillating", mode.oscillating},
@@ -207,7 +247,8 @@ int run_info(int argc, char **argv) {
                             {"time_constant_s", std::isfinite(mode.time_constant)
                                                     ? nlohmann::json(mode.time_constant)
                                                     : nlohmann::json()},
-                            {"stable", mode.stable}};
+                            {"stable", b == Behaviour::stable},
+                            {"behaviour", behaviour_name(b)}};
         if (limited) j["kept"] = kept(blocks, mode);
         j_modes.push_back(j);
     }
@@ -266,9 +307,9 @@ int run_info(int argc, char **argv) {
         const std::string eig =
             g(mode.eigenvalue.real(), "%.6g") + " +- " + g(mode.eigenvalue.imag(), "%.6g") + "i";
         std::printf("  %4d  %-30s  %10s  %8s  %s%s\n", ++number, eig.c_str(),
-                    g(mode.frequency_hz, "%.4f").c_str(), g(mode.damping_ratio, "%.4f").c_str(),
+                    figure(mode.frequency_hz).c_str(), figure(mode.damping_ratio).c_str(),
                     limited ? (kept(blocks, mode) ? "kept" : "dropped") : "",
-                    mode.stable ? "" : "  UNSTABLE");
+                    behaviour_flag(behaviour(mode, largest)).c_str());
     }
     if (number == 0) std::printf("  (no oscillating pairs)\n");
     std::printf("\nreal states\n  %4s  %-30s  %16s  %s\n", "mode", "eigenvalue / (1/s)",
@@ -282,7 +323,7 @@ int run_info(int argc, char **argv) {
             std::isfinite(mode.time_constant) ? g(mode.time_constant).c_str() : "infinite",
             limited ? (kept(blocks, mode) ? "kept (dropped with --drop-real-states)" : "dropped")
                     : "",
-            mode.stable ? "" : "  UNSTABLE");
+            behaviour_flag(behaviour(mode, largest)).c_str());
     }
     if (reals == 0) std::printf("  (none)\n");
     return 0;

@@ -4,6 +4,7 @@
 // It can write the channels as a table and draw their spectral densities
 // against the class bounds.
 #include "analysis/iri.h"
+#include "analysis/moments.h"
 #include "analysis/number_text.h"
 #include "analysis/profile_table.h"
 #include "analysis/road_class.h"
@@ -65,8 +66,9 @@ const CommandSpec profile_spec{
     "outputs are written together: either all of them replace their files or none does.",
     "Exit status: 0 read; 64 bad command line (an output naming FILE or another output among\n"
     "them); 65 FILE is malformed (the message names the header key, byte offset or line at\n"
-    "fault), or has no elevation channel to draw; 66 FILE unreadable; 73 an output could not\n"
-    "be written."};
+    "fault), gives a figure beyond the range of a double, or has no elevation channel to\n"
+    "draw; 66 FILE unreadable, not a regular file or larger than 1 GiB; 70 the command\n"
+    "stopped (memory ran out); 73 an output could not be written."};
 
 // One channel as reported.
 struct Channel {
@@ -98,31 +100,6 @@ bool ends_with(const std::string &name, const char *ext) {
     for (char &c : tail)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return tail == ext;
-}
-
-// The whole file; false with why set when it cannot be read.
-bool load(const std::string &path, std::string &bytes, std::string &why) {
-    std::FILE *in = std::fopen(path.c_str(), "rb");
-    if (in == nullptr) {
-        why = path + ": " + std::strerror(errno);
-        return false;
-    }
-    bool ok = true;
-    try {
-        char chunk[1 << 16];
-        std::size_t got;
-        while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0)
-            bytes.append(chunk, got);
-        if (std::ferror(in) != 0) {
-            ok = false;
-            why = path + ": read error after byte offset " + std::to_string(bytes.size());
-        }
-    } catch (const std::bad_alloc &) {
-        ok = false;
-        why = path + ": out of memory for the file";
-    }
-    std::fclose(in); // read only: nothing to lose on close
-    return ok;
 }
 
 // A text table rather than an RPC III file: the file does not begin with
@@ -190,18 +167,15 @@ bool read_table_profile(const std::string &name, const std::string &bytes, Profi
 // class, from the values in millimetres.
 void describe(Channel &c, double interval) {
     const std::size_t n = c.values.size();
-    double sum = 0.0, squares = 0.0;
     c.min = HUGE_VAL;
     c.max = -HUGE_VAL;
     for (double v : c.values) {
-        sum += v;
-        squares += v * v;
         c.min = std::min(c.min, v);
         c.max = std::max(c.max, v);
     }
     if (n == 0) c.min = c.max = 0.0;
-    c.mean = n ? sum / static_cast<double>(n) : 0.0;
-    c.rms = n ? std::sqrt(squares / static_cast<double>(n)) : 0.0;
+    c.mean = analysis::mean(c.values.data(), n);
+    c.rms = analysis::rms(c.values.data(), n);
     c.mm = analysis::millimetres_per(c.unit);
     if (c.mm == 0.0) {
         c.iri_why = c.class_why = "unit \"" + c.unit + "\" is not a length";
@@ -211,12 +185,38 @@ void describe(Channel &c, double interval) {
     for (double &v : mm)
         v *= c.mm;
     double index = 0.0;
-    if (analysis::iri(mm.data(), n, interval, index, c.iri_why)) c.iri = index;
+    // A figure worked out but not finite is kept as an infinity, which
+    // the report refuses.
+    if (analysis::iri(mm.data(), n, interval, index, c.iri_why))
+        c.iri = std::isfinite(index) ? index : HUGE_VAL;
     analysis::DensityFit fit;
     if (analysis::fit_class_density(mm.data(), n, interval, fit, c.class_why)) {
-        c.gd01 = fit.gd01;
+        c.gd01 = std::isfinite(fit.gd01) ? fit.gd01 : HUGE_VAL;
         c.road_class = analysis::road_class_of(fit.gd01);
     }
+}
+
+// The first figure of the report that is not a finite number, named with
+// its channel; "" when every one is. Finite values in a file can still
+// give one: elevations near the largest double in millimetres, or a
+// spectral density that squares them.
+std::string overflowing_figure(const Profile &p) {
+    if (!std::isfinite(p.interval)) return "the spacing of the points in metres";
+    for (std::size_t k = 0; k < p.channels.size(); ++k) {
+        const Channel &c = p.channels[k];
+        const std::string channel = "channel " + std::to_string(k + 1) + " \"" + c.label + "\": ";
+        const std::pair<const char *, double> figures[] = {{"the mean", c.mean},
+                                                           {"the RMS", c.rms},
+                                                           {"the minimum", c.min},
+                                                           {"the maximum", c.max}};
+        for (const auto &[what, v] : figures)
+            if (!std::isfinite(v)) return channel + what;
+        if (c.mm != 0.0 && !std::isfinite(std::fmax(std::fabs(c.min), std::fabs(c.max)) * c.mm))
+            return channel + "the elevations in millimetres";
+        if (std::isinf(c.iri)) return channel + "the IRI";
+        if (std::isinf(c.gd01)) return channel + "the spectral density Gd(0.1)";
+    }
+    return "";
 }
 
 // The absolute path that name resolves to, as far as it exists; empty when
@@ -373,8 +373,8 @@ int run_profile(int argc, char **argv) {
     if (!distinct_files(input, csv, plot)) return exit_usage;
 
     std::string bytes, error;
-    if (!load(input, bytes, error)) {
-        complain("profile", error);
+    if (!read_input(input.c_str(), analysis::profile_file_max, bytes, error)) {
+        complain("profile", input + ": " + error);
         return exit_no_input;
     }
     Profile p;
@@ -388,6 +388,12 @@ int run_profile(int argc, char **argv) {
     bytes.shrink_to_fit();
     for (Channel &c : p.channels)
         describe(c, p.interval);
+    if (const std::string what = overflowing_figure(p); !what.empty()) {
+        complain("profile", input + ": " + what +
+                                " is beyond the range of a double: the values are too large to "
+                                "rate; nothing was written");
+        return exit_data;
+    }
 
     OutputFile table_out, plot_out;
     std::vector<OutputFile *> outputs;

@@ -60,6 +60,11 @@ bool read_set(Plugin &p, const std::string &base, AbcSet &set) {
     }
     bool ok = true;
     for (int k = 0; k < 4; ++k) {
+        if (std::string why; !input_file_ok(base + attributes[k].letter, abc_file_max, why)) {
+            complain("reduce", "cannot read the matrix file " + why);
+            ok = false;
+            continue;
+        }
         set.m[k] = read(base.c_str(), attributes[k].letter);
         if (!set.m[k]) {
             complain("reduce", "cannot read the matrix file " + base + attributes[k].letter);

@@ -4,6 +4,7 @@
 // classes, a CSV table and a spectral density plot. With --iri the exported
 // function first finds the scale of the spectrum that meets the index.
 #include "analysis/iri.h"
+#include "analysis/moments.h"
 #include "analysis/profile_table.h"
 #include "analysis/road_class.h"
 #include "analysis/road_plot.h"
@@ -218,13 +219,6 @@ int run_host_function(Session &s, const RoadOptions &o, const std::string &file)
     return 0;
 }
 
-double rms(const double *z, int32_t n) {
-    double sum = 0.0;
-    for (int32_t i = 0; i < n; ++i)
-        sum += z[i] * z[i];
-    return n > 0 ? std::sqrt(sum / n) : 0.0;
-}
-
 // Distance and elevations, one sample a line, every number in its shortest
 // form that reads back exactly; finished in out, not yet in place.
 bool write_csv(OutputFile &out, const RoadOptions &o, const RprofResult &r) {
@@ -247,16 +241,35 @@ bool write_csv(OutputFile &out, const RoadOptions &o, const RprofResult &r) {
 // short or too coarse for either keeps the reason instead.
 TrackFigures figures_of(const double *z, int32_t n, double interval) {
     TrackFigures f;
-    f.rms = rms(z, n);
     const std::size_t count = static_cast<std::size_t>(n);
+    f.rms = analysis::rms(z, count);
+    // A figure worked out but not finite is kept as an infinity, which the
+    // command refuses.
     double index = 0.0;
-    if (analysis::iri(z, count, interval, index, f.iri_why)) f.iri = index;
+    if (analysis::iri(z, count, interval, index, f.iri_why))
+        f.iri = std::isfinite(index) ? index : HUGE_VAL;
     analysis::DensityFit fit;
     if (analysis::fit_class_density(z, count, interval, fit, f.class_why)) {
-        f.gd01 = fit.gd01;
+        f.gd01 = std::isfinite(fit.gd01) ? fit.gd01 : HUGE_VAL;
         f.road_class = analysis::road_class_of(fit.gd01);
     }
     return f;
+}
+
+// The first figure of the report that is not a finite number, named with
+// its track; "" when every one is. A spectrum of coefficients near the
+// largest double gives elevations whose squares overflow.
+std::string overflowing_figure(const RoadOptions &o, const std::vector<TrackFigures> &tracks,
+                               double expected) {
+    for (std::size_t t = 0; t < tracks.size(); ++t) {
+        const TrackFigures &f = tracks[t];
+        const std::string track = "track " + std::to_string(t + 1) + " \"" + o.labels[t] + "\": ";
+        if (!std::isfinite(f.rms)) return track + "the RMS";
+        if (std::isinf(f.iri)) return track + "the IRI";
+        if (std::isinf(f.gd01)) return track + "the spectral density Gd(0.1)";
+    }
+    if (std::isinf(expected)) return "the expected IRI";
+    return "";
 }
 
 // The mean roughness index of the tracks that the coefficients scaled by k
@@ -474,6 +487,12 @@ int run_road(int argc, char **argv) {
     const double *z[2] = {r->z1, r->z2};
     for (int t = 0; t < o.tracks; ++t)
         tracks.push_back(figures_of(z[t], r->n, o.interval));
+    const double expected = analysis::iri_expected(o.ge, o.gs, o.ga, o.interval);
+    if (const std::string what = overflowing_figure(o, tracks, expected); !what.empty()) {
+        complain("road", what + " is beyond the range of a double (ge " + shortest(o.ge) + ", gs " +
+                             shortest(o.gs) + ", ga " + shortest(o.ga) + "); nothing was written");
+        return 1;
+    }
     if (o.iri_target > 0.0) {
         double mean = 0.0;
         for (const TrackFigures &f : tracks)
@@ -494,7 +513,6 @@ int run_road(int argc, char **argv) {
         return exit_output;
     }
     const std::int64_t padded = back.stored_points - back.points;
-    const double expected = analysis::iri_expected(o.ge, o.gs, o.ga, o.interval);
     if (int status = write_reports(o, *r, csv, plot); status != 0) return status;
     std::vector<OutputFile *> outputs{&rpc};
     if (!o.csv.empty()) outputs.push_back(&csv);

@@ -43,8 +43,9 @@ const CommandSpec view_spec{
     "With --labels the nodes carry their numbers: the MAP file's node ids, or with --abc the\n"
     "GRID numbers the deck gives them (which depend on the number of states).",
     "Exit status: 0 written; 64 bad command line; 66 the MAP file or the ABC set cannot be\n"
-    "read or do not agree; 65 nothing to draw or a coordinate not finite; 73 the drawing cannot\n"
-    "be written."};
+    "read, are not regular files, are beyond their size limits or do not agree; 65 nothing to\n"
+    "draw, a coordinate not finite or an extent beyond a double; 70 the command stopped\n"
+    "(memory ran out); 73 the drawing cannot be written."};
 
 } // namespace
 
@@ -123,7 +124,7 @@ int run_view(int argc, char **argv) {
     const std::string svg = analysis::geometry_view_svg(g, args.has("labels"), error);
     if (svg.empty()) {
         complain("view", map_file + ": " + error);
-        return 65;
+        return exit_data;
     }
     OutputFile out;
     std::FILE *f = out.open(svg_file.c_str());

@@ -1,5 +1,8 @@
 #include "frame/file_identity.h"
 
+#include <cerrno>
+#include <cstring>
+#include <new>
 #include <sys/stat.h>
 
 #ifdef _WIN32
@@ -72,5 +75,71 @@ bool same_file(const char *a, const char *b) {
 }
 
 #endif
+
+std::string size_text(std::uint64_t bytes) {
+    const char *units[] = {"bytes", "KiB", "MiB", "GiB", "TiB"};
+    int k = 0;
+    while (k < 4 && bytes >= 1024 && bytes % 1024 == 0) {
+        bytes /= 1024;
+        ++k;
+    }
+    return std::to_string(bytes) + " " + units[k];
+}
+
+std::FILE *open_input(const char *name, const char *mode, std::uint64_t limit, std::uint64_t *size,
+                      std::string &why) {
+    const char *not_regular = "not a regular file (a folder, a device or a pipe)";
+    if (file_kind(name) == FileKind::other) {
+        why = not_regular;
+        return nullptr;
+    }
+    std::FILE *file = name ? std::fopen(name, mode) : nullptr;
+    if (!file) {
+        why = name ? std::strerror(errno) : "no name given";
+        return nullptr;
+    }
+    std::uint64_t bytes = 0;
+    if (!regular_file(file, &bytes)) { // replaced between the look and the open
+        why = not_regular;
+    } else if (bytes > limit) {
+        why = std::to_string(bytes) + " bytes, more than the " + size_text(limit) +
+              " such a file may have";
+    } else {
+        if (size) *size = bytes;
+        return file;
+    }
+    std::fclose(file);
+    return nullptr;
+}
+
+bool read_input(const char *name, std::uint64_t limit, std::string &bytes, std::string &why) {
+    bytes.clear();
+    std::uint64_t size = 0;
+    std::FILE *file = open_input(name, "rb", limit, &size, why);
+    if (!file) return false;
+    bool ok = true;
+    try {
+        if (size > bytes.max_size()) throw std::bad_alloc();
+        bytes.reserve(static_cast<std::size_t>(size));
+        char chunk[1 << 16];
+        std::size_t got;
+        // A file that grows while it is read is cut at the limit.
+        while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0 && bytes.size() <= limit)
+            bytes.append(chunk, got);
+        if (std::ferror(file)) {
+            ok = false;
+            why = "read error after byte offset " + std::to_string(bytes.size());
+        } else if (bytes.size() > limit) {
+            ok = false;
+            why = "more than the " + size_text(limit) + " such a file may have";
+        }
+    } catch (const std::bad_alloc &) {
+        ok = false;
+        why = "out of memory for its " + std::to_string(size) + " bytes";
+    }
+    std::fclose(file); // read only: nothing to lose on close
+    if (!ok) std::string().swap(bytes);
+    return ok;
+}
 
 } // namespace sorvan

@@ -13,6 +13,7 @@
 #include "sorvan_view.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <cstdio>
@@ -32,6 +33,7 @@
 #include <process.h>
 #define getpid _getpid
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -48,17 +50,32 @@ extern "C" const char *__asan_default_options() {
 namespace {
 
 const std::string data_dir = std::string(SORVAN_TEST_DATA) + "/bdf/";
+
+// Whether this build runs under the address sanitizer, whose reserved
+// address space no limit of it leaves room for.
+[[maybe_unused]] bool under_sanitizer() {
+#if defined(__SANITIZE_ADDRESS__)
+    return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    return true;
+#endif
+#endif
+    return false;
+}
 const double nan = std::numeric_limits<double>::quiet_NaN();
 const double inf = std::numeric_limits<double>::infinity();
 
 // What runs: the ABC reader on the set, the MAP read sequence, the unit
-// label lookup, the converter, and the three host functions.
-enum class Entry { abc, map, units, convert, command, statemat, road };
+// label lookup, the converter, the three host functions, and the command
+// line (the built sorvan, once as it is and once with --json).
+enum class Entry { abc, map, units, convert, command, statemat, road, cli };
+constexpr int entry_count = 8;
 
 const char *entry_name(Entry e) {
-    const char *names[] = {"ABCread_mtx",    "MAP readers",           "UNTconstant",
-                           "kavel2pelda",    "KAVEL2PELDA_BDF_WRITE", "STATEMAT_WRITE",
-                           "GENRPROF_SAYERS"};
+    const char *names[] = {
+        "ABCread_mtx",           "MAP readers",    "UNTconstant",     "kavel2pelda",
+        "KAVEL2PELDA_BDF_WRITE", "STATEMAT_WRITE", "GENRPROF_SAYERS", "sorvan"};
     return names[static_cast<int>(e)];
 }
 
@@ -88,6 +105,9 @@ struct Bench {
     std::optional<std::vector<std::string>> strings =
         std::vector<std::string>{"road.rsp", "left", "right"};
     std::optional<std::vector<std::string>> reals_as_texts; // replaces reals
+    // the command line: sorvan's words (the plug-in option is added), and
+    // what the shell runs before it
+    std::string words, shell;
 };
 
 const auto &read_file = sorvan::test::read_bytes;
@@ -191,6 +211,7 @@ struct Fault {
     double code;                           // the result the entry must give
     const char *message;                   // a fragment of what it prints or reports ("" none)
     std::vector<std::string> creates = {}; // files it must write (rows that work)
+    const char *unsaid = nullptr;          // a fragment that must not be printed
 };
 
 const std::vector<std::string> state_set = {"state_a", "state_b", "state_c", "state_d"};
@@ -574,6 +595,173 @@ std::vector<Fault> catalogue() {
     };
 }
 
+// A row of the command line: sorvan WORDS in the row's folder after the
+// setup. The status is the plain run's; the JSON run must give the same.
+Fault cli_row(const std::string &words, Setup input, const char *breaks, int status,
+              const char *message, std::vector<std::string> creates = {},
+              const char *unsaid = nullptr) {
+    return {Entry::cli,
+            [=](Bench &b) {
+                if (input) input(b);
+                b.words = words;
+            },
+            breaks,
+            static_cast<double>(status),
+            message,
+            std::move(creates),
+            unsaid};
+}
+
+// A file of size bytes that holds nothing (sparse where the file system
+// allows it): only its size is ever looked at.
+Setup sized(const std::string &file, std::uintmax_t size) {
+    return [=](Bench &) {
+        write_file(file, "");
+        fs::resize_file(file, size);
+    };
+}
+
+Setup folder(const std::string &name) {
+    return [=](Bench &) {
+        fs::remove(name);
+        fs::create_directory(name);
+    };
+}
+
+// A CSV profile of n rows 0.25 m apart, every elevation `value` with
+// alternating sign, under the column label.
+Setup csv_profile(const std::string &file, int n, const std::string &value,
+                  const std::string &label = "left_mm") {
+    return [=](Bench &) {
+        std::string t = "distance_m," + label + "\n";
+        for (int i = 0; i < n; ++i)
+            t += std::to_string(i * 0.25) + "," + (i % 2 ? "-" : "") + value + "\n";
+        write_file(file, t);
+    };
+}
+
+// The road profile of the golden files with the scale of channel 1 replaced
+// (the value field of its header record, 96 bytes).
+Setup rpc_scale(const std::string &file, const std::string &scale) {
+    return [=](Bench &) {
+        std::string bytes = read_file(std::string(SORVAN_TEST_DATA) + "/golden/road.rsp");
+        const size_t key = bytes.find("SCALE.CHAN_1");
+        ASSERT_NE(key, std::string::npos);
+        std::string value = scale;
+        value.resize(96, '\0');
+        bytes.replace(key - key % 128 + 32, 96, value);
+        write_file(file, bytes);
+    };
+}
+
+std::vector<Fault> command_line_rows() {
+    const std::string check = "check truck.bdf --map truck.map --abc truck_";
+    std::vector<Fault> rows = {
+        // ---- inputs that are no regular file, or too large --------------
+        cli_row(check, folder("truck.bdf"), "check: a deck that is a folder", 66,
+                "cannot read the deck truck.bdf: not a regular file"),
+        cli_row(check, sized("truck.bdf", (std::uintmax_t{4} << 30) + 1),
+                "check: a deck beyond 4 GiB", 66,
+                "truck.bdf: 4294967297 bytes, more than the 4 GiB"),
+        cli_row("profile road.rsp", folder("road.rsp"), "profile: a folder", 66,
+                "road.rsp: not a regular file"),
+        cli_row("profile road.rsp", sized("road.rsp", (std::uintmax_t{1} << 30) + 1),
+                "profile: an RPC III file beyond 1 GiB", 66,
+                "road.rsp: 1073741825 bytes, more than the 1 GiB"),
+        cli_row("info truck.map truck_", folder("truck_c"), "info: an ABC member that is a folder",
+                66, "cannot read truck_c: not a regular file"),
+        cli_row("view truck.map --svg v.svg", folder("truck.map"),
+                "view: a MAP file that is a folder", 66, "truck.map: not a regular file"),
+        cli_row("reduce truck_ out_ --max-frequency 10", folder("truck_b"),
+                "reduce: an ABC member that is a folder", 66,
+                "cannot read the matrix file truck_b: not a regular file"),
+
+        // ---- figures beyond a double ------------------------------------
+        cli_row("road r.rsp --seed 1 --gs 1e308 --csv r.csv --psd-plot r.svg", nullptr,
+                "road: a spectrum whose density overflows", 1,
+                "is beyond the range of a double (ge 0.05, gs 1e+308, ga 0); nothing was written"),
+        cli_row("profile road.rsp", rpc_scale("road.rsp", "1e300"),
+                "profile: SCALE 1e300, elevations near 1e304 mm whose squares overflow (must "
+                "work: finite figures)",
+                0, "RMS 2.", {}, "inf"),
+        cli_row("profile road.rsp", rpc_scale("road.rsp", "1e305"),
+                "profile: SCALE 1e305 takes 16-bit values beyond a double", 65,
+                "SCALE.CHAN_1 1e305 takes the 16-bit values beyond the range of a double"),
+        cli_row("profile e.csv", csv_profile("e.csv", 1600, "1e200"),
+                "profile: elevations of 1e200 mm (RMS finite, density not)", 65,
+                "channel 1 \"left\": the spectral density Gd(0.1) is beyond the range"),
+        cli_row("profile s.csv --psd-plot s.svg", csv_profile("s.csv", 200, "1e200"),
+                "profile: a plot of elevations of 1e200 mm (too short for a class)", 65,
+                "s.csv: channel 1 (left): the spectral density is beyond the range of a double"),
+        cli_row(
+            "view truck.map --svg v.svg --length-unit mm",
+            [](Bench &b) {
+                edit("truck.map", "11 0.0 0.0 500.0", "11 -1.7e308 0.0 500.0")(b);
+                edit("truck.map", "13 4000.0 0.0 600.0", "13 1.7e308 0.0 600.0")(b);
+            },
+            "view: nodes near the largest double", 65, "the drawing's extent overflows"),
+
+        // ---- refusals come first ----------------------------------------
+        cli_row("convert empty.map truck_", put("empty.map", ""),
+                "convert: an empty MAP file, refused before any word on its units", 2,
+                "empty.map: no [FILE_SUMMARY] section: not a MAP file", {}, "warning"),
+        cli_row("convert bin.map truck_", put("bin.map", garbage(3000)),
+                "convert: a binary MAP file, refused before any word on its units", 1,
+                "a NUL byte: not a text file", {}, "warning"),
+        cli_row("info empty.map truck_", put("empty.map", "# nothing\n"),
+                "info: a MAP file without a summary", 66,
+                "empty.map: no [FILE_SUMMARY] section: not a MAP file"),
+    };
+#ifndef _WIN32
+    // Names and labels of any bytes (a file system of Windows names holds
+    // only characters), devices, pipes, names the system refuses.
+    const std::string bad_name = "b\xff\xfe\x80"
+                                 "d";
+    const std::string long_base(4096, 'x');
+    std::vector<Fault> posix = {
+        cli_row(
+            check, [](Bench &) { fs::create_symlink("/dev/zero", "truck.bdf"); },
+            "check: a deck that is a device", 66, "truck.bdf: not a regular file"),
+        cli_row(
+            "profile road.rsp", [](Bench &) { ASSERT_EQ(mkfifo("road.rsp", 0600), 0); },
+            "profile: a pipe (never opened: it would wait for a writer)", 66,
+            "road.rsp: not a regular file"),
+        cli_row(
+            "convert pipe.map truck_", [](Bench &) { ASSERT_EQ(mkfifo("pipe.map", 0600), 0); },
+            "convert: a MAP file that is a pipe", 1, "pipe.map: not a regular file"),
+        cli_row("info /dev/zero truck_", nullptr, "info: a MAP file that is a device", 66,
+                "/dev/zero: not a regular file"),
+        cli_row("profile " + bad_name + ".csv --psd-plot p.svg --csv t.csv",
+                csv_profile(bad_name + ".csv", 100, "1.5", bad_name + "_mm"),
+                "profile: a file name and a label of bytes that are no UTF-8 (must work)", 0, "",
+                {"p.svg", "t.csv"}),
+        cli_row("road r.rsp --seed 3 --labels '" + bad_name + "' --psd-plot r.svg", nullptr,
+                "road: a label of bytes that are no UTF-8 (must work)", 0, "", {"r.rsp", "r.svg"}),
+        cli_row("info truck.map " + long_base, nullptr, "info: an ABC base name of 4096 characters",
+                66, "File name too long"),
+        cli_row("convert truck.map " + long_base, nullptr,
+                "convert: an ABC base name of 4096 characters", 1,
+                "cannot read the matrix file: File name too long"),
+    };
+    rows.insert(rows.end(), posix.begin(), posix.end());
+    // Memory that runs out in the command's own work: an address space
+    // limit in the shell that runs it (the sanitizers reserve far more).
+    if (!under_sanitizer())
+        rows.push_back(cli_row(
+            "profile big.csv",
+            [](Bench &b) {
+                std::string t = "distance_m,left_mm\n";
+                for (int i = 0; i < 3000000; ++i)
+                    t += std::to_string(i) + ",0\n";
+                write_file("big.csv", t);
+                b.shell = "ulimit -v 60000; ";
+            },
+            "profile: memory runs out while the table is read", 70,
+            "out of memory while running profile"));
+#endif
+    return rows;
+}
+
 // ======================================================================
 // Running a row
 // ======================================================================
@@ -586,9 +774,17 @@ struct Outcome {
 // The folder recursively: names and contents.
 std::map<std::string, std::string> snapshot(const fs::path &dir) {
     std::map<std::string, std::string> files;
-    for (const auto &e : fs::recursive_directory_iterator(dir))
-        files[sorvan::test::crt_name(fs::relative(e.path(), dir))] =
-            e.is_regular_file() ? read_file(e.path()) : "(folder)";
+    for (const auto &e : fs::recursive_directory_iterator(dir)) {
+        std::string &entry = files[sorvan::test::crt_name(fs::relative(e.path(), dir))];
+        if (e.is_symlink() || !(e.is_regular_file() || e.is_directory()))
+            entry = "(link or special file)";
+        else if (e.is_directory())
+            entry = "(folder)";
+        else if (e.file_size() > (64u << 20)) // the rows of files beyond a limit
+            entry = "(" + std::to_string(e.file_size()) + " bytes)";
+        else
+            entry = read_file(e.path());
+    }
     return files;
 }
 
@@ -691,14 +887,67 @@ double road(const Bench &b) {
     return status;
 }
 
+// --json: one object on the standard output stream, whatever the outcome,
+// with the status of the plain run (names and labels of any bytes
+// included: a byte sequence that is no UTF-8 is replaced).
+void check_json_run(const Bench &b, int status) {
+    const fs::path here = fs::current_path();
+    const std::string out = (here.parent_path() / (here.filename().string() + ".out")).string();
+    const std::string program =
+        b.shell + "\"" SORVAN_CLI "\" " + b.words + " --json --plugin \"" SORVAN_PLUGIN_FILE "\"";
+    EXPECT_EQ(sorvan::test::run_in_folder(here, program, out, out + ".err"), status);
+    nlohmann::json j;
+    try {
+        j = nlohmann::json::parse(read_file(out)); // one value and nothing after it
+    } catch (const std::exception &e) {
+        ADD_FAILURE() << "--json printed no single JSON object: " << e.what() << "\n"
+                      << read_file(out);
+        return;
+    }
+    ASSERT_TRUE(j.is_object());
+    if (status != 0) {
+        EXPECT_EQ(j.value("exit", -1), status);
+        EXPECT_FALSE(j.value("error", std::string()).empty());
+    }
+}
+
+// A picture whose text came from names and labels of any bytes must still
+// be XML: well-formed UTF-8 (the strict JSON encoder refuses anything
+// else) and no control character but the line ends and tabs.
+void expect_xml_text(const std::string &name, const std::string &text) {
+    EXPECT_NO_THROW(static_cast<void>(nlohmann::json(text).dump())) << name << " is no UTF-8";
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\r' && c != '\t') {
+            ADD_FAILURE() << name << " holds the control character " << int(c);
+            break;
+        }
+}
+
+// The row's folder is the working directory; the program's output goes
+// beside it, so that the folder holds only what the command leaves.
+double command_line(const Bench &b) {
+    const fs::path here = fs::current_path();
+    const std::string out = (here.parent_path() / (here.filename().string() + ".out")).string();
+    const std::string err = (here.parent_path() / (here.filename().string() + ".err")).string();
+    const std::string program =
+        b.shell + "\"" SORVAN_CLI "\" " + b.words + " --plugin \"" SORVAN_PLUGIN_FILE "\"";
+    const int status = sorvan::test::run_in_folder(here, program, out, err);
+    std::printf("%s%s", read_file(out).c_str(), read_file(err).c_str());
+    check_json_run(b, status);
+    fs::remove(out);
+    fs::remove(err);
+    fs::remove(out + ".err");
+    return status;
+}
+
 Outcome run(Entry entry, const Bench &b) {
     Outcome o;
     plexa_error_clear();
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     // In the order of Entry.
-    static double (*const entries[])(const Bench &) = {read_set, read_map, lookup_unit, convert,
-                                                       command,  statemat, road};
+    static double (*const entries[])(const Bench &) = {
+        read_set, read_map, lookup_unit, convert, command, statemat, road, command_line};
     o.code = entries[static_cast<int>(entry)](b);
     o.text = testing::internal::GetCapturedStdout();
     testing::internal::GetCapturedStderr(); // the error channel keeps it
@@ -712,6 +961,8 @@ const std::vector<Fault> &rows() {
         std::vector<Fault> r = catalogue();
         for (Fault &f : longest_names())
             r.push_back(std::move(f));
+        for (Fault &f : command_line_rows())
+            r.push_back(std::move(f));
         return r;
     }();
     return all;
@@ -721,7 +972,8 @@ const std::vector<Fault> &rows() {
 // first words of what it breaks, letters and digits only.
 std::string row_name(size_t index) {
     const Fault &f = rows()[index];
-    const char *entries[] = {"abc", "map", "units", "convert", "command", "statemat", "road"};
+    const char *entries[] = {"abc",     "map",      "units", "convert",
+                             "command", "statemat", "road",  "cli"};
     char number[8];
     std::snprintf(number, sizeof number, "%03zu", index);
     std::string name = std::string(entries[static_cast<int>(f.entry)]) + "_" + number + "_";
@@ -777,6 +1029,10 @@ class Catalogue : public ::testing::TestWithParam<size_t> {
         EXPECT_EQ(o.code, f.code) << o.text;
         EXPECT_NE(o.text.find(f.message), std::string::npos)
             << "wanted: " << f.message << "\ngot: " << o.text;
+        if (f.unsaid) {
+            EXPECT_EQ(o.text.find(f.unsaid), std::string::npos)
+                << "said first: " << f.unsaid << "\ngot: " << o.text;
+        }
         auto after = snapshot(dir);
         for (const std::string &name : f.creates) {
             EXPECT_EQ(after.count(name), 1u) << name << " was not written";
@@ -784,6 +1040,8 @@ class Catalogue : public ::testing::TestWithParam<size_t> {
                 auto check = sorvan::test::check_bdf_text(after[name]);
                 EXPECT_GT(check.cards["TF"], 0) << name;
             }
+            if (name.size() > 4 && name.substr(name.size() - 4) == ".svg")
+                expect_xml_text(name, after[name]);
             after.erase(name);
         }
         EXPECT_EQ(after, before) << "the folder changed";
@@ -802,10 +1060,10 @@ INSTANTIATE_TEST_SUITE_P(Row, Catalogue, ::testing::Range<size_t>(0, rows().size
                          });
 
 TEST(CatalogueRows, EveryEntryHasSeveral) {
-    int counted[7] = {};
+    int counted[entry_count] = {};
     for (const Fault &f : rows())
         ++counted[static_cast<int>(f.entry)];
-    for (int e = 0; e < 7; ++e)
+    for (int e = 0; e < entry_count; ++e)
         EXPECT_GE(counted[e], 3) << entry_name(static_cast<Entry>(e)) << " has too few rows";
 }
 

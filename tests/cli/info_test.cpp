@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 
@@ -204,6 +205,51 @@ TEST_F(Info, BundledExampleHasTheModesItsMapFileLists) {
     }
     EXPECT_EQ(j["inputs"].size(), 6u);
     EXPECT_EQ(j["outputs"].size(), 125u);
+}
+
+// Block-diagonal A: each block's eigenvalues are known exactly. A pair on
+// the imaginary axis is undamped, a zero eigenvalue an integrator, only a
+// positive real part unstable; a pair near 1e200 keeps its size in print.
+TEST_F(Info, NamesUndampedPairsIntegratorsAndGrowthAndPrintsAnySize) {
+    Eigen::MatrixXd a = Eigen::MatrixXd::Zero(5, 5);
+    a.block(0, 0, 2, 2) << 0, 3, -3, 0; // +-3i
+    a(2, 2) = 0;                        // integrator
+    a(3, 3) = 2;                        // grows
+    a(4, 4) = -5;                       // decays
+    write(oscillator_map(), a, Eigen::MatrixXd::Ones(5, 1), Eigen::MatrixXd::Ones(2, 5),
+          Eigen::MatrixXd::Zero(2, 1));
+    const nlohmann::json j = json();
+    std::map<std::string, int> seen;
+    for (const auto &mode : j["modes"]) {
+        const std::string b = mode["behaviour"];
+        ++seen[b];
+        EXPECT_EQ(mode["stable"].get<bool>(), b == "stable") << mode;
+        if (b == "undamped") {
+            EXPECT_EQ(mode["imag"].get<double>(), 3.0);
+        }
+        if (b == "unstable") {
+            EXPECT_EQ(mode["real"].get<double>(), 2.0);
+        }
+    }
+    EXPECT_EQ(seen, (std::map<std::string, int>{
+                        {"integrator", 1}, {"stable", 1}, {"undamped", 1}, {"unstable", 1}}));
+
+    std::string out;
+    ASSERT_EQ(run({path("model.map"), path("model_")}, out), 0);
+    EXPECT_TRUE(std::regex_search(out, std::regex(R"(\+- 3i .*  undamped\n)"))) << out;
+    EXPECT_TRUE(std::regex_search(out, std::regex(R"(\n +\d+ +-?0 +infinite +integrator\n)")))
+        << out;
+    EXPECT_TRUE(std::regex_search(out, std::regex(R"(\n +\d+ +2 +-0.5 +UNSTABLE\n)"))) << out;
+    EXPECT_EQ(out.find("UNSTABLE"), out.rfind("UNSTABLE")) << out;
+
+    // -1e199 +- 1e200i: its modulus / 2 pi Hz with the exponent, never as 200 digits.
+    a.resize(2, 2);
+    a << -1e199, 1e200, -1e200, -1e199;
+    write(oscillator_map(), a, Eigen::MatrixXd::Ones(2, 1), Eigen::MatrixXd::Ones(2, 2),
+          Eigen::MatrixXd::Zero(2, 1));
+    ASSERT_EQ(run({path("model.map"), path("model_")}, out), 0);
+    EXPECT_NE(out.find("1.59949e+199"), std::string::npos) << out;
+    EXPECT_FALSE(std::regex_search(out, std::regex(R"(\d{20})"))) << out;
 }
 
 TEST_F(Info, RefusesMissingOrDisagreeingFilesAndBadLines) {
