@@ -6,8 +6,8 @@
 #include <charconv>
 #include <cstdio>
 #include <exception>
-#include <new>
 #include <filesystem>
+#include <new>
 
 #ifdef _WIN32
 #include <fcntl.h>
