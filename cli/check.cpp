@@ -27,66 +27,9 @@
 #include <map>
 #include <utility>
 
-#ifdef _WIN32
-#include <io.h>
-#define dup _dup
-#define dup2 _dup2
-#define close _close
-#define fileno _fileno
-#else
-#include <unistd.h>
-#endif
-
 namespace sorvan::cli {
 
 namespace {
-
-// ---- the readers' diagnostics ------------------------------------------------
-
-// Takes what the model readers print on the standard output stream while
-// it lives, so that it can go into a message of ours instead.
-class CapturedStdout {
-  public:
-    CapturedStdout() {
-        std::fflush(stdout);
-        file_ = std::tmpfile();
-        if (!file_) return;
-        saved_ = dup(fileno(stdout));
-        if (saved_ >= 0) dup2(fileno(file_), fileno(stdout));
-    }
-    CapturedStdout(const CapturedStdout &) = delete;
-    CapturedStdout &operator=(const CapturedStdout &) = delete;
-    ~CapturedStdout() { text(); }
-
-    // What was printed, its lines joined by "; " (once; "" afterwards).
-    std::string text() {
-        std::fflush(stdout);
-        if (saved_ >= 0) {
-            dup2(saved_, fileno(stdout));
-            close(saved_);
-            saved_ = -1;
-        }
-        std::string s;
-        if (file_) {
-            std::rewind(file_);
-            char buffer[512];
-            std::size_t n;
-            while ((n = std::fread(buffer, 1, sizeof buffer, file_)) > 0 && s.size() < 4096)
-                s.append(buffer, n);
-            std::fclose(file_);
-            file_ = nullptr;
-        }
-        while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
-            s.pop_back();
-        for (std::size_t k = 0; (k = s.find('\n', k)) != std::string::npos;)
-            s.replace(k, 1, "; ");
-        return s;
-    }
-
-  private:
-    std::FILE *file_ = nullptr;
-    int saved_ = -1;
-};
 
 std::string with_reason(const std::string &what, const std::string &reason) {
     return reason.empty() ? what : what + " (" + reason + ")";
@@ -96,14 +39,24 @@ std::string with_reason(const std::string &what, const std::string &reason) {
 
 // ---- model files ------------------------------------------------------------
 
+namespace {
+int last_read_exit = exit_data;
+} // namespace
+
+int model_read_exit() {
+    return last_read_exit;
+}
+
 bool read_map_file(const std::string &file, MapRecord &out, std::string &error) {
     out.reset();
     std::string why;
+    last_read_exit = exit_no_input;
     std::FILE *f = open_input(file.c_str(), "r", MAP_FILE_MAX, nullptr, why);
     if (!f) {
         error = "cannot read the MAP file " + file + ": " + why;
         return false;
     }
+    last_read_exit = exit_data;
     CapturedStdout said;
     auto *map = static_cast<MAPmodel *>(std::calloc(1, sizeof(MAPmodel)));
     // Each reader releases the record when it fails.
@@ -151,8 +104,10 @@ namespace {
 bool read_matrix(const std::string &base, char letter, Eigen::MatrixXd &m, std::string &error) {
     if (std::string why; !input_file_ok(base + letter, abc_file_max, why)) {
         error = "cannot read " + why;
+        last_read_exit = exit_no_input;
         return false;
     }
+    last_read_exit = exit_data;
     CapturedStdout said;
     ABCmtx *x = ABCread_mtx(base.c_str(), letter);
     const std::string reason = said.text();
@@ -982,7 +937,7 @@ bool Checker::run(nlohmann::json &report, std::string &error) {
     report["max_coefficient_deviation"] = coefficient_deviation_; // DMIG values included
     report["dmig_entries_checked"] = dmig_entries_;
     report["failures"] = failures_;
-    report["result"] = failures_.empty() ? "pass" : "fail";
+    report["passed"] = failures_.empty();
     return true;
 }
 
@@ -1003,19 +958,19 @@ int check_deck(const CheckSettings &s, nlohmann::json &report, std::string &erro
     MapRecord map;
     analysis::StateSpace abc;
     if (!read_map_file(s.map_file, map, error) || !read_abc_set(s.abc_base, *map, abc, error))
-        return exit_no_input;
+        return model_read_exit();
     report["states"] = abc.a.rows();
     report["inputs"] = map->n_input;
     report["outputs"] = map->n_output_all;
     analysis::StateSpace reference;
     if (!s.reference.empty() && !read_abc_set(s.reference, *map, reference, error))
-        return exit_no_input;
+        return model_read_exit();
     Checker checker(s, deck, *map, abc, s.reference.empty() ? nullptr : &reference);
     if (!checker.run(report, error)) return exit_usage;
     report["seconds"] =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     // A failed check stays the check's finding, whatever became of the plot.
-    if (report["result"] != "pass") return check_failed;
+    if (!report["passed"].get<bool>()) return check_failed;
     if (report.contains("plot_error")) {
         error = "cannot draw " + s.plot + ": " + report["plot_error"].get<std::string>();
         return exit_output;
@@ -1026,7 +981,7 @@ int check_deck(const CheckSettings &s, nlohmann::json &report, std::string &erro
 std::string check_summary(const nlohmann::json &r) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.2f s", r.value("seconds", 0.0));
-    if (r.value("result", std::string()) != "pass") {
+    if (!r.value("passed", false)) {
         const auto &f = r["failures"];
         return "check FAILED (" + std::to_string(f.size()) + " finding" +
                (f.size() == 1 ? "" : "s") + ", tolerance " + percent(r["tolerance"].get<double>()) +
@@ -1251,11 +1206,17 @@ int run_check(int argc, char **argv) {
         complain("check", error);
         return status;
     }
-    report["exit"] = status;
     if (args.json())
         json_output::emit(report);
     else
         print_report(report);
+    // A failed check is the command's error: its summary line.
+    if (status == check_failed) {
+        if (args.json())
+            complain("check", check_summary(report));
+        else
+            json_output::record_error(check_summary(report));
+    }
     return status;
 }
 

@@ -31,6 +31,10 @@ bool read_map_file(const std::string &file, MapRecord &map, std::string &error);
 bool read_abc_set(const std::string &base, const MAPmodel &map, analysis::StateSpace &model,
                   std::string &error);
 
+// The exit status of the last read_map_file or read_abc_set that failed:
+// 66 when a file could not be opened, 65 when its content was refused.
+int model_read_exit();
+
 // A matrix the ABC reader read, as the analysis library takes it.
 Eigen::MatrixXd dense_matrix(const ABCmtx &m);
 

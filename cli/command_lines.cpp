@@ -29,16 +29,12 @@ const std::vector<OptionSpec> convert_options = {
      Kind::real, 0, unbounded},
     {"wheel-divisions", "N", "rim divisions of each wheel drawing", "24", Kind::integer, 1,
      1000000},
-    {"stiffness", "X", "connecting stiffness: MAP force/length, with --direct N/m", "1e9 N/m",
-     Kind::real, 0, unbounded},
-    {"damping", "X", "connecting damping: MAP force*time/length, with --direct N*s/m", "1e6 N*s/m",
-     Kind::real, 0, unbounded},
-    {"torsional-stiffness", "X",
-     "connecting torsional stiffness: MAP force*length/angle, with --direct N*m/rad", "1e6 N*m/rad",
-     Kind::real, 0, unbounded},
-    {"torsional-damping", "X",
-     "connecting torsional damping: MAP force*length*time/angle, with --direct N*m*s/rad",
-     "1e4 N*m*s/rad", Kind::real, 0, unbounded},
+    {"stiffness", "X", "connecting stiffness, N/m", "1e9", Kind::real, 0, unbounded},
+    {"damping", "X", "connecting damping, N*s/m", "1e6", Kind::real, 0, unbounded},
+    {"torsional-stiffness", "X", "connecting torsional stiffness, N*m/rad", "1e6", Kind::real, 0,
+     unbounded},
+    {"torsional-damping", "X", "connecting torsional damping, N*m*s/rad", "1e4", Kind::real, 0,
+     unbounded},
     {"output", "FILE", "write the deck to FILE instead of the name formed from the MAP file", "",
      Kind::text, 0, 0, false, 'o'},
     {"each", "", "convert several models: the words are MAP_FILE ABC_BASE pairs", "", Kind::flag},
@@ -68,11 +64,10 @@ const CommandSpec convert_spec{
     "\n"
     "By default the conversion runs as the host runs it: the host function\n"
     "KAVEL2PELDA_BDF_WRITE is called with a command object built from the options. It reads\n"
-    "the MAP file's external inputs and writes their stiffness section, and it takes the\n"
-    "connecting values in the MAP file's units. --direct calls the exported converter\n"
-    "kavel2pelda instead, which writes no external-input stiffness section and takes the\n"
-    "connecting values in SI units. A connecting value not given is the SI default (in host\n"
-    "mode expressed in the MAP file's units), so both modes write the same value.\n"
+    "the MAP file's external inputs and writes their stiffness section. --direct calls the\n"
+    "exported converter kavel2pelda instead, which writes no external-input stiffness\n"
+    "section. The connecting values are SI in both modes (the host function gets them\n"
+    "converted to the MAP file's units), so both modes write the same value.\n"
     "\n"
     "Unit labels are case-blind and take the aliases of the MAP file's units section; an\n"
     "unknown label is answered with the labels accepted for its quantity. A time unit other\n"

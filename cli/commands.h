@@ -9,6 +9,7 @@
 #include "cli/options.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,25 @@ bool outputs_apart(const char *command, const std::vector<NamedFile> &inputs,
 // Whether name ends in ".svg", in any case; complains when it does not.
 bool svg_name(const std::string &name);
 bool want_svg_name(const char *command, const char *option, const std::string &name);
+
+// Takes what the plug-in or the model readers print on the standard output
+// stream while it lives, so that it can go into a message of ours.
+class CapturedStdout {
+  public:
+    CapturedStdout();
+    CapturedStdout(const CapturedStdout &) = delete;
+    CapturedStdout &operator=(const CapturedStdout &) = delete;
+    ~CapturedStdout() { text(); }
+
+    // What was printed, as printed (once; "" afterwards).
+    std::string raw();
+    // The same with its lines joined by "; " and no line end at its end.
+    std::string text();
+
+  private:
+    std::FILE *file_ = nullptr;
+    int saved_ = -1;
+};
 
 // Sends the standard output stream to the null device while it lives, so
 // that a reader's diagnostics about a file read ahead of time are not

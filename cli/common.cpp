@@ -89,7 +89,10 @@ bool want_svg_name(const char *command, const char *option, const std::string &n
 void complain(const char *command, const std::string &message) {
     std::fflush(stdout); // keep the plug-in's own lines before ours
     std::fprintf(stderr, "sorvan %s: %s\n", command, message.c_str());
-    json_output::record_error(message);
+    if (message.rfind("warning: ", 0) == 0)
+        json_output::warn(message.substr(9));
+    else
+        json_output::record_error(message);
 }
 
 bool input_file_ok(const std::string &name, std::uint64_t limit, std::string &why) {
@@ -113,6 +116,43 @@ int run_guarded(const char *command, int (*run)(int, char **), int argc, char **
         complain(command, "stopped by an internal error");
     }
     return exit_software;
+}
+
+CapturedStdout::CapturedStdout() {
+    std::fflush(stdout);
+    file_ = std::tmpfile();
+    if (!file_) return;
+    saved_ = dup(fileno(stdout));
+    if (saved_ >= 0) dup2(fileno(file_), fileno(stdout));
+}
+
+std::string CapturedStdout::raw() {
+    std::fflush(stdout);
+    if (saved_ >= 0) {
+        dup2(saved_, fileno(stdout));
+        close(saved_);
+        saved_ = -1;
+    }
+    std::string s;
+    if (file_) {
+        std::rewind(file_);
+        char buffer[512];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, file_)) > 0 && s.size() < 65536)
+            s.append(buffer, n);
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+    return s;
+}
+
+std::string CapturedStdout::text() {
+    std::string s = raw();
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
+        s.pop_back();
+    for (std::size_t k = 0; (k = s.find('\n', k)) != std::string::npos;)
+        s.replace(k, 1, "; ");
+    return s;
 }
 
 MutedStdout::MutedStdout() {

@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -57,7 +58,7 @@ struct ConvertOptions {
     std::string labels[4] = {"METER", "NEWTON", "KILOGRAM", "SECOND"}; // canonical
     int tf_id = 1, wheel_divisions = 24;
     double threshold = 1e-9;
-    std::optional<double> connecting[4]; // as given: MAP units (host) or SI (direct)
+    std::optional<double> connecting[4]; // as given, SI units
     bool direct = false;
     bool check = false;       // check the deck against its model once written
     bool large_field = false; // TF and DMIG cards in 16-character fields
@@ -179,27 +180,25 @@ double in_map_units(double si, double factor) {
     return v;
 }
 
-// The four connecting values to hand to the host function: those given, in
-// MAP units, and the SI defaults expressed in MAP units for those not given.
+// The four connecting values to hand to the host function, which takes
+// them in the MAP file's units: those given (SI) and the SI defaults, each
+// expressed in MAP units.
 void host_connecting_values(Plugin &plugin, const ConvertOptions &o, double out[4]) {
     double factor[4] = {0, 0, 0, 0};
-    bool need_defaults =
-        !o.connecting[0] || !o.connecting[1] || !o.connecting[2] || !o.connecting[3];
-    bool factors = need_defaults && map_unit_factors(plugin, o.map_file, factor);
+    const bool factors = map_unit_factors(plugin, o.map_file, factor);
     for (int k = 0; k < 4; ++k) {
-        if (o.connecting[k]) {
-            out[k] = *o.connecting[k];
-        } else if (factors && std::isfinite(factor[k]) && factor[k] > 0.0) {
-            out[k] = in_map_units(connecting_defaults[k], factor[k]);
+        const double si = o.connecting[k].value_or(connecting_defaults[k]);
+        if (factors && std::isfinite(factor[k]) && factor[k] > 0.0) {
+            out[k] = in_map_units(si, factor[k]);
         } else {
             // A MAP file whose units cannot be read fails the conversion
             // anyway; a unit that is missing from its section makes every
             // value of this kind 0 in SI, so the default stays as it is.
             if (factors)
                 complain("convert", std::string("warning: the MAP file's units do not express ") +
-                                        connecting_names[k] + "; passing " +
-                                        shortest(connecting_defaults[k]) + " unchanged");
-            out[k] = connecting_defaults[k];
+                                        connecting_names[k] + "; passing " + shortest(si) +
+                                        " unchanged");
+            out[k] = si;
         }
     }
 }
@@ -321,13 +320,13 @@ nlohmann::json summary_json(Plugin &p, const ConvertOptions &o, const std::strin
     nlohmann::json unit_labels = nlohmann::json::object();
     for (int k = 0; k < 4; ++k)
         unit_labels[kinds[k]] = labels[k] ? labels[k] : "";
-    const char *variables[4] = {"v_stif", "v_damp", "v_tstf", "v_tdmp"};
+    // As given (SI): the value the plug-in holds went through the MAP
+    // file's units and back, and may differ in the last digit.
     nlohmann::json connecting = nlohmann::json::object();
-    for (int k = 0; k < 4; ++k) {
-        const double *v = p.get<double *>(variables[k]);
-        connecting[connecting_names[k]] = {{"value", v ? *v : 0.0},
-                                           {"unit", connecting_si_units[k]}};
-    }
+    for (int k = 0; k < 4; ++k)
+        connecting[connecting_names[k]] = {
+            {"value", o.connecting[k].value_or(connecting_defaults[k])},
+            {"unit", connecting_si_units[k]}};
     return {{"file", bdf},
             {"map_file", o.map_file},
             {"abc_base", o.abc_base},
@@ -339,7 +338,7 @@ nlohmann::json summary_json(Plugin &p, const ConvertOptions &o, const std::strin
             {"connecting", connecting},
             {"mode", o.direct ? "direct" : "host"},
             {"large_field", o.large_field},
-            {"result", 1}};
+            {"status", 1}};
 }
 
 void print_summary(const nlohmann::json &j) {
@@ -369,6 +368,25 @@ void print_summary(const nlohmann::json &j) {
         std::printf("  %-8s %10ld\n", name.c_str(), count.get<long>());
 }
 
+std::string formed_deck_name(const std::string &map_file);
+
+// The exit status of a failed conversion: the converter's -1 is an output
+// that cannot be written when the deck's folder does not exist, and input
+// refused for its content otherwise (the inputs were opened before); -2 to
+// -6 are the content's; -7 and -8 this program's own fault.
+int failure_exit(int32_t result, const ConvertOptions &o) {
+    if (result == -1) {
+        const std::string deck = o.output.empty() ? formed_deck_name(o.map_file) : o.output;
+        const std::size_t cut = deck.find_last_of(path_separators);
+        const std::string folder = cut == std::string::npos ? "." : deck.substr(0, cut + 1);
+        std::error_code ec;
+        if (std::filesystem::is_directory(folder, ec)) return exit_data;
+        return exit_output;
+    }
+    if (result >= -6 && result <= -2) return exit_data;
+    return exit_software;
+}
+
 // Converts one model and reports it. Returns the exit status; *report gets
 // the model's JSON object.
 int convert_one(Session &s, ConvertOptions o, nlohmann::json *report) {
@@ -377,36 +395,56 @@ int convert_one(Session &s, ConvertOptions o, nlohmann::json *report) {
     if (!out || !formed || o.output.size() >= 4096) {
         complain("convert", out && formed ? "--output names a file of more than 4095 characters"
                                           : s.plugin().error());
-        *report = {{"map_file", o.map_file}, {"result", nullptr}, {"error", "bad plug-in"}};
+        *report = {{"map_file", o.map_file}, {"status", nullptr}};
         return out && formed ? exit_usage : exit_no_plugin;
     }
     std::memcpy(out, o.output.c_str(), o.output.size() + 1);
     formed[0] = '\0';
+    *report = {{"map_file", o.map_file}, {"abc_base", o.abc_base}, {"status", nullptr}};
+    if (!o.output.empty()) {
+        std::vector<NamedFile> inputs = {{"MAP_FILE", o.map_file}};
+        for (const char *letter : {"a", "b", "c", "d"})
+            inputs.push_back({"the matrix file", o.abc_base + letter});
+        if (!outputs_apart("convert", inputs, {{"--output", o.output}})) return exit_usage;
+    }
+    // An input that cannot be opened is named before the plug-in runs.
+    std::string why;
+    for (const std::string &input :
+         {o.map_file, o.abc_base + "a", o.abc_base + "b", o.abc_base + "c", o.abc_base + "d"})
+        if (!input_file_ok(input, input == o.map_file ? MAP_FILE_MAX : analysis::deck_file_max,
+                           why)) {
+            complain("convert", why);
+            return exit_no_input;
+        }
     const auto start = std::chrono::steady_clock::now();
-    const int32_t result = o.direct ? convert_direct(s, o) : convert_host(s, o);
+    int32_t result;
+    std::string said; // the plug-in's own diagnostics, printed again below
+    {
+        CapturedStdout capture;
+        result = o.direct ? convert_direct(s, o) : convert_host(s, o);
+        said = capture.raw();
+    }
+    std::fputs(said.c_str(), stdout);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     out[0] = '\0';
     std::fflush(stdout);
-    if (result == 0) { // the reason is printed
-        *report = {{"map_file", o.map_file}, {"result", nullptr}, {"error", "no host function"}};
-        return exit_no_plugin;
-    }
+    if (result == 0) return exit_no_plugin; // the reason is printed
     if (result != 1) {
-        const std::string why =
-            "conversion failed (" + std::to_string(result) + "): " + result_text(result);
-        complain("convert", o.map_file + ": " + why);
-        *report = {{"map_file", o.map_file}, {"result", result}, {"error", why}};
-        return result < 0 && result >= -8 ? -result : 1;
+        while (!said.empty() && (said.back() == '\n' || said.back() == '\r'))
+            said.pop_back();
+        const std::size_t last = said.rfind('\n');
+        const std::string reason = last == std::string::npos ? said : said.substr(last + 1);
+        complain("convert", o.map_file + ": conversion failed (" + std::to_string(result) +
+                                "): " + (reason.empty() ? result_text(result) : reason));
+        (*report)["status"] = result;
+        return failure_exit(result, o);
     }
     const std::string bdf = formed;
     BdfSummary summary;
     if (!summarise(bdf, summary)) {
         complain("convert", "converted, but cannot read back " + bdf);
-        *report = {{"map_file", o.map_file},
-                   {"file", bdf},
-                   {"result", result},
-                   {"error", "cannot read back " + bdf}};
+        *report = {{"map_file", o.map_file}, {"file", bdf}, {"status", result}};
         return exit_output;
     }
     *report = summary_json(s.plugin(), o, bdf, summary, seconds);
@@ -421,15 +459,13 @@ int convert_one(Session &s, ConvertOptions o, nlohmann::json *report) {
     const int status = check_deck(settings, check, error);
     if (!error.empty() && status != check_failed) {
         complain("convert", "cannot check " + bdf + ": " + error);
-        check["result"] = "fail";
+        check["passed"] = false;
         check["error"] = error;
     } else {
         std::printf("  %s\n", check_summary(check).c_str());
     }
     (*report)["check"] = check;
-    if (status == check_passed) return 0;
-    (*report)["exit"] = check_failed;
-    return check_failed;
+    return status == check_passed ? 0 : check_failed;
 }
 
 // The deck the converter forms from a MAP file's name: everything after the
@@ -491,32 +527,38 @@ int run_convert(int argc, char **argv) {
     }
     int status = 0;
     nlohmann::json reports = nlohmann::json::array();
+    std::vector<int> statuses;
+    std::vector<std::string> errors;
     for (size_t k = 0; k + 1 < words.size(); k += 2) {
         ConvertOptions o = options;
         o.map_file = words[k];
         o.abc_base = words[k + 1];
         nlohmann::json report;
+        json_output::record_error("");
         const int one = convert_one(session, o, &report);
         if (status == 0) status = one;
         reports.push_back(report);
+        statuses.push_back(one);
+        errors.push_back(json_output::last_error());
     }
     if (p.json()) {
-        if (each)
-            json_output::emit({{"conversions", reports},
-                               {"failed", std::count_if(reports.begin(), reports.end(),
-                                                        [](const nlohmann::json &r) {
-                                                            return r["result"] != 1;
-                                                        })},
-                               {"result", status == 0 ? 1 : 0},
-                               {"exit", status}});
-        else if (status == 0)
+        if (each) {
+            // One envelope a model, and the whole call ok only when every one is.
+            nlohmann::json models = nlohmann::json::array();
+            long failed = 0;
+            for (std::size_t k = 0; k < reports.size(); ++k) {
+                const int one = statuses[k];
+                failed += one != 0;
+                nlohmann::json m = {{"command", "convert"}, {"ok", one == 0}, {"exit", one}};
+                if (one != 0) m["error"] = errors[k];
+                m["warnings"] = nlohmann::json::array();
+                m.update(reports[k]);
+                models.push_back(m);
+            }
+            json_output::emit({{"models", models}, {"failed", failed}});
+        } else {
             json_output::emit(reports[0]);
-        else if (reports[0].contains("check"))
-            json_output::emit(reports[0]); // converted, but the check failed
-        else
-            json_output::emit({{"result", reports[0].value("result", nlohmann::json(status))},
-                               {"exit", status},
-                               {"error", reports[0].value("error", std::string())}});
+        }
     }
     return status;
 }

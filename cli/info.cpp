@@ -61,8 +61,7 @@ int run_version(int argc, char **argv) {
                            {"minor", minor()},
                            {"patch", patch()},
                            {"text", {sb(), sf()}},
-                           {"real", r()},
-                           {"result", 0}});
+                           {"real", r()}});
     return 0;
 }
 

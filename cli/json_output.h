@@ -16,16 +16,30 @@ bool requested(int argc, char **argv);
 void begin();
 bool active();
 
-// Prints the object on the real standard output stream (once).
+// Every command's object stands in one envelope:
+//   {"command", "ok", "exit", "error" (when not ok), "warnings": [...],
+//    then the command's own keys}
+// "ok" is true and "exit" 0 exactly when the command succeeded; "error" is
+// the message the command complained with last, the same text as on the
+// standard error stream. A command hands its own keys to emit(); finish()
+// prints the envelope once the command's exit status is known, also when
+// the command gave no object (a refused command line, a failure).
+
+// Keeps the command's own keys (a later call replaces them).
 void emit(const nlohmann::json &object);
 bool emitted();
 
-// The object of a failure: {"result": result, "exit": status, "error": the
-// last message the command complained with}.
-void emit_failure(int status, const nlohmann::json &result);
+// A warning for the envelope's list (complain() records every message that
+// starts with "warning: ").
+void warn(const std::string &text);
+
+// Prints the envelope on the real standard output stream and starts afresh
+// for the next command of the process.
+void finish(const std::string &command, int status);
 
 // The last message a command complained with (complain() records it).
 void record_error(const std::string &message);
+const std::string &last_error();
 
 } // namespace sorvan::cli::json_output
 

@@ -45,18 +45,23 @@ void help_main(std::FILE *out) {
                       "it\nas the host does and runs its functions.\n\nCommands:\n");
     for (const Command &c : commands)
         std::fprintf(out, "  %-10s %s\n", c.spec().name, c.summary);
-    std::fprintf(out,
-                 "\n"
-                 "Every command takes --plugin PATH and --help; convert, reduce, road,\n"
-                 "profile, info, check and version take --json (one JSON object on standard\n"
-                 "output, everything else on standard error).\n"
-                 "\n"
-                 "Exit status: 0 success; a failed host function gives its result code negated\n"
-                 "(convert 1 to 8, reduce 1 to 3, road 1); 64 bad command line; 65 an input's\n"
-                 "content refused, or a figure from it beyond a double; 66 an input file\n"
-                 "unreadable, not a regular file or beyond its size limit; 69 plug-in not\n"
-                 "loadable; 70 the command stopped (memory ran out); 73 a report file not\n"
-                 "written.\n");
+    std::fprintf(out, "\n"
+                      "Every command takes --plugin PATH and --help; convert, reduce, road,\n"
+                      "profile, info, check, view and version take --json (one JSON object on\n"
+                      "standard output, everything else on standard error).\n"
+                      "\n"
+                      "With --json the object is one envelope: {\"command\", \"ok\", \"exit\",\n"
+                      "\"error\" (when not ok), \"warnings\", then the command's own keys}.\n"
+                      "\n"
+                      "Exit status, the same for every command:\n"
+                      "   0  done\n"
+                      "   1  a check found a deviation (check, convert --check)\n"
+                      "  64  a bad command line\n"
+                      "  65  an input refused for its content\n"
+                      "  66  an input that cannot be opened\n"
+                      "  69  the plug-in cannot be loaded\n"
+                      "  70  an internal failure (memory ran out)\n"
+                      "  73  an output that cannot be created or written\n");
 }
 
 bool is_help(const char *word) {
@@ -102,6 +107,12 @@ int main(int argc, char **argv) {
     const bool json = json_output::requested(argc, argv);
     if (json) json_output::begin();
     const int status = run(argc, argv);
-    if (json && !json_output::emitted()) json_output::emit_failure(status, status);
+    if (json) {
+        const char *command = argc < 2                             ? ""
+                              : !std::strcmp(argv[1], "--version") ? "version"
+                              : !std::strcmp(argv[1], "-V")        ? "version"
+                                                                   : argv[1];
+        json_output::finish(command, status);
+    }
     return status;
 }

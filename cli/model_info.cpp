@@ -183,7 +183,7 @@ int run_info(int argc, char **argv) {
     std::string error;
     if (!read_map_file(map_file, record, error) || !read_abc_set(abc_base, *record, model, error)) {
         complain("info", error);
-        return exit_no_input;
+        return model_read_exit();
     }
     const MAPmodel &m = *record;
     std::vector<analysis::Mode> modes;

@@ -440,8 +440,7 @@ int run_profile(int argc, char **argv) {
                            {"stored_points", p.stored},
                            {"padding_known", p.padding_known},
                            {"channels", channels},
-                           {"files", files},
-                           {"result", 0}});
+                           {"files", files}});
     }
     return 0;
 }

@@ -101,11 +101,11 @@ const char *result_text(double result) {
     return "unexpected result";
 }
 
+// The host function's failures by the exit statuses every command shares:
+// matrices it cannot take, and no state kept, are the input's content; a
+// file it cannot write is an output's fault.
 int exit_status(double result) {
-    if (result == -1.0) return 1;
-    if (result == -2.0) return 2;
-    if (result == -3.0) return 3;
-    return 1;
+    return result == -2.0 ? exit_output : exit_data;
 }
 
 // Whether a member of the output set is a member of the input set, by the
@@ -273,8 +273,7 @@ int report(Plugin &p, const ReduceOptions &o, const analysis::StateSpace &full,
                         {"blocks", j_blocks},
                         {"files", files},
                         {"reduction_error", error},
-                        {"result", 1},
-                        {"exit", status}});
+                        {"status", 1}});
         json_output::emit(summary);
     }
     return status;
@@ -330,7 +329,6 @@ int run_reduce(int argc, char **argv) {
     std::vector<analysis::StateBlock> blocks;
     nlohmann::json summary;
     if (const int status = prepare(o, full, work, blocks, summary); status != 0) {
-        if (args.json()) json_output::emit_failure(status, nullptr);
         return status;
     }
     ac_object model = model_object(work);
@@ -343,7 +341,7 @@ int run_reduce(int argc, char **argv) {
     if (result != 1.0) {
         complain("reduce",
                  "STATEMAT_WRITE failed (" + shortest(result) + "): " + result_text(result));
-        if (args.json()) json_output::emit_failure(exit_status(result), result);
+        json_output::emit({{"status", result}});
         return exit_status(result);
     }
     return report(session.plugin(), o, full, blocks, summary, args.json());

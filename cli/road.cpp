@@ -205,16 +205,23 @@ int run_host_function(Session &s, const RoadOptions &o, const std::string &file)
     if (plexa_error_count() > 0) {
         complain("road",
                  std::string("GENRPROF_SAYERS reported a host error: ") + plexa_error_last());
-        return 1;
+        return exit_software;
     }
     if (!have_status) {
         complain("road", "GENRPROF_SAYERS returned no status array");
-        return 1;
+        return exit_software;
     }
     if (status != 0) {
         complain("road", "GENRPROF_SAYERS failed (status " + std::to_string(status) + "); " +
                              o.file + " was not written");
-        return 1;
+        // A file that cannot be made where the folder does not exist;
+        // otherwise the synthesis refused what it was asked.
+        const std::size_t cut = o.file.find_last_of(path_separators);
+        std::error_code ec;
+        return std::filesystem::is_directory(
+                   cut == std::string::npos ? std::string(".") : o.file.substr(0, cut + 1), ec)
+                   ? exit_data
+                   : exit_output;
     }
     return 0;
 }
@@ -491,7 +498,7 @@ int run_road(int argc, char **argv) {
     if (const std::string what = overflowing_figure(o, tracks, expected); !what.empty()) {
         complain("road", what + " is beyond the range of a double (ge " + shortest(o.ge) + ", gs " +
                              shortest(o.gs) + ", ga " + shortest(o.ga) + "); nothing was written");
-        return 1;
+        return exit_data;
     }
     if (o.iri_target > 0.0) {
         double mean = 0.0;
@@ -501,7 +508,7 @@ int run_road(int argc, char **argv) {
             complain("road", "the tracks written have the mean IRI " + shortest(mean) +
                                  " m/km, not the " + shortest(o.iri_target) +
                                  " asked for; nothing was written");
-            return 1;
+            return exit_data;
         }
     }
     // The file read back as any reader reads it: the padding it reports is
@@ -555,7 +562,7 @@ int run_road(int argc, char **argv) {
                                  {"iri_expected", number_or_null(expected)},
                                  {"tracks", list},
                                  {"files", files},
-                                 {"result", 0}};
+                                 {"status", 0}};
         if (o.road_class != 0) object["class"] = std::string(1, o.road_class);
         if (o.iri_target > 0.0) {
             object["iri_target"] = o.iri_target;

@@ -77,7 +77,7 @@ int run_view(int argc, char **argv) {
     std::string error;
     if (!read_map_file(map_file, record, error)) {
         complain("view", error);
-        return exit_no_input;
+        return model_read_exit();
     }
     const MAPmodel &m = *record;
     if (!(m.unit_length > 0.0) || (m.n_wheel > 0 && !(m.unit_angle > 0.0))) {
@@ -94,7 +94,7 @@ int run_view(int argc, char **argv) {
         analysis::StateSpace model;
         if (!read_abc_set(args.text("abc"), m, model, error)) {
             complain("view", error);
-            return exit_no_input;
+            return model_read_exit();
         }
         first_grid = int64_t{m.grid_id_offset} + m.n_input + m.n_output_all + model.a.rows() + 2;
     }

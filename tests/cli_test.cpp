@@ -127,19 +127,22 @@ TEST_F(Cli, ConvertWritesTheBdfInBothModes) {
     }
 }
 
-TEST_F(Cli, ConvertTakesConnectingValuesInTheModesUnits) {
-    // The MAP file is in millimetres and newtons: 1 N/mm is 1000 N/m.
-    Result r = run("convert vehicle.map vehicle_ --stiffness 1 --length-unit mm");
-    EXPECT_STATUS(r, 0);
-    std::string bdf = read_text(file("vehicle.bdf"));
-    EXPECT_TRUE(contains(bdf, "connecting stiffness value: (1.000000E+03 [N/m])"));
-    EXPECT_TRUE(contains(bdf, "length unit: MILLIMETER"));
-
-    r = run("convert vehicle.map vehicle_ --stiffness 1 --direct --time-unit ms");
-    EXPECT_STATUS(r, 0);
-    bdf = read_text(file("vehicle.bdf"));
-    EXPECT_TRUE(contains(bdf, "connecting stiffness value: (1.000000E+00 [N/m])"));
-    EXPECT_TRUE(contains(bdf, "time unit:   MILLISECOND"));
+TEST_F(Cli, ConvertTakesConnectingValuesInSiUnitsInBothModes) {
+    // The MAP file is in millimetres and newtons; the value is N/m all the
+    // same, and the structure point's coefficient is -(lu_fac x v_stif):
+    // 1500 N/m on a millimetre deck is -1.5 N/mm.
+    for (const char *mode : {"", " --direct"}) {
+        SCOPED_TRACE(mode);
+        Result r = run(std::string("convert vehicle.map vehicle_ --stiffness 1500 "
+                                   "--torsional-stiffness 1e6 --length-unit mm --json") +
+                       mode);
+        EXPECT_STATUS(r, 0);
+        const std::string bdf = read_text(file("vehicle.bdf"));
+        EXPECT_TRUE(contains(bdf, "connecting stiffness value: (1.500000E+03 [N/m])"));
+        EXPECT_TRUE(contains(bdf, "\n             101       3-1.500+0")) << "coupling line";
+        const nlohmann::json j = nlohmann::json::parse(r.out);
+        EXPECT_EQ(j["connecting"]["torsional-stiffness"]["value"], 1e6) << "as given";
+    }
 }
 
 // Every result code of the converter becomes its exit status with a
@@ -159,12 +162,14 @@ TEST_F(Cli, ConvertFailuresGiveTheirExitStatus) {
         const char *message; // on the standard error stream
     };
     const Case cases[] = {
-        {"vehicle.map nod_", "vehicle.bdf", 1, "(-1): a file could not be read"},
-        {"missing.map vehicle_", "missing.bdf", 1, "(-1)"},
-        {"no_inputs.map vehicle_", "no_inputs.bdf", 2, "no state-space inputs"},
-        {"no_outputs.map vehicle_", "no_outputs.bdf", 3, "no state-space outputs"},
-        {"inputs.map vehicle_", "inputs.bdf", 4, "input count differs from the columns of B"},
-        {"wheels.map vehicle_", "wheels.bdf", 5, "output count differs from the rows of C"},
+        // An input that cannot be opened is named before the converter runs.
+        {"vehicle.map nod_", "vehicle.bdf", 66, "nod_d: No such file"},
+        {"missing.map vehicle_", "missing.bdf", 66, "missing.map: No such file"},
+        // Content the converter refuses: its code and its own reason.
+        {"no_inputs.map vehicle_", "no_inputs.bdf", 65, "(-2): "},
+        {"no_outputs.map vehicle_", "no_outputs.bdf", 65, "(-3): "},
+        {"inputs.map vehicle_", "inputs.bdf", 65, "(-4): "},
+        {"wheels.map vehicle_", "wheels.bdf", 65, "(-5): "},
         // Refused by the command line before anything is read, with the
         // labels that are accepted.
         {"vehicle.map vehicle_ --length-unit furlong", "vehicle.bdf", 64,
@@ -245,12 +250,12 @@ TEST_F(Cli, ReduceKeepsTheModesBelowTheLimit) {
 TEST_F(Cli, ReduceFailuresGiveTheirExitStatus) {
     // 0.1 Hz lies below every mode: nothing is kept and nothing written.
     Result r = run("reduce vehicle_ none_ --max-frequency 0.1");
-    EXPECT_STATUS(r, 3);
+    EXPECT_STATUS(r, 65);
     EXPECT_TRUE(contains(r.err, "(-3)")) << r.err;
     EXPECT_FALSE(fs::exists(file("none_a")));
 
     r = run("reduce vehicle_ no_such_folder/red_ --max-frequency 20");
-    EXPECT_STATUS(r, 2);
+    EXPECT_STATUS(r, 73);
     EXPECT_TRUE(contains(r.err, "(-2)")) << r.err;
 
     r = run("reduce missing_ red_ --max-frequency 20");
@@ -376,13 +381,13 @@ TEST_F(Cli, RoadTwoTracksWriteFileTableAndPlot) {
 TEST_F(Cli, RoadFailuresLeaveNoFile) {
     // Refused by the synthesis: the host function's message and status.
     Result r = run("road bad.rsp --length 1e9 --interval 0.1");
-    EXPECT_STATUS(r, 1);
+    EXPECT_STATUS(r, 65);
     EXPECT_TRUE(contains(r.out, "more than 2147483647 samples")) << r.out;
     EXPECT_TRUE(contains(r.err, "GENRPROF_SAYERS failed")) << r.err;
     EXPECT_FALSE(fs::exists(file("bad.rsp")));
 
     r = run("road no_such_folder/bad.rsp");
-    EXPECT_STATUS(r, 1);
+    EXPECT_STATUS(r, 73);
     EXPECT_TRUE(contains(r.out, "Error creating RPC III file no_such_folder/bad.rsp:  ")) << r.out;
 
     // Too few samples for a spectrum: refused before anything is written.
@@ -568,7 +573,7 @@ TEST_F(Cli, CommandLineTable) {
         {"reduce vehicle_ vehicle_ --max-frequency 20", 64, "would replace its input set", ""},
         {"reduce vehicle_ ./vehicle_ --max-frequency 20", 64, "would replace its input set", ""},
         // convert never over its own input, whatever the output name
-        {"convert vehicle.map vehicle_ -o vehicle.map", 1, "conversion failed (-1)", ""},
+        {"convert vehicle.map vehicle_ -o vehicle.map", 64, "would be written over MAP_FILE", ""},
         {"convert --each vehicle.map vehicle_ -o x.bdf", 64, "--output names one deck", "x.bdf"},
     };
     for (const Row &row : rows) {
@@ -608,67 +613,67 @@ TEST_F(Cli, CommandLineTable) {
     EXPECT_TRUE(contains(r.err, "usage: sorvan COMMAND"));
 }
 
-// --json: one JSON object on standard output and nothing else; the keys a
-// script reads; the same exit status as without it.
-TEST_F(Cli, JsonOutputs) {
-    Result r = run("convert vehicle.map vehicle_ --length-unit mm --json");
-    EXPECT_STATUS(r, 0);
-    nlohmann::json j = nlohmann::json::parse(r.out); // throws on anything but one object
-    EXPECT_EQ(j["file"], "vehicle.bdf");
-    EXPECT_EQ(j["result"], 1);
-    EXPECT_EQ(j["units"]["length"], "MILLIMETER");
-    EXPECT_EQ(j["units"]["time"], "SECOND");
-    EXPECT_GT(j["cards"]["TF"].get<int>(), 0);
-    EXPECT_EQ(j["bytes"].get<long>(), static_cast<long>(fs::file_size(file("vehicle.bdf"))));
-    EXPECT_DOUBLE_EQ(j["connecting"]["stiffness"]["value"].get<double>(), 1e9);
-    EXPECT_EQ(j["large_field"], false);
-    EXPECT_TRUE(j.contains("seconds"));
-    EXPECT_TRUE(contains(r.err, "wrote vehicle.bdf")) << "the summary goes to standard error";
-
-    r = run("convert vehicle.map missing_ --json");
-    EXPECT_STATUS(r, 1);
-    j = nlohmann::json::parse(r.out);
-    EXPECT_EQ(j["result"], -1);
-    EXPECT_EQ(j["exit"], 1);
-    EXPECT_TRUE(contains(j["error"].get<std::string>(), "a file could not be read"));
-
-    r = run("convert vehicle.map vehicle_ --tf-id 0 --json");
-    EXPECT_STATUS(r, 64);
-    j = nlohmann::json::parse(r.out);
-    EXPECT_EQ(j["exit"], 64);
-    EXPECT_TRUE(contains(j["error"].get<std::string>(), "--tf-id")) << j.dump();
-
-    r = run("reduce vehicle_ red_ --max-frequency 20 --json");
-    EXPECT_STATUS(r, 0);
-    j = nlohmann::json::parse(r.out);
-    EXPECT_EQ(j["kept"], 20);
-    EXPECT_EQ(j["dropped"], 6);
-    EXPECT_EQ(j["states"], 26);
-    EXPECT_EQ(j["files"].size(), 4u);
-    // Modes 11 to 13 of the example (24.1, 35.9 and 46.4 Hz) are dropped.
-    int dropped_pairs = 0;
-    for (const auto &b : j["blocks"])
-        if (!b["kept"].get<bool>()) {
-            ++dropped_pairs;
-            EXPECT_GT(b["frequency_hz"].get<double>(), 20.0);
+// --json: one envelope on standard output and nothing else, for every
+// command and every outcome, with the exit status of the plain run: a
+// success, a refusal of content, a missing input and a bad option each.
+TEST_F(Cli, EveryCommandAnswersInOneEnvelope) {
+    write_bytes(file("junk.rsp"), "not a profile\n");
+    edit_map("no_inputs.map", "ABCD_INPUT_N = 6", "ABCD_INPUT_N = 0");
+    struct Row {
+        const char *words;
+        int exit;
+        const char *key; // a key of the command's own that a success carries
+    };
+    const Row rows[] = {
+        {"convert vehicle.map vehicle_ --length-unit mm", 0, "cards"},
+        {"convert no_inputs.map vehicle_", 65, nullptr},
+        {"convert vehicle.map missing_", 66, nullptr},
+        {"convert vehicle.map vehicle_ --tf-id 0", 64, nullptr},
+        {"reduce vehicle_ red_ --max-frequency 20", 0, "reduction_error"},
+        {"reduce vehicle_ none_ --max-frequency 0.1", 65, nullptr},
+        {"reduce missing_ red_ --max-frequency 20", 66, nullptr},
+        {"reduce vehicle_ red_", 64, nullptr},
+        {"road r.rsp --seed 7 --length 100", 0, "tracks"},
+        {"road r.rsp --gs 1e308", 65, nullptr},
+        {"road r.rsp --tracks 3", 64, nullptr},
+        {"profile r.rsp", 0, "channels"},
+        {"profile junk.rsp", 65, nullptr},
+        {"profile none.rsp", 66, nullptr},
+        {"profile r.rsp --bogus", 64, nullptr},
+        {"info vehicle.map vehicle_", 0, "modes"},
+        {"info no_inputs.map vehicle_", 65, nullptr},
+        {"info vehicle.map missing_", 66, nullptr},
+        {"info vehicle.map", 64, nullptr},
+        {"check vehicle.bdf --map vehicle.map --abc vehicle_", 0, "closed_loop"},
+        {"check vehicle.bdf --map vehicle.map --abc red_", 1, "failures"},
+        {"check none.bdf --map vehicle.map --abc vehicle_", 66, nullptr},
+        {"check vehicle.bdf --map vehicle.map", 64, nullptr},
+        {"view vehicle.map --svg v.svg", 0, "nodes"},
+        {"view no_inputs.map --abc vehicle_ --svg v.svg", 65, nullptr},
+        {"view missing.map --svg v.svg", 66, nullptr},
+        {"view vehicle.map --svg v.png", 64, nullptr},
+        {"version", 0, "major"},
+        {"version extra", 64, nullptr},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.words);
+        const Result r = run(std::string(row.words) + " --json");
+        EXPECT_STATUS(r, row.exit);
+        const nlohmann::json j = nlohmann::json::parse(r.out); // one object, or it throws
+        const std::string command =
+            std::string(row.words).substr(0, std::string(row.words).find(' '));
+        EXPECT_EQ(j["command"], command);
+        EXPECT_EQ(j["ok"], row.exit == 0);
+        EXPECT_EQ(j["exit"], row.exit);
+        EXPECT_TRUE(j["warnings"].is_array());
+        EXPECT_FALSE(j.contains("result"));
+        if (row.exit != 0) {
+            ASSERT_TRUE(j["error"].is_string());
+            // The same words as on the standard error stream.
+            EXPECT_TRUE(contains(r.err, j["error"].get<std::string>())) << r.err;
         }
-    EXPECT_EQ(dropped_pairs, 3);
-
-    r = run("road r.rsp --tracks 2 --seed 7 --length 100 --labels L,R --json");
-    EXPECT_STATUS(r, 0);
-    j = nlohmann::json::parse(r.out);
-    EXPECT_EQ(j["file"], "r.rsp");
-    EXPECT_EQ(j["samples"], 1001);
-    EXPECT_EQ(j["seed"], 7);
-    EXPECT_DOUBLE_EQ(j["interval"].get<double>(), 0.1);
-    ASSERT_EQ(j["tracks"].size(), 2u);
-    EXPECT_EQ(j["tracks"][1]["label"], "R");
-    EXPECT_GT(j["tracks"][0]["rms"].get<double>(), 0.0);
-
-    r = run("version --json");
-    EXPECT_STATUS(r, 0);
-    j = nlohmann::json::parse(r.out);
-    EXPECT_TRUE(j.contains("major") && j.contains("build"));
+        if (row.key) EXPECT_TRUE(j.contains(row.key)) << j.dump();
+    }
 }
 
 // -o names the deck; --each converts several models and fails as a whole
@@ -696,14 +701,15 @@ TEST_F(Cli, OutputNameAndSeveralModels) {
     EXPECT_FALSE(fs::exists(file("run.d/model.bdf")));
     fs::copy_file(file("vehicle.map"), file("other.map"));
     r = run("convert --each vehicle.map vehicle_ run.d/model red_ other.map missing_");
-    EXPECT_STATUS(r, 1);
+    EXPECT_STATUS(r, 66);
     EXPECT_TRUE(fs::exists(file("run.d/model.bdf")));
-    EXPECT_TRUE(contains(r.err, "other.map: conversion failed (-1)")) << r.err;
+    EXPECT_TRUE(contains(r.err, "missing_a: No such file")) << r.err;
     r = run("convert --each vehicle.map vehicle_ run.d/model red_ --json");
     EXPECT_STATUS(r, 0);
     nlohmann::json j = nlohmann::json::parse(r.out);
-    ASSERT_EQ(j["conversions"].size(), 2u);
-    EXPECT_EQ(j["conversions"][1]["file"], "run.d/model.bdf");
+    ASSERT_EQ(j["models"].size(), 2u);
+    EXPECT_EQ(j["models"][1]["file"], "run.d/model.bdf");
+    EXPECT_EQ(j["models"][1]["ok"], true);
     EXPECT_EQ(j["failed"], 0);
 }
 

@@ -259,7 +259,7 @@ TEST_F(Info, RefusesMissingOrDisagreeingFilesAndBadLines) {
           Eigen::MatrixXd::Zero(3, 1)); // D with a row too many
     std::string out;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(run({path("model.map"), path("model_")}, out), 66);
+    EXPECT_EQ(run({path("model.map"), path("model_")}, out), 65);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("model_d is 3 x 1, not 2 x 1"), std::string::npos) << err;
 

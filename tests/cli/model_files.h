@@ -4,11 +4,13 @@
 #ifndef SORVAN_TESTS_CLI_MODEL_FILES_H
 #define SORVAN_TESTS_CLI_MODEL_FILES_H
 
+#include "cli/json_output.h"
 #include "support/files.h"
 
 #include <Eigen/Dense>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -87,7 +89,8 @@ inline std::string map_text(const MapText &m) {
 
 // Runs a command of the library in this process with the words given
 // (argv[0] "sorvan", argv[1] the command) and returns its exit status;
-// out gets what it printed on the standard output stream.
+// out gets what it printed on the standard output stream (with --json, the
+// envelope).
 template <class Run>
 int run_captured(Run run, const std::vector<std::string> &words, std::string &out) {
     std::vector<std::string> storage = {"sorvan"};
@@ -98,6 +101,9 @@ int run_captured(Run run, const std::vector<std::string> &words, std::string &ou
     argv.push_back(nullptr);
     testing::internal::CaptureStdout();
     const int status = run(static_cast<int>(storage.size()), argv.data());
+    // As the program does once the command is done: the JSON envelope.
+    if (std::find(words.begin(), words.end(), "--json") != words.end())
+        sorvan::cli::json_output::finish(words.empty() ? "" : words[0], status);
     std::fflush(stdout);
     out = testing::internal::GetCapturedStdout();
     return status;

@@ -245,7 +245,7 @@ TEST_F(Profile, ReportsEveryChannel) {
     Result r = program("profile three.rsp --json");
     ASSERT_EQ(r.status, 0) << r.err;
     nlohmann::json j = nlohmann::json::parse(r.out);
-    EXPECT_EQ(j["result"], 0);
+    EXPECT_TRUE(j["ok"].get<bool>());
     ASSERT_EQ(j["channels"].size(), 3u);
     for (size_t c = 0; c < 3; ++c) {
         const nlohmann::json &ch = j["channels"][c];
