@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #ifdef _WIN32
 #include <io.h>
@@ -21,6 +22,8 @@ namespace {
 int real_stdout = -1; // the standard output stream while JSON is on
 bool done = false;
 std::string last_error;
+bool capturing = false;
+nlohmann::json captured;
 
 } // namespace
 
@@ -45,6 +48,10 @@ bool active() {
 void emit(const nlohmann::json &object) {
     if (done) return;
     done = true;
+    if (capturing) {
+        captured = object;
+        return;
+    }
     const std::string text = object.dump(2) + "\n";
     std::fflush(stdout);
     if (real_stdout >= 0) {
@@ -65,6 +72,18 @@ void emit_failure(int status, const nlohmann::json &result) {
 
 void record_error(const std::string &message) {
     last_error = message;
+}
+
+void begin_capture() {
+    capturing = true;
+    done = false;
+    captured = nullptr;
+    last_error.clear();
+}
+
+nlohmann::json end_capture() {
+    capturing = false;
+    return std::move(captured);
 }
 
 } // namespace sorvan::cli::json_output

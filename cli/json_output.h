@@ -27,6 +27,13 @@ void emit_failure(int status, const nlohmann::json &result);
 // The last message a command complained with (complain() records it).
 void record_error(const std::string &message);
 
+// A caller inside this process (the Python module) takes the object instead
+// of the standard output stream: from begin_capture() on, emit() keeps the
+// object for end_capture() and prints nothing. begin_capture() forgets the
+// object and the message of the command before.
+void begin_capture();
+nlohmann::json end_capture(); // the object emitted, or null; capturing ends
+
 } // namespace sorvan::cli::json_output
 
 #endif
