@@ -20,7 +20,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -447,6 +449,20 @@ std::vector<T> fields(const py::handle &dict, const char *key, const char *what,
     return v;
 }
 
+// A whole number of a MAP table, within lo to hi (a 32-bit field at most).
+long long in_range(long long v, long long lo, long long hi, const char *what, size_t k,
+                   const char *key) {
+    if (v < lo || v > hi)
+        throw py::value_error(std::string(what) + " " + std::to_string(k + 1) + ": \"" + key +
+                              "\" holds " + std::to_string(v) + ", not " + std::to_string(lo) +
+                              " to " + std::to_string(hi));
+    return v;
+}
+
+long long id_field(const py::handle &dict, const char *key, const char *what, size_t k) {
+    return in_range(field<long long>(dict, key, what, k), INT32_MIN, INT32_MAX, what, k, key);
+}
+
 void Model::write(const py::object &map_file, const py::object &abc_base) const {
     const StateSpace m = state_space();
     const Eigen::Index n = m.a.rows(), n_in = static_cast<Eigen::Index>(inputs.size());
@@ -489,8 +505,10 @@ void Model::write(const py::object &map_file, const py::object &abc_base) const 
             if (external)
                 throw py::value_error("input " + std::to_string(k + 1) +
                                       ": the external inputs are the last ones");
-            in_table << "  " << k + 1 << " " << field<long long>(input, "point", "input", k) << " "
-                     << field<int>(input, "component", "input", k) << "\n";
+            in_table << "  " << k + 1 << " " << id_field(input, "point", "input", k) << " "
+                     << in_range(field<long long>(input, "component", "input", k), 1, 6, "input", k,
+                                 "component")
+                     << "\n";
         } else {
             throw py::value_error("input " + std::to_string(k + 1) +
                                   ": kind is \"internal\" or \"external\", not \"" + kind + "\"");
@@ -499,15 +517,21 @@ void Model::write(const py::object &map_file, const py::object &abc_base) const 
     for (Eigen::Index k = 0; k < n_out; ++k) {
         const py::handle out = outputs[static_cast<size_t>(k)];
         const size_t i = static_cast<size_t>(k);
-        out_table << "  " << k + 1 << " " << field<long long>(out, "point", "output", i) << " "
-                  << field<int>(out, "component", "output", i) << " "
-                  << field<int>(out, "kind", "output", i) << "\n";
+        const long long kind = id_field(out, "kind", "output", i);
+        const long long component = kind == 1 || kind == 2
+                                        ? in_range(field<long long>(out, "component", "output", i),
+                                                   1, 6, "output", i, "component")
+                                        : id_field(out, "component", "output", i);
+        out_table << "  " << k + 1 << " " << id_field(out, "point", "output", i) << " " << component
+                  << " " << kind << "\n";
     }
     for (size_t k = 0; k < nodes.size(); ++k) {
         const py::handle node = nodes[k];
         auto xyz = fields<double>(node, "position", "node", k, 3);
         auto rows = fields<long long>(node, "outputs", "node", k, 3);
-        node_table << "  " << field<long long>(node, "id", "node", k);
+        for (long long r : rows)
+            in_range(r, 1, m.c.rows(), "node", k, "outputs");
+        node_table << "  " << id_field(node, "id", "node", k);
         for (double v : xyz)
             node_table << " " << number(v);
         for (long long r : rows)
@@ -517,12 +541,14 @@ void Model::write(const py::object &map_file, const py::object &abc_base) const 
     for (size_t k = 0; k < elements.size(); ++k) {
         const py::handle element = elements[k];
         auto ends = fields<long long>(element, "nodes", "element", k, 2);
-        element_table << "  " << field<long long>(element, "id", "element", k) << " " << ends[0]
-                      << " " << ends[1] << "\n";
+        for (long long e : ends)
+            in_range(e, 1, static_cast<long long>(nodes.size()), "element", k, "nodes");
+        element_table << "  " << id_field(element, "id", "element", k) << " " << ends[0] << " "
+                      << ends[1] << "\n";
     }
     for (size_t k = 0; k < wheels.size(); ++k) {
         const py::handle wheel = wheels[k];
-        wheel_table << "  " << field<long long>(wheel, "id", "wheel", k);
+        wheel_table << "  " << id_field(wheel, "id", "wheel", k);
         for (double v : fields<double>(wheel, "position", "wheel", k, 3))
             wheel_table << " " << number(v);
         for (double v : fields<double>(wheel, "angles", "wheel", k, 3))
@@ -530,7 +556,7 @@ void Model::write(const py::object &map_file, const py::object &abc_base) const 
         wheel_table << " " << number(field<double>(wheel, "radius", "wheel", k)) << " "
                     << number(field<double>(wheel, "width", "wheel", k));
         for (long long r : fields<long long>(wheel, "outputs", "wheel", k, 6))
-            wheel_table << " " << r;
+            wheel_table << " " << in_range(r, 1, m.c.rows(), "wheel", k, "outputs");
         wheel_table << "\n";
     }
 

@@ -76,7 +76,12 @@ def test_model_write_refuses_what_the_map_file_cannot_say(tmp_path):
              ("units", {"length": "second"}, '"second" is no length unit'),
              ("inputs", [{"kind": "external", "name": "a\nb"}], "one line"),
              ("nodes", [{"id": 1, "position": (0, 0), "outputs": (3, 4, 5)}] * 2,
-              "holds 2 values, not 3")]
+              "holds 2 values, not 3"),
+             ("nodes", [{"id": 1, "position": (0, 0, 0), "outputs": (3, 4, 9)}] * 2,
+              '"outputs" holds 9, not 1 to 8'),
+             ("elements", [{"id": 1, "nodes": (1, 3)}], '"nodes" holds 3, not 1 to 2'),
+             ("outputs", [{"point": 2**31, "component": 3, "kind": 1}] * 2, '"point" holds'),
+             ("outputs", [{"point": 1, "component": 7, "kind": 2}] * 2, '"component" holds 7')]
     for attribute, value, message in cases:
         broken = sorvan.Model.read(QUARTER / "quarter.map", QUARTER / "quarter_")
         setattr(broken, attribute, value)
