@@ -305,9 +305,7 @@ void write_together(const std::vector<std::pair<std::string, std::string>> &file
         std::FILE *f = out.open(name.c_str());
         bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size() && out.finish();
         if (!ok) {
-            const std::string error = out.error().empty() ? "cannot write " + name : out.error();
-            py::gil_scoped_acquire locked;
-            throw Refused(error);
+            throw Refused(out.error().empty() ? "cannot write " + name : out.error());
         }
         pointers.push_back(&out);
     }
@@ -315,7 +313,6 @@ void write_together(const std::vector<std::pair<std::string, std::string>> &file
         std::string error = "cannot write the files";
         for (auto *out : pointers)
             if (!out->error().empty()) error = out->error();
-        py::gil_scoped_acquire locked;
         throw Refused(error);
     }
 }

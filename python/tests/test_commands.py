@@ -117,3 +117,16 @@ def test_the_example_of_the_readme(tmp_path):
     tracks, summary, iri = example.class_c_road()
     assert summary["tracks"][0]["class"] == "C"
     assert iri == pytest.approx(summary["tracks"][0]["iri"], rel=1e-12)
+
+
+def test_commands_from_several_threads_agree(vehicle):
+    from concurrent.futures import ThreadPoolExecutor
+
+    def work(seed):
+        _, summary = sorvan.road(200.0, 0.1, seed=seed)
+        info = sorvan.Model.read(*vehicle)
+        return summary["tracks"][0]["iri"], info.A.tobytes()
+
+    alone = [work(seed) for seed in (1, 2, 3, 4)]
+    with ThreadPoolExecutor(4) as pool:
+        assert list(pool.map(work, (1, 2, 3, 4))) == alone
