@@ -59,7 +59,7 @@ void warn(const std::string &text) {
     warnings.push_back(text);
 }
 
-void finish(const std::string &command, int status) {
+nlohmann::json envelope(const std::string &command, int status) {
     nlohmann::json out = {{"command", command}, {"ok", status == 0}, {"exit", status}};
     if (status != 0)
         out["error"] = error_text.empty() ? "exit status " + std::to_string(status) : error_text;
@@ -77,10 +77,23 @@ void finish(const std::string &command, int status) {
         }
     }
     out["warnings"] = list;
+    reset();
+    return out;
+}
+
+void reset() {
+    object = nlohmann::json();
+    has_object = false;
+    warnings.clear();
+    error_text.clear();
+}
+
+void finish(const std::string &command, int status) {
     // Names and labels from files may hold any bytes: a sequence that is
     // no UTF-8 becomes U+FFFD rather than stopping the output.
     const std::string text =
-        out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+        envelope(command, status).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) +
+        "\n";
     std::fflush(stdout);
     if (real_stdout >= 0) {
         dup2(real_stdout, fileno(stdout));
@@ -89,10 +102,6 @@ void finish(const std::string &command, int status) {
     }
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
-    object = nlohmann::json();
-    has_object = false;
-    warnings.clear();
-    error_text.clear();
 }
 
 void record_error(const std::string &message) {

@@ -37,9 +37,16 @@ void warn(const std::string &text);
 // for the next command of the process.
 void finish(const std::string &command, int status);
 
+// The envelope itself, without printing it; starts afresh too.
+nlohmann::json envelope(const std::string &command, int status);
+
+// Forgets the object, the warnings and the error of a command before.
+void reset();
+
 // The last message a command complained with (complain() records it).
 void record_error(const std::string &message);
 const std::string &last_error();
+
 
 } // namespace sorvan::cli::json_output
 

@@ -1,4 +1,5 @@
 // sorvan info: what is in a model: inputs, outputs, states and modes.
+#include "cli/model_info.h"
 #include "analysis/reduction.h"
 #include "analysis/state_space.h"
 #include "cli/check.h"
@@ -170,6 +171,34 @@ std::string figure(double v) {
 
 } // namespace
 
+void signal_tables(const MAPmodel &m, nlohmann::json &j_inputs, nlohmann::json &j_outputs) {
+    const std::vector<OutputRow> outputs = output_rows(m);
+    const int32_t internal = m.n_input - m.n_external;
+    j_inputs = nlohmann::json::array();
+    j_outputs = nlohmann::json::array();
+    for (int32_t k = 0; k < m.n_input; ++k) {
+        if (k < internal)
+            j_inputs.push_back({{"index", k + 1},
+                                {"kind", "internal"},
+                                {"point", m.input[k].id},
+                                {"component", m.input[k].dof},
+                                {"unit", input_unit(m, k)}});
+        else
+            j_inputs.push_back({{"index", k + 1},
+                                {"kind", "external"},
+                                {"name", external_name(m, k - internal)},
+                                {"unit", input_unit(m, k)}});
+    }
+    for (std::size_t k = 0; k < outputs.size(); ++k)
+        j_outputs.push_back(
+            {{"index", k + 1},
+             {"point", outputs[k].point},
+             {"component", outputs[k].component},
+             {"kind", outputs[k].kind},
+             {"what", outputs[k].what},
+             {"unit", output_unit(m, outputs[k].component, outputs[k].kind, outputs[k].graphic)}});
+}
+
 const CommandSpec &info_command() {
     return info_spec;
 }
@@ -211,29 +240,8 @@ int run_info(int argc, char **argv) {
     const std::vector<OutputRow> outputs = output_rows(m);
     const int32_t internal = m.n_input - m.n_external;
 
-    nlohmann::json j_inputs = nlohmann::json::array(), j_outputs = nlohmann::json::array(),
-                   j_modes = nlohmann::json::array();
-    for (int32_t k = 0; k < m.n_input; ++k) {
-        if (k < internal)
-            j_inputs.push_back({{"index", k + 1},
-                                {"kind", "internal"},
-                                {"point", m.input[k].id},
-                                {"component", m.input[k].dof},
-                                {"unit", input_unit(m, k)}});
-        else
-            j_inputs.push_back({{"index", k + 1},
-                                {"kind", "external"},
-                                {"name", external_name(m, k - internal)},
-                                {"unit", input_unit(m, k)}});
-    }
-    for (std::size_t k = 0; k < outputs.size(); ++k)
-        j_outputs.push_back(
-            {{"index", k + 1},
-             {"point", outputs[k].point},
-             {"component", outputs[k].component},
-             {"kind", outputs[k].kind},
-             {"what", outputs[k].what},
-             {"unit", output_unit(m, outputs[k].component, outputs[k].kind, outputs[k].graphic)}});
+    nlohmann::json j_inputs, j_outputs, j_modes = nlohmann::json::array();
+    signal_tables(m, j_inputs, j_outputs);
     double largest = 0.0;
     for (const analysis::Mode &mode : modes)
         largest = std::max(largest, std::abs(mode.eigenvalue));

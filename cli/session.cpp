@@ -1,4 +1,5 @@
 #include "cli/session.h"
+#include "cli/commands.h"
 
 #include <cstdio>
 
@@ -43,7 +44,7 @@ vc_function Session::function(const char *name, int32_t argument_words) {
 
 bool start_session(Session &session, const char *command, const std::string &plugin_path) {
     if (session.start(plugin_path)) return true;
-    std::fprintf(stderr, "sorvan %s: %s\n", command, session.error().c_str());
+    complain(command, session.error());
     return false;
 }
 
