@@ -47,7 +47,6 @@ void reset();
 void record_error(const std::string &message);
 const std::string &last_error();
 
-
 } // namespace sorvan::cli::json_output
 
 #endif

@@ -126,8 +126,8 @@ int run_json(const std::vector<std::string> &words, nlohmann::json &object, std:
     {
         Captured output;
         json_output::reset();
-        status = run_guarded(command->name, command->run, static_cast<int>(text.size()),
-                             argv.data());
+        status =
+            run_guarded(command->name, command->run, static_cast<int>(text.size()), argv.data());
         object = json_output::envelope(command->name, status);
         if (printed) *printed = output.text();
     }

@@ -409,13 +409,15 @@ INSTANTIATE_TEST_SUITE_P(Deck, Edited, testing::ValuesIn(deck_edits),
 // No output of the check replaces one of its inputs, under any name.
 TEST_F(Check, PlotNeverReplacesAnInput) {
     copy_example();
-    fs::create_symlink(dir.path() / "vehicle.bdf", dir.path() / "deck.svg");
     const std::string deck = read_text(dir.path() / "vehicle.bdf");
     std::string out, err;
+#ifndef _WIN32 // a link to the deck (Windows needs rights for links)
+    fs::create_symlink(dir.path() / "vehicle.bdf", dir.path() / "deck.svg");
     EXPECT_EQ(check({"--plot", path("deck.svg")}, out, &err), 64);
     EXPECT_NE(err.find("--plot " + path("deck.svg") + " would be written over BDF_FILE"),
               std::string::npos)
         << err;
+#endif
     EXPECT_EQ(check({"--plot", path("vehicle_a")}, out, &err), 64);
     EXPECT_NE(err.find("must end in .svg"), std::string::npos) << err;
     EXPECT_EQ(read_text(dir.path() / "vehicle.bdf"), deck);
