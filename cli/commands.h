@@ -85,6 +85,9 @@ bool outputs_apart(const char *command, const std::vector<NamedFile> &inputs,
 bool svg_name(const std::string &name);
 bool want_svg_name(const char *command, const char *option, const std::string &name);
 
+// A descriptor of the null device open for writing, or -1.
+int open_null();
+
 // Takes what the plug-in or the model readers print on the standard output
 // stream while it lives, so that it can go into a message of ours.
 class CapturedStdout {

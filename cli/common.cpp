@@ -16,18 +16,22 @@
 #define dup2 _dup2
 #define close _close
 #define fileno _fileno
-static int open_null() {
-    return _open("NUL", _O_WRONLY);
-}
+
 #else
 #include <fcntl.h>
 #include <unistd.h>
-static int open_null() {
-    return open("/dev/null", O_WRONLY);
-}
+
 #endif
 
 namespace sorvan::cli {
+
+int open_null() {
+#ifdef _WIN32
+    return _open("NUL", _O_WRONLY);
+#else
+    return open("/dev/null", O_WRONLY);
+#endif
+}
 
 namespace {
 

@@ -84,15 +84,6 @@ int32_t seed_from_clock() {
     return s == 0 ? 1 : static_cast<int32_t>(s);
 }
 
-// Whether name ends in ".svg", in any case.
-bool svg_name(const std::string &name) {
-    if (name.size() < 4) return false;
-    std::string ext = name.substr(name.size() - 4);
-    for (char &c : ext)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == ".svg";
-}
-
 bool read_options(const Parsed &args, RoadOptions &o) {
     o.file = args.words()[0];
     if (args.has("class")) {

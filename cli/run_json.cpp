@@ -12,15 +12,11 @@
 #define dup2 _dup2
 #define close _close
 #define fileno _fileno
-static int open_null() {
-    return _open("NUL", _O_WRONLY);
-}
+
 #else
 #include <fcntl.h>
 #include <unistd.h>
-static int open_null() {
-    return open("/dev/null", O_WRONLY);
-}
+
 #endif
 
 namespace sorvan::cli {

@@ -4,6 +4,7 @@
 #include "analysis/iri.h"
 #include "analysis/state_space.h"
 #include "cli/check.h"
+#include "cli/commands.h"
 #include "cli/model_info.h"
 #include "cli/run_json.h"
 #include "frame/host_api.h"
@@ -210,48 +211,6 @@ struct AbcDeleter {
     void operator()(ABCmtx *m) const { ABCfree(m); }
 };
 
-// What the ABC reader prints on the standard output stream while it lives,
-// kept for the message instead.
-class ReaderSaid {
-  public:
-    ReaderSaid() {
-        std::fflush(stdout);
-        file_ = std::tmpfile();
-        if (file_) saved_ = dup(fileno(stdout));
-        if (saved_ >= 0) dup2(fileno(file_), fileno(stdout));
-    }
-    ReaderSaid(const ReaderSaid &) = delete;
-    ReaderSaid &operator=(const ReaderSaid &) = delete;
-    ~ReaderSaid() { text(); }
-    std::string text() {
-        std::fflush(stdout);
-        if (saved_ >= 0) {
-            dup2(saved_, fileno(stdout));
-            close(saved_);
-            saved_ = -1;
-        }
-        std::string s;
-        if (file_) {
-            std::rewind(file_);
-            char buffer[512];
-            std::size_t n;
-            while ((n = std::fread(buffer, 1, sizeof buffer, file_)) > 0 && s.size() < 4096)
-                s.append(buffer, n);
-            std::fclose(file_);
-            file_ = nullptr;
-        }
-        while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
-            s.pop_back();
-        for (std::size_t k = 0; (k = s.find('\n', k)) != std::string::npos;)
-            s.replace(k, 1, "; ");
-        return s;
-    }
-
-  private:
-    std::FILE *file_ = nullptr;
-    int saved_ = -1;
-};
-
 // The reader takes a base and a letter: base "run/car_" and 'a' read
 // "run/car_a". A path is split before its last character.
 py::array_t<double> read_abc(const py::object &file) {
@@ -263,7 +222,7 @@ py::array_t<double> read_abc(const py::object &file) {
     {
         py::gil_scoped_release unlocked;
         std::lock_guard<std::mutex> hold(sorvan::cli::command_lock());
-        ReaderSaid said;
+        sorvan::cli::CapturedStdout said;
         std::unique_ptr<ABCmtx, AbcDeleter> x(ABCread_mtx(base.c_str(), path.back()));
         const std::string reason = said.text();
         if (x)

@@ -672,7 +672,9 @@ TEST_F(Cli, EveryCommandAnswersInOneEnvelope) {
             // The same words as on the standard error stream.
             EXPECT_TRUE(contains(r.err, j["error"].get<std::string>())) << r.err;
         }
-        if (row.key) EXPECT_TRUE(j.contains(row.key)) << j.dump();
+        if (row.key) {
+            EXPECT_TRUE(j.contains(row.key)) << j.dump();
+        }
     }
 }
 
