@@ -1,6 +1,8 @@
 // Welch averaging of Hann-windowed periodograms, on a plain radix-2 FFT.
 #include "analysis/psd.h"
 
+#include "analysis/moments.h"
+
 #include <cmath>
 #include <utility>
 
@@ -196,6 +198,37 @@ double band_mean(const std::vector<double> &wavenumber, const std::vector<double
     }
     if (bins != nullptr) *bins = m;
     return m > 0 ? sum / static_cast<double>(m) : 0.0;
+}
+
+double rms_about_mean(const double *samples, std::size_t n) {
+    if (n == 0) return 0.0;
+    const double m = sorvan::analysis::mean(samples, n);
+    std::vector<double> d(samples, samples + n);
+    for (double &v : d)
+        v -= m;
+    return sorvan::analysis::rms(d.data(), n);
+}
+
+double band_rms(const double *samples, std::size_t n, double interval, double lo, double hi) {
+    if (n < 2 || !(interval > 0.0) || !std::isfinite(interval)) return 0.0;
+    const double scale = sorvan::analysis::largest_magnitude(samples, n);
+    if (scale == 0.0 || !std::isfinite(scale)) return scale == 0.0 ? 0.0 : scale;
+    const double m = sorvan::analysis::mean(samples, n) / scale;
+    std::size_t size = 1;
+    while (size < n)
+        size *= 2;
+    std::vector<std::complex<double>> data(size);
+    for (std::size_t i = 0; i < n; ++i)
+        data[i] = samples[i] / scale - m;
+    fft(data);
+    double sum = 0.0;
+    for (std::size_t k = 1; k < size; ++k) {
+        const std::size_t folded = k <= size / 2 ? k : size - k; // both sides of the spectrum
+        const double wavenumber =
+            static_cast<double>(folded) / (static_cast<double>(size) * interval);
+        if (wavenumber >= lo && wavenumber <= hi) sum += std::norm(data[k]);
+    }
+    return std::sqrt(sum / (static_cast<double>(size) * static_cast<double>(n))) * scale;
 }
 
 } // namespace psd

@@ -41,6 +41,20 @@ struct CrossSpectrum {
 // and return false.
 bool fft(std::vector<std::complex<double>> &data);
 
+// The wavenumber band of the road classes, cycle/m: the roughness that
+// matters to a vehicle, without the mean and the kilometre-scale drift.
+constexpr double class_band_low = 0.011, class_band_high = 2.83;
+
+// The RMS of the series about its mean (0 for fewer than one sample).
+double rms_about_mean(const double *samples, std::size_t n);
+
+// The RMS of the series' content between lo and hi cycle/m: the mean
+// removed, the series zero-padded to a power of 2 and its Fourier
+// coefficients in the band summed (Parseval). Finite for any finite values
+// (scaled by the largest magnitude first); 0 for fewer than 2 samples or a
+// bad interval.
+double band_rms(const double *samples, std::size_t n, double interval, double lo, double hi);
+
 // Welch's estimate: segments of segment samples (a power of 2, at least 4)
 // overlapping by half, each detrended and weighted by a Hann window. A
 // record shorter than one segment, or a bad segment length or interval,

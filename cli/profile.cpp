@@ -7,6 +7,7 @@
 #include "analysis/moments.h"
 #include "analysis/number_text.h"
 #include "analysis/profile_table.h"
+#include "analysis/psd.h"
 #include "analysis/road_class.h"
 #include "analysis/road_plot.h"
 #include "analysis/rpc3_file.h"
@@ -76,6 +77,7 @@ struct Channel {
     std::vector<double> values; // in unit
     double mm = 0.0;            // millimetres per unit; 0 when unit is no length
     double mean = 0.0, rms = 0.0, min = 0.0, max = 0.0;
+    double rms_mean_removed = 0.0, rms_band = 0.0;         // about the mean; in the class band
     double iri = std::numeric_limits<double>::quiet_NaN(); // m/km
     std::string iri_why;
     double gd01 = std::numeric_limits<double>::quiet_NaN(); // mm^2 m
@@ -176,6 +178,9 @@ void describe(Channel &c, double interval) {
     if (n == 0) c.min = c.max = 0.0;
     c.mean = analysis::mean(c.values.data(), n);
     c.rms = analysis::rms(c.values.data(), n);
+    c.rms_mean_removed = psd::rms_about_mean(c.values.data(), n);
+    c.rms_band =
+        psd::band_rms(c.values.data(), n, interval, psd::class_band_low, psd::class_band_high);
     c.mm = analysis::millimetres_per(c.unit);
     if (c.mm == 0.0) {
         c.iri_why = c.class_why = "unit \"" + c.unit + "\" is not a length";
@@ -426,6 +431,8 @@ int run_profile(int argc, char **argv) {
                  {"interval", p.interval},
                  {"mean", c.mean},
                  {"rms", c.rms},
+                 {"rms_mean_removed", c.rms_mean_removed},
+                 {"rms_band", c.rms_band},
                  {"min", c.min},
                  {"max", c.max},
                  {"iri", number_or_null(c.iri)},

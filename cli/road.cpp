@@ -6,6 +6,7 @@
 #include "analysis/iri.h"
 #include "analysis/moments.h"
 #include "analysis/profile_table.h"
+#include "analysis/psd.h"
 #include "analysis/road_class.h"
 #include "analysis/road_plot.h"
 #include "analysis/rpc3_file.h"
@@ -68,10 +69,12 @@ struct RoadOptions {
 // What is reported of one track.
 struct TrackFigures {
     double rms = 0.0;
-    double iri = std::nan("");  // m/km; NaN when the profile cannot be rated
-    std::string iri_why;        // why not
-    double gd01 = std::nan(""); // mm^2 m, the fitted v^-2 line at 0.1 cycle/m
-    char road_class = 0;        // its class, 0 when it could not be fitted
+    double rms_mean_removed = 0.0; // about the mean
+    double rms_band = 0.0;         // within the class band, 0.011 to 2.83 cycle/m
+    double iri = std::nan("");     // m/km; NaN when the profile cannot be rated
+    std::string iri_why;           // why not
+    double gd01 = std::nan("");    // mm^2 m, the fitted v^-2 line at 0.1 cycle/m
+    char road_class = 0;           // its class, 0 when it could not be fitted
     std::string class_why;
 };
 
@@ -241,6 +244,8 @@ TrackFigures figures_of(const double *z, int32_t n, double interval) {
     TrackFigures f;
     const std::size_t count = static_cast<std::size_t>(n);
     f.rms = analysis::rms(z, count);
+    f.rms_mean_removed = psd::rms_about_mean(z, count);
+    f.rms_band = psd::band_rms(z, count, interval, psd::class_band_low, psd::class_band_high);
     // A figure worked out but not finite is kept as an infinity, which the
     // command refuses.
     double index = 0.0;
@@ -368,8 +373,11 @@ void print_report(const RoadOptions &o, const RprofResult &r,
                 "%.4g m/km (closed form)\n",
                 o.ge, o.gs, o.ga, expected);
     for (int t = 0; t < o.tracks; ++t)
-        std::printf("  track %d \"%s\": RMS %.6g mm, %s, %s\n", t + 1, o.labels[t].c_str(),
-                    tracks[static_cast<std::size_t>(t)].rms,
+        std::printf("  track %d \"%s\": RMS %.6g mm (%.6g about the mean, %.6g in the class "
+                    "band), %s, %s\n",
+                    t + 1, o.labels[t].c_str(), tracks[static_cast<std::size_t>(t)].rms,
+                    tracks[static_cast<std::size_t>(t)].rms_mean_removed,
+                    tracks[static_cast<std::size_t>(t)].rms_band,
                     index_text(tracks[static_cast<std::size_t>(t)]).c_str(),
                     class_text(tracks[static_cast<std::size_t>(t)]).c_str());
 }
@@ -532,6 +540,8 @@ int run_road(int argc, char **argv) {
             const TrackFigures &f = tracks[static_cast<std::size_t>(t)];
             list.push_back({{"label", o.labels[t]},
                             {"rms", f.rms},
+                            {"rms_mean_removed_mm", f.rms_mean_removed},
+                            {"rms_band_mm", f.rms_band},
                             {"iri", number_or_null(f.iri)},
                             {"gd01", number_or_null(f.gd01)},
                             {"class", f.road_class ? nlohmann::json(std::string(1, f.road_class))
@@ -554,7 +564,14 @@ int run_road(int argc, char **argv) {
                                  {"tracks", list},
                                  {"files", files},
                                  {"status", 0}};
-        if (o.road_class != 0) object["class"] = std::string(1, o.road_class);
+        // The class of the spectrum synthesised: after --iri scaling it
+        // need not be the one asked for.
+        if (o.road_class != 0) object["requested_class"] = std::string(1, o.road_class);
+        if (o.road_class != 0 || o.iri_target > 0.0) {
+            const double w = 2.0 * 3.14159265358979323846 * 0.1;
+            const char c = analysis::road_class_of(o.ge + o.gs / (w * w) + o.ga / (w * w * w * w));
+            object["class"] = c ? nlohmann::json(std::string(1, c)) : nlohmann::json(nullptr);
+        }
         if (o.iri_target > 0.0) {
             object["iri_target"] = o.iri_target;
             object["scale"] = o.scale;

@@ -144,3 +144,19 @@ TEST(RoadClass, FitRefusesProfilesThatDoNotResolveTheBand) {
 }
 
 } // namespace
+
+// The roughness in the class band: of an offset, a sine inside the band and
+// one above it (whole numbers of cycles, so that each falls on one bin), only
+// the sine inside counts; about the mean, both sines do.
+TEST(ClassBand, RmsCountsOnlyTheBand) {
+    const double pi = std::acos(-1.0), interval = 0.125;
+    std::vector<double> z(1024);
+    for (std::size_t i = 0; i < z.size(); ++i) {
+        const double x = static_cast<double>(i) * interval;
+        z[i] = 100.0 + 3.0 * std::sin(2 * pi * 0.5 * x) + 2.0 * std::sin(2 * pi * 3.5 * x);
+    }
+    EXPECT_NEAR(psd::band_rms(z.data(), z.size(), interval, psd::class_band_low,
+                              psd::class_band_high),
+                3.0 / std::sqrt(2.0), 1e-12);
+    EXPECT_NEAR(psd::rms_about_mean(z.data(), z.size()), std::sqrt(4.5 + 2.0), 1e-12);
+}
