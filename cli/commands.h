@@ -85,6 +85,9 @@ bool outputs_apart(const char *command, const std::vector<NamedFile> &inputs,
 bool svg_name(const std::string &name);
 bool want_svg_name(const char *command, const char *option, const std::string &name);
 
+// "1 wheel", "4 wheels": a count with its noun.
+std::string counted(long long n, const char *one, const char *many);
+
 // A descriptor of the null device open for writing, or -1.
 int open_null();
 

@@ -25,6 +25,10 @@
 
 namespace sorvan::cli {
 
+std::string counted(long long n, const char *one, const char *many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 int open_null() {
 #ifdef _WIN32
     return _open("NUL", _O_WRONLY);

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <numbers>
 #include <stdexcept>
 
 namespace sorvan::cli {
@@ -247,16 +248,18 @@ int run_info(int argc, char **argv) {
         largest = std::max(largest, std::abs(mode.eigenvalue));
     for (const analysis::Mode &mode : modes) {
         const Behaviour b = behaviour(mode, largest);
-        nlohmann::json j = {{"real", mode.eigenvalue.real()},
-                            {"imag", mode.eigenvalue.imag()},
-                            {"oscillating", mode.oscillating},
-                            {"frequency_hz", mode.frequency_hz},
-                            {"damping_ratio", mode.damping_ratio},
-                            {"time_constant_s", std::isfinite(mode.time_constant)
-                                                    ? nlohmann::json(mode.time_constant)
-                                                    : nlohmann::json()},
-                            {"stable", b == Behaviour::stable},
-                            {"behaviour", behaviour_name(b)}};
+        nlohmann::json j = {
+            {"real", mode.eigenvalue.real()},
+            {"imag", mode.eigenvalue.imag()},
+            {"oscillating", mode.oscillating},
+            {"frequency_hz", mode.frequency_hz},
+            {"damped_frequency_hz", std::abs(mode.eigenvalue.imag()) / (2.0 * std::numbers::pi)},
+            {"damping_ratio", mode.damping_ratio},
+            {"time_constant_s", std::isfinite(mode.time_constant)
+                                    ? nlohmann::json(mode.time_constant)
+                                    : nlohmann::json()},
+            {"stable", b == Behaviour::stable},
+            {"behaviour", behaviour_name(b)}};
         if (limited) j["kept"] = kept(blocks, mode);
         j_modes.push_back(j);
     }
@@ -274,10 +277,13 @@ int run_info(int argc, char **argv) {
         return 0;
     }
 
-    std::printf("model %s with %s: %ld states, %d inputs (%d internal, %d external), %d outputs "
-                "(%d state-space, %d nodes, %d wheels)\n",
-                map_file.c_str(), abc_base.c_str(), static_cast<long>(model.a.rows()), m.n_input,
-                internal, m.n_external, m.n_output_all, m.n_output, m.n_node, m.n_wheel);
+    std::printf(
+        "model %s with %s: %s, %s (%d internal, %d external), %s (%d state-space, %s, "
+        "%s)\n",
+        map_file.c_str(), abc_base.c_str(), counted(model.a.rows(), "state", "states").c_str(),
+        counted(m.n_input, "input", "inputs").c_str(), internal, m.n_external,
+        counted(m.n_output_all, "output", "outputs").c_str(), m.n_output,
+        counted(m.n_node, "node", "nodes").c_str(), counted(m.n_wheel, "wheel", "wheels").c_str());
     std::printf("MAP units: length %s m, angle %s rad, force %s N, mass %s kg, time %s s\n",
                 g(m.unit_length).c_str(), g(m.unit_angle).c_str(), g(m.unit_force).c_str(),
                 g(m.unit_mass).c_str(), g(m.unit_time).c_str());
@@ -307,15 +313,19 @@ int run_info(int argc, char **argv) {
                       : ("not in modal form: " + form.why +
                          " (reduce refuses it; reduce --to-modal brings it to modal coordinates)")
                             .c_str());
-    std::printf("\nmodes\n  %4s  %-30s  %10s  %8s  %s\n", "mode", "eigenvalue / (1/s)", "f / Hz",
-                "damping", limited ? ("reduce --max-frequency " + g(limit)).c_str() : "");
+    std::printf("\nmodes (f: the undamped natural frequency |lambda| / 2 pi; f_d: the damped one, "
+                "|Im lambda| / 2 pi)\n  %4s  %-30s  %10s  %10s  %8s  %s\n",
+                "mode", "eigenvalue / (1/s)", "f / Hz", "f_d / Hz", "damping",
+                limited ? ("reduce --max-frequency " + g(limit)).c_str() : "");
     int number = 0;
     for (const analysis::Mode &mode : modes) {
         if (!mode.oscillating) continue;
         const std::string eig =
             g(mode.eigenvalue.real(), "%.6g") + " +- " + g(mode.eigenvalue.imag(), "%.6g") + "i";
-        std::printf("  %4d  %-30s  %10s  %8s  %s%s\n", ++number, eig.c_str(),
-                    figure(mode.frequency_hz).c_str(), figure(mode.damping_ratio).c_str(),
+        std::printf("  %4d  %-30s  %10s  %10s  %8s  %s%s\n", ++number, eig.c_str(),
+                    figure(mode.frequency_hz).c_str(),
+                    figure(std::abs(mode.eigenvalue.imag()) / (2.0 * std::numbers::pi)).c_str(),
+                    figure(mode.damping_ratio).c_str(),
                     limited ? (kept(blocks, mode) ? "kept" : "dropped") : "",
                     behaviour_flag(behaviour(mode, largest)).c_str());
     }

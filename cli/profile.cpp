@@ -224,34 +224,6 @@ std::string overflowing_figure(const Profile &p) {
     return "";
 }
 
-// The absolute path that name resolves to, as far as it exists; empty when
-// it cannot be told.
-std::filesystem::path resolved(const std::string &name) {
-    std::error_code ec;
-    std::filesystem::path p = std::filesystem::absolute(name, ec);
-    if (!ec) p = std::filesystem::weakly_canonical(p, ec);
-    return ec ? std::filesystem::path() : p;
-}
-
-// The input and the outputs must be three files: an output written over
-// the input, or over another output, would lose one of them.
-bool distinct_files(const std::string &input, const std::string &csv, const std::string &plot) {
-    const std::pair<const char *, const std::string *> files[] = {
-        {"FILE", &input}, {"--csv", &csv}, {"--psd-plot", &plot}};
-    for (std::size_t i = 0; i < 3; ++i)
-        for (std::size_t j = i + 1; j < 3; ++j) {
-            const std::string &a = *files[i].second, &b = *files[j].second;
-            if (a.empty() || b.empty()) continue;
-            const auto ra = resolved(a), rb = resolved(b);
-            if (a == b || (!ra.empty() && ra == rb) || same_file(a.c_str(), b.c_str())) {
-                complain("profile", std::string(files[i].first) + " and " + files[j].first +
-                                        " name the same file " + b);
-                return false;
-            }
-        }
-    return true;
-}
-
 // A label as a column name: commas would split it, line ends end the row.
 std::string column_label(const std::string &label) {
     std::string out = label;
@@ -375,7 +347,10 @@ int run_profile(int argc, char **argv) {
                                 plot + "\"");
         return exit_usage;
     }
-    if (!distinct_files(input, csv, plot)) return exit_usage;
+    // The input and the outputs must be three files: an output written over
+    // the input, or over another output, would lose one of them.
+    if (!outputs_apart("profile", {{"FILE", input}}, {{"--csv", csv}, {"--psd-plot", plot}}))
+        return exit_usage;
 
     std::string bytes, error;
     if (!read_input(input.c_str(), analysis::profile_file_max, bytes, error)) {

@@ -418,35 +418,6 @@ int write_reports(const RoadOptions &o, const RprofResult &r, OutputFile &csv, O
     return 0;
 }
 
-// The absolute path that name resolves to, links and "." and ".." taken
-// out as far as the path exists; empty when it cannot be told.
-std::filesystem::path resolved(const std::string &name) {
-    std::error_code ec;
-    std::filesystem::path p = std::filesystem::absolute(name, ec);
-    if (!ec) p = std::filesystem::weakly_canonical(p, ec);
-    return ec ? std::filesystem::path() : p;
-}
-
-// Two outputs of one run must be two files: otherwise the one written last
-// would replace the other. Compared by name as written, by the name the
-// file system resolves it to, and, for existing files, by identity.
-bool distinct_outputs(const RoadOptions &o) {
-    const std::pair<const char *, const std::string *> outputs[] = {
-        {"OUT_FILE", &o.file}, {"--csv", &o.csv}, {"--psd-plot", &o.plot}};
-    for (size_t i = 0; i < 3; ++i)
-        for (size_t j = i + 1; j < 3; ++j) {
-            const std::string &a = *outputs[i].second, &b = *outputs[j].second;
-            if (a.empty() || b.empty()) continue;
-            const auto ca = resolved(a), cb = resolved(b);
-            if (a == b || (!ca.empty() && ca == cb) || same_file(a.c_str(), b.c_str())) {
-                complain("road", std::string(outputs[i].first) + " and " + outputs[j].first +
-                                     " name the same file " + b);
-                return false;
-            }
-        }
-    return true;
-}
-
 } // namespace
 
 int run_road(int argc, char **argv) {
@@ -454,7 +425,12 @@ int run_road(int argc, char **argv) {
     if (int status = parse_command_line(road_command(), argc, argv, args); status >= 0)
         return status;
     RoadOptions o;
-    if (!read_options(args, o) || !distinct_outputs(o)) return exit_usage;
+    if (!read_options(args, o)) return exit_usage;
+    // Two outputs of one run must be two files: otherwise the one written
+    // last would replace the other.
+    const std::vector<NamedFile> none,
+        named = {{"OUT_FILE", o.file}, {"--csv", o.csv}, {"--psd-plot", o.plot}};
+    if (!outputs_apart("road", none, named)) return exit_usage;
     double samples = expected_samples(o);
     if (!o.plot.empty() && samples >= 0.0 && samples < analysis::plot_min_samples) {
         complain("road", "--psd-plot needs at least " + std::to_string(analysis::plot_min_samples) +

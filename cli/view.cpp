@@ -141,8 +141,10 @@ int run_view(int argc, char **argv) {
                            {"wheels", m.n_wheel},
                            {"bytes", svg.size()}});
     else
-        std::printf("wrote %s: %d nodes, %d elements, %d wheels in %s, four views\n",
-                    svg_file.c_str(), m.n_node, m.n_element, m.n_wheel, unit.c_str());
+        std::printf("wrote %s: %s, %s, %s in %s, four views\n", svg_file.c_str(),
+                    counted(m.n_node, "node", "nodes").c_str(),
+                    counted(m.n_element, "element", "elements").c_str(),
+                    counted(m.n_wheel, "wheel", "wheels").c_str(), unit.c_str());
     return 0;
 }
 

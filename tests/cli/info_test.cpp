@@ -299,8 +299,13 @@ TEST_F(Info, QuarterCarExampleHasTheModesOfItsParameters) {
         << out;
     const nlohmann::json j = nlohmann::json::parse(out);
     ASSERT_EQ(j["modes"].size(), 2u);
-    for (std::size_t k = 0; k < 2; ++k)
-        EXPECT_NEAR(j["modes"][k]["frequency_hz"].get<double>(), f[k], 1e-9 * f[k]);
+    for (std::size_t k = 0; k < 2; ++k) {
+        const auto &mode = j["modes"][k];
+        EXPECT_NEAR(mode["frequency_hz"].get<double>(), f[k], 1e-9 * f[k]);
+        EXPECT_NEAR(mode["damped_frequency_hz"].get<double>(),
+                    f[k] * std::sqrt(1.0 - std::pow(mode["damping_ratio"].get<double>(), 2)),
+                    1e-9 * f[k]);
+    }
     EXPECT_FALSE(j["modal_form"].get<bool>());
     EXPECT_EQ(j["inputs"][0]["name"], "road_elevation");
     EXPECT_EQ(j["inputs"][0]["unit"], "MAP units");
