@@ -155,8 +155,8 @@ TEST(ClassBand, RmsCountsOnlyTheBand) {
         const double x = static_cast<double>(i) * interval;
         z[i] = 100.0 + 3.0 * std::sin(2 * pi * 0.5 * x) + 2.0 * std::sin(2 * pi * 3.5 * x);
     }
-    EXPECT_NEAR(psd::band_rms(z.data(), z.size(), interval, psd::class_band_low,
-                              psd::class_band_high),
-                3.0 / std::sqrt(2.0), 1e-12);
+    EXPECT_NEAR(
+        psd::band_rms(z.data(), z.size(), interval, psd::class_band_low, psd::class_band_high),
+        3.0 / std::sqrt(2.0), 1e-12);
     EXPECT_NEAR(psd::rms_about_mean(z.data(), z.size()), std::sqrt(4.5 + 2.0), 1e-12);
 }
