@@ -147,7 +147,7 @@ std::string response_plot_svg(const ResponsePlot &plot, std::string &error) {
         s += line(left, mag.at(base), right, mag.at(base), "class=\"major\"");
         s += text(left - 8, mag.at(base) + 4, decade_label(d), "text-anchor=\"end\"");
     }
-    s += frame(mag_top, mag_bottom, "magnitude");
+    s += frame(mag_top, mag_bottom, escape(plot.magnitude_label));
     // Phase panel.
     s += x_grid(x, phase_top, phase_bottom);
     for (int deg = -180; deg <= 180; deg += 90) {

@@ -16,6 +16,8 @@ struct ResponsePlot {
     std::vector<std::complex<double>> first; // one response per frequency
     std::vector<std::complex<double>> second;
     std::string first_label = "model", second_label = "deck";
+    // The magnitude axis's title: the quantity and its unit.
+    std::string magnitude_label = "magnitude";
 };
 
 // The plot as the text of an SVG file; empty, with error set, when the

@@ -139,13 +139,20 @@ bool check_samples(const double *z, std::size_t n, double interval, std::string 
 }
 
 std::string band_error(std::size_t n, double interval, double lowest, double highest) {
+    const char *needs = "it needs Welch segments of at least 40 m, so a profile of 160 to 320 m "
+                        "or more, and an interval of at most 2.5 m";
+    std::string what = "a profile of " + std::to_string(n) + (n == 1 ? " sample" : " samples");
     char text[320];
+    // Too short for one segment, it resolves no band at all.
+    if (!(lowest < highest)) {
+        std::snprintf(text, sizeof text, " spanning %g m resolves no band around %g cycle/m (%s)",
+                      n > 0 ? static_cast<double>(n - 1) * interval : 0.0, class_wavenumber, needs);
+        return what + text;
+    }
     std::snprintf(text, sizeof text,
-                  " samples at %g m resolves %.3g to %.3g cycle/m, not a band around %g "
-                  "cycle/m (it needs Welch segments of at least 40 m, so a profile of 160 to "
-                  "320 m or more, and an interval of at most 2.5 m)",
-                  interval, lowest, highest, class_wavenumber);
-    return "a profile of " + std::to_string(n) + text;
+                  " at %g m resolves %.3g to %.3g cycle/m, not a band around %g cycle/m (%s)",
+                  interval, lowest, highest, class_wavenumber, needs);
+    return what + text;
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include "analysis/response_plot.h"
 #include "cli/commands.h"
 #include "cli/json_output.h"
+#include "cli/model_info.h"
 #include "frame/file_identity.h"
 #include "frame/output_file.h"
 #include "model_input/map.h"
@@ -729,8 +730,8 @@ void Checker::check_closed_loop(nlohmann::json &report) {
                {"frequency_shift", nullptr},
                {"damping_shift", nullptr},
                {"stability_changed", nullptr},
-               {"structure_stiffness", t.stiffness},
-               {"structure_mass", t.mass},
+               {"structure_stiffness_n_per_m", t.stiffness},
+               {"structure_mass_kg", t.mass},
                {"structure_points", points.size()},
                {"modes", nullptr}};
     // The state-space cards are per second, the coupling damping per the
@@ -884,8 +885,11 @@ void Checker::compare_model(const analysis::StateSpace &rebuilt, nlohmann::json 
 bool Checker::plot(const analysis::StateSpace &rebuilt, const analysis::ModelComparison &c,
                    Eigen::Index output, Eigen::Index input, std::string &error) {
     analysis::ResponsePlot p;
-    p.title = "input " + std::to_string(input + 1) + " -> output " + std::to_string(output + 1) +
-              ": " + s_.abc_base + " against " + s_.bdf;
+    std::string in_unit, out_unit;
+    const std::string in = input_caption(map_, static_cast<int32_t>(input), in_unit);
+    const std::string out_name = output_caption(map_, static_cast<int32_t>(output), out_unit);
+    p.title = in + " -> " + out_name;
+    p.magnitude_label = "magnitude / (" + out_unit + " per " + in_unit + ")";
     p.first_label = "ABC model " + s_.abc_base;
     p.second_label = "rebuilt from " + s_.bdf;
     // Every fourth grid frequency draws smooth curves in a fraction of the
@@ -1014,7 +1018,10 @@ const std::vector<OptionSpec> check_options = {
     {"abc", "ABC_BASE", "the ABC set the deck was converted from", "required"},
     {"tolerance", "X", "largest relative deviation accepted for every figure", "0.01", Kind::real,
      0, 1e308, true},
-    {"plot", "FILE.svg", "draw magnitude and phase of both responses of the worst pair (or --pair)",
+    {"plot", "FILE.svg",
+     "draw magnitude and phase of both responses of the worst pair (or --pair), the pair named "
+     "from the MAP file (input point and component or external name, output point, component "
+     "and what it is) and the magnitude in output unit per input unit",
      ""},
     {"pair", "I,O", "the input and output (from 1) to draw instead of the worst pair", ""},
     {"reference", "FULL_BASE",
@@ -1115,11 +1122,12 @@ void print_report(const nlohmann::json &r) {
         auto shown = [](const nlohmann::json &v) {
             return v.is_number() ? percent(v.get<double>()) : std::string("without bound");
         };
-        std::printf(
-            "  closed loop: %ld structure points on %s N/m and %s kg each; static "
-            "deflection within %s",
-            l["structure_points"].get<long>(), g(l["structure_stiffness"].get<double>()).c_str(),
-            g(l["structure_mass"].get<double>()).c_str(), shown(l["static_deviation"]).c_str());
+        std::printf("  closed loop: %ld structure points on %s N/m and %s kg each; static "
+                    "deflection within %s",
+                    l["structure_points"].get<long>(),
+                    g(l["structure_stiffness_n_per_m"].get<double>()).c_str(),
+                    g(l["structure_mass_kg"].get<double>()).c_str(),
+                    shown(l["static_deviation"]).c_str());
         if (l["modes"].is_number())
             std::printf("; %ld modes within %s in frequency and %s in damping; stability %s",
                         l["modes"].get<long>(), shown(l["frequency_shift"]).c_str(),

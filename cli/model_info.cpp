@@ -172,6 +172,21 @@ std::string figure(double v) {
 
 } // namespace
 
+std::string input_caption(const MAPmodel &m, int32_t k, std::string &unit) {
+    unit = input_unit(m, k);
+    const int32_t internal = m.n_input - m.n_external;
+    std::string text = "input " + std::to_string(k + 1);
+    if (k >= internal) return text + " " + external_name(m, k - internal);
+    return text + ", point " + std::to_string(m.input[k].id) + " " + component_name(m.input[k].dof);
+}
+
+std::string output_caption(const MAPmodel &m, int32_t k, std::string &unit) {
+    const OutputRow row = output_rows(m)[static_cast<std::size_t>(k)];
+    unit = output_unit(m, row.component, row.kind, row.graphic);
+    return "output " + std::to_string(k + 1) + ", point " + std::to_string(row.point) + " " +
+           component_name(row.component) + " (" + row.what + ")";
+}
+
 void signal_tables(const MAPmodel &m, nlohmann::json &j_inputs, nlohmann::json &j_outputs) {
     const std::vector<OutputRow> outputs = output_rows(m);
     const int32_t internal = m.n_input - m.n_external;
@@ -249,8 +264,8 @@ int run_info(int argc, char **argv) {
     for (const analysis::Mode &mode : modes) {
         const Behaviour b = behaviour(mode, largest);
         nlohmann::json j = {
-            {"real", mode.eigenvalue.real()},
-            {"imag", mode.eigenvalue.imag()},
+            {"real_per_s", mode.eigenvalue.real()},
+            {"imag_rad_per_s", mode.eigenvalue.imag()},
             {"oscillating", mode.oscillating},
             {"frequency_hz", mode.frequency_hz},
             {"damped_frequency_hz", std::abs(mode.eigenvalue.imag()) / (2.0 * std::numbers::pi)},

@@ -16,6 +16,12 @@ namespace sorvan::cli {
 // unit.
 void signal_tables(const MAPmodel &m, nlohmann::json &inputs, nlohmann::json &outputs);
 
+// One signal named for a caption: "input 5 road_elevation_front_left" or
+// "output 3, point 103 z (coupling displacement)"; index from 0. unit is
+// set to what the signal is measured in.
+std::string input_caption(const MAPmodel &m, int32_t index, std::string &unit);
+std::string output_caption(const MAPmodel &m, int32_t index, std::string &unit);
+
 } // namespace sorvan::cli
 
 #endif

@@ -301,9 +301,9 @@ std::string figure(const char *format, double v) {
 }
 
 void print_report(const std::string &input, const Profile &p) {
-    std::printf("%s: %s, %zu channel%s of %lld points, %s m apart", input.c_str(), p.kind.c_str(),
-                p.channels.size(), p.channels.size() == 1 ? "" : "s",
-                static_cast<long long>(p.points), shortest(p.interval).c_str());
+    std::printf("%s: %s, %s of %s, %s m apart", input.c_str(), p.kind.c_str(),
+                counted(static_cast<long long>(p.channels.size()), "channel", "channels").c_str(),
+                counted(p.points, "point", "points").c_str(), shortest(p.interval).c_str());
     if (p.stored != p.points)
         std::printf(" (%lld more fill up the last group)",
                     static_cast<long long>(p.stored - p.points));
@@ -328,6 +328,28 @@ void print_report(const std::string &input, const Profile &p) {
 
 nlohmann::json number_or_null(double v) {
     return std::isfinite(v) ? nlohmann::json(v) : nlohmann::json(nullptr);
+}
+
+// A channel's figures: the mean, RMS and extremes in the channel's own unit,
+// as the file holds it; the roughness figures of an elevation in
+// millimetres (null when the unit is no length).
+nlohmann::json channel_json(const Channel &c, std::int64_t points, double interval) {
+    auto mm = [&c](double v) { return c.mm != 0.0 ? number_or_null(v * c.mm) : nullptr; };
+    return {{"label", c.label},
+            {"unit", c.unit},
+            {"points", points},
+            {"interval_m", interval},
+            {"mean", c.mean},
+            {"rms", c.rms},
+            {"min", c.min},
+            {"max", c.max},
+            {"rms_mm", mm(c.rms)},
+            {"rms_mean_removed_mm", mm(c.rms_mean_removed)},
+            {"rms_band_mm", mm(c.rms_band)},
+            {"iri_m_per_km", number_or_null(c.iri)},
+            {"gd01_mm2_m", number_or_null(c.gd01)},
+            {"class", c.road_class ? nlohmann::json(std::string(1, c.road_class))
+                                   : nlohmann::json(nullptr)}};
 }
 
 } // namespace
@@ -399,21 +421,7 @@ int run_profile(int argc, char **argv) {
     if (args.json()) {
         nlohmann::json channels = nlohmann::json::array();
         for (const Channel &c : p.channels)
-            channels.push_back(
-                {{"label", c.label},
-                 {"unit", c.unit},
-                 {"points", p.points},
-                 {"interval", p.interval},
-                 {"mean", c.mean},
-                 {"rms", c.rms},
-                 {"rms_mean_removed", c.rms_mean_removed},
-                 {"rms_band", c.rms_band},
-                 {"min", c.min},
-                 {"max", c.max},
-                 {"iri", number_or_null(c.iri)},
-                 {"gd01", number_or_null(c.gd01)},
-                 {"class", c.road_class ? nlohmann::json(std::string(1, c.road_class))
-                                        : nlohmann::json(nullptr)}});
+            channels.push_back(channel_json(c, p.points, p.interval));
         nlohmann::json files = nlohmann::json::array();
         if (!csv.empty()) files.push_back(csv);
         if (!plot.empty()) files.push_back(plot);

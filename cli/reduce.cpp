@@ -189,6 +189,8 @@ bool draw(const std::string &file, const analysis::StateSpace &full,
               std::to_string(e.worst_output + 1) + ": full and reduced model";
     p.first_label = "full model";
     p.second_label = "reduced model";
+    // An ABC set alone names no units: the response is in the model's own.
+    p.magnitude_label = "magnitude / (output per input, the model's units)";
     for (double f : e.grid) {
         if (!(f > 0.0)) continue;
         p.frequency_hz.push_back(f);

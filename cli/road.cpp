@@ -352,8 +352,9 @@ std::string class_text(const TrackFigures &f) {
 
 void print_report(const RoadOptions &o, const RprofResult &r,
                   const std::vector<TrackFigures> &tracks, std::int64_t padded, double expected) {
-    std::printf("wrote %s: %d channel%s of %d samples, %s m apart (0 to %s m)\n", o.file.c_str(),
-                o.tracks, o.tracks == 2 ? "s" : "", r.n, shortest(o.interval).c_str(),
+    std::printf("wrote %s: %s of %s, %s m apart (0 to %s m)\n", o.file.c_str(),
+                counted(o.tracks, "channel", "channels").c_str(),
+                counted(r.n, "sample", "samples").c_str(), shortest(o.interval).c_str(),
                 shortest(r.x[r.n - 1]).c_str());
     std::printf("  last group filled up with the last sample: %lld point%s per channel "
                 "(PADDED_POINTS)\n",
@@ -515,11 +516,11 @@ int run_road(int argc, char **argv) {
         for (int t = 0; t < o.tracks; ++t) {
             const TrackFigures &f = tracks[static_cast<std::size_t>(t)];
             list.push_back({{"label", o.labels[t]},
-                            {"rms", f.rms},
+                            {"rms_mm", f.rms},
                             {"rms_mean_removed_mm", f.rms_mean_removed},
                             {"rms_band_mm", f.rms_band},
-                            {"iri", number_or_null(f.iri)},
-                            {"gd01", number_or_null(f.gd01)},
+                            {"iri_m_per_km", number_or_null(f.iri)},
+                            {"gd01_mm2_m", number_or_null(f.gd01)},
                             {"class", f.road_class ? nlohmann::json(std::string(1, f.road_class))
                                                    : nlohmann::json(nullptr)}});
         }
@@ -528,15 +529,15 @@ int run_road(int argc, char **argv) {
         if (!o.plot.empty()) files.push_back(o.plot);
         nlohmann::json object = {{"file", o.file},
                                  {"samples", r->n},
-                                 {"interval", o.interval},
-                                 {"length", r->x[r->n - 1]},
+                                 {"interval_m", o.interval},
+                                 {"length_m", r->x[r->n - 1]},
                                  {"seed", o.seed},
                                  {"seed_from_clock", o.clock_seed},
                                  {"padded_points", padded},
-                                 {"ge", o.ge},
-                                 {"gs", o.gs},
-                                 {"ga", o.ga},
-                                 {"iri_expected", number_or_null(expected)},
+                                 {"ge_mm2_m", o.ge},
+                                 {"gs_mm2_per_m", o.gs},
+                                 {"ga_mm2_per_m3", o.ga},
+                                 {"iri_expected_m_per_km", number_or_null(expected)},
                                  {"tracks", list},
                                  {"files", files},
                                  {"status", 0}};
@@ -549,7 +550,7 @@ int run_road(int argc, char **argv) {
             object["class"] = c ? nlohmann::json(std::string(1, c)) : nlohmann::json(nullptr);
         }
         if (o.iri_target > 0.0) {
-            object["iri_target"] = o.iri_target;
+            object["iri_target_m_per_km"] = o.iri_target;
             object["scale"] = o.scale;
         }
         json_output::emit(object);

@@ -45,4 +45,4 @@ if __name__ == "__main__":
     print(f"{deck['file']}: {deck['cards']['TF']} TF cards; check {'passed' if report['ok'] else 'failed'}")
     tracks, summary, iri = class_c_road()
     print(f"class C road: {tracks.shape[1]} samples, IRI {iri:.3f} m/km "
-          f"(expected {summary['iri_expected']:.3f}), rated {summary['tracks'][0]['class']}")
+          f"(expected {summary['iri_expected_m_per_km']:.3f}), rated {summary['tracks'][0]['class']}")

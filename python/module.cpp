@@ -30,6 +30,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <numbers>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -575,10 +576,11 @@ py::list modes(const py::object &model_or_a) {
     py::list list;
     for (const auto &mode : found) {
         py::dict d;
-        d["real"] = mode.eigenvalue.real();
-        d["imag"] = mode.eigenvalue.imag();
+        d["real_per_s"] = mode.eigenvalue.real();
+        d["imag_rad_per_s"] = mode.eigenvalue.imag();
         d["oscillating"] = mode.oscillating;
         d["frequency_hz"] = mode.frequency_hz;
+        d["damped_frequency_hz"] = std::fabs(mode.eigenvalue.imag()) / (2 * std::numbers::pi);
         d["damping_ratio"] = mode.damping_ratio;
         d["time_constant_s"] = std::isfinite(mode.time_constant)
                                    ? py::object(py::float_(mode.time_constant))

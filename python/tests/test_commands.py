@@ -69,9 +69,9 @@ def test_road_as_the_command_line(tmp_path):
     assert same_but_timing(summary, theirs)
     assert tracks.shape == (2, summary["samples"]) and tracks.flags.c_contiguous
     for k in range(2):
-        assert sorvan.iri(tracks[k], 0.1) == pytest.approx(summary["tracks"][k]["iri"], rel=1e-12)
+        assert sorvan.iri(tracks[k], 0.1) == pytest.approx(summary["tracks"][k]["iri_m_per_km"], rel=1e-12)
         assert np.sqrt(np.mean(tracks[k] ** 2)) * 1e3 == pytest.approx(
-            summary["tracks"][k]["rms"], rel=1e-12)
+            summary["tracks"][k]["rms_mm"], rel=1e-12)
     again, _ = sorvan.road(400.0, 0.1, tracks=2, seed=9, cls="C", corr_length=3.0)
     assert again.tobytes() == tracks.tobytes()
     with pytest.raises(sorvan.Error, match="--tracks"):
@@ -91,7 +91,7 @@ def test_profile_written_and_read_back(tmp_path):
     assert [c["label"] for c in p["channels"]] == ["sine", "flat"]
     np.testing.assert_array_equal(p["channels"][0]["values"], z[0].astype(np.float32))
     assert p["channels"][0]["rms"] == pytest.approx(5 / np.sqrt(2), rel=1e-6)
-    assert p["channels"][1]["iri"] == 0.0
+    assert p["channels"][1]["iri_m_per_km"] == 0.0
     with pytest.raises(sorvan.Error, match="not-there.rsp"):
         sorvan.read_profile(tmp_path / "not-there.rsp")
 
@@ -116,7 +116,7 @@ def test_the_example_of_the_readme(tmp_path):
     assert report["ok"] and deck["cards"]["TF"] > 0
     tracks, summary, iri = example.class_c_road()
     assert summary["tracks"][0]["class"] == "C"
-    assert iri == pytest.approx(summary["tracks"][0]["iri"], rel=1e-12)
+    assert iri == pytest.approx(summary["tracks"][0]["iri_m_per_km"], rel=1e-12)
 
 
 def test_commands_from_several_threads_agree(vehicle):
@@ -125,7 +125,7 @@ def test_commands_from_several_threads_agree(vehicle):
     def work(seed):
         _, summary = sorvan.road(200.0, 0.1, seed=seed)
         info = sorvan.Model.read(*vehicle)
-        return summary["tracks"][0]["iri"], info.A.tobytes()
+        return summary["tracks"][0]["iri_m_per_km"], info.A.tobytes()
 
     alone = [work(seed) for seed in (1, 2, 3, 4)]
     with ThreadPoolExecutor(4) as pool:

@@ -217,7 +217,11 @@ TEST_F(Check, PlotsTheWorstOrTheChosenPair) {
         EXPECT_NE(svg.find("viewBox=\"0 0 820.0 760.0\""), std::string::npos);
         EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
     }
-    EXPECT_NE(read_text(dir.path() / "pair.svg").find("input 2 -&gt; output 6"), std::string::npos);
+    // The pair named from the MAP file, the magnitude with its unit.
+    const std::string pair = read_text(dir.path() / "pair.svg");
+    EXPECT_TRUE(
+        std::regex_search(pair, std::regex(">input 2, point [0-9]+ [xyz] -&gt; output 6, ")));
+    EXPECT_NE(pair.find("magnitude / (MILLIMETER/SECOND per NEWTON)"), std::string::npos);
 
     // A pair outside the model, a malformed pair, a missing option, a plot
     // that cannot be written (and leaves nothing).

@@ -72,8 +72,8 @@ TEST_F(Info, SingleOscillatorHasItsNaturalFrequencyAndDamping) {
     const auto &mode = j["modes"][0];
     EXPECT_NEAR(mode["frequency_hz"].get<double>(), f, 1e-9);
     EXPECT_NEAR(mode["damping_ratio"].get<double>(), zeta, 1e-9);
-    EXPECT_NEAR(mode["real"].get<double>(), -zeta * w, 1e-9);
-    EXPECT_NEAR(mode["imag"].get<double>(), w * std::sqrt(1 - zeta * zeta), 1e-9);
+    EXPECT_NEAR(mode["real_per_s"].get<double>(), -zeta * w, 1e-9);
+    EXPECT_NEAR(mode["imag_rad_per_s"].get<double>(), w * std::sqrt(1 - zeta * zeta), 1e-9);
     EXPECT_TRUE(mode["stable"].get<bool>());
     ASSERT_EQ(j["inputs"].size(), 1u);
     EXPECT_EQ(j["inputs"][0]["point"], 7);
@@ -109,7 +109,7 @@ TEST_F(Info, ChainOfTwoMassesHasTheClosedFormModes) {
         const auto &mode = j["modes"][static_cast<std::size_t>(m)];
         EXPECT_NEAR(mode["frequency_hz"].get<double>(), w[m] / (2 * pi), 1e-9);
         EXPECT_NEAR(mode["damping_ratio"].get<double>(), alpha / (2 * w[m]), 1e-9);
-        EXPECT_NEAR(mode["real"].get<double>(), -alpha / 2, 1e-9);
+        EXPECT_NEAR(mode["real_per_s"].get<double>(), -alpha / 2, 1e-9);
     }
 }
 
@@ -149,13 +149,13 @@ TEST_F(Info, ModalBlocksGiveTheirFrequenciesDampingAndWhatReduceKeeps) {
     int pairs = 0;
     for (const auto &mode : j["modes"]) {
         if (!mode["oscillating"].get<bool>()) {
-            EXPECT_NEAR(mode["real"].get<double>(), -3.0, 1e-9);
+            EXPECT_NEAR(mode["real_per_s"].get<double>(), -3.0, 1e-9);
             EXPECT_NEAR(mode["time_constant_s"].get<double>(), 1.0 / 3.0, 1e-9);
             continue;
         }
         if (!mode["stable"].get<bool>()) {
-            EXPECT_NEAR(mode["real"].get<double>(), 0.25, 1e-9);
-            EXPECT_NEAR(mode["imag"].get<double>(), 12.0, 1e-9);
+            EXPECT_NEAR(mode["real_per_s"].get<double>(), 0.25, 1e-9);
+            EXPECT_NEAR(mode["imag_rad_per_s"].get<double>(), 12.0, 1e-9);
             EXPECT_TRUE(mode["kept"].get<bool>()); // |eigenvalue| below 2 pi 10
             continue;
         }
@@ -225,10 +225,10 @@ TEST_F(Info, NamesUndampedPairsIntegratorsAndGrowthAndPrintsAnySize) {
         ++seen[b];
         EXPECT_EQ(mode["stable"].get<bool>(), b == "stable") << mode;
         if (b == "undamped") {
-            EXPECT_EQ(mode["imag"].get<double>(), 3.0);
+            EXPECT_EQ(mode["imag_rad_per_s"].get<double>(), 3.0);
         }
         if (b == "unstable") {
-            EXPECT_EQ(mode["real"].get<double>(), 2.0);
+            EXPECT_EQ(mode["real_per_s"].get<double>(), 2.0);
         }
     }
     EXPECT_EQ(seen, (std::map<std::string, int>{

@@ -260,17 +260,17 @@ TEST_F(Profile, ReportsEveryChannel) {
         EXPECT_EQ(ch["label"], "track " + std::to_string(c + 1));
         EXPECT_EQ(ch["unit"], s.units[c]);
         EXPECT_EQ(ch["points"], 700);
-        EXPECT_DOUBLE_EQ(ch["interval"].get<double>(), 0.1);
+        EXPECT_DOUBLE_EQ(ch["interval_m"].get<double>(), 0.1);
         EXPECT_NEAR(ch["mean"].get<double>(), sum / 700, 1e-12 * std::fabs(hi));
         EXPECT_NEAR(ch["rms"].get<double>(), std::sqrt(squares / 700), 1e-12 * std::fabs(hi));
         EXPECT_EQ(ch["min"].get<double>(), lo);
         EXPECT_EQ(ch["max"].get<double>(), hi);
         EXPECT_TRUE(ch["class"].is_null()); // 70 m: too short for the class
     }
-    const double mm = j["channels"][0]["iri"].get<double>();
+    const double mm = j["channels"][0]["iri_m_per_km"].get<double>();
     EXPECT_GT(mm, 0.0);
-    EXPECT_NEAR(j["channels"][1]["iri"].get<double>(), mm, 1e-5 * mm);
-    EXPECT_TRUE(j["channels"][2]["iri"].is_null());
+    EXPECT_NEAR(j["channels"][1]["iri_m_per_km"].get<double>(), mm, 1e-5 * mm);
+    EXPECT_TRUE(j["channels"][2]["iri_m_per_km"].is_null());
 }
 
 // Our own files: the table of sorvan road read back from the RPC III file

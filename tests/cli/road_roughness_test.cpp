@@ -79,18 +79,18 @@ TEST_F(RoadRoughness, ClassPresetsFollowTheClassTable) {
         nlohmann::json j = json_of(std::string("road p.rsp --length 10 --seed 1 --class ") + c);
         ASSERT_FALSE(j.is_null());
         EXPECT_EQ(j["class"], std::string(1, c));
-        EXPECT_NEAR(j["gs"].get<double>(), gd * 0.01 * 4 * pi * pi, 1e-12 * gd);
-        EXPECT_NEAR(j["ge"].get<double>(), gd / 1280, 1e-15 * gd);
-        EXPECT_EQ(j["ga"].get<double>(), 0.0);
+        EXPECT_NEAR(j["gs_mm2_per_m"].get<double>(), gd * 0.01 * 4 * pi * pi, 1e-12 * gd);
+        EXPECT_NEAR(j["ge_mm2_m"].get<double>(), gd / 1280, 1e-15 * gd);
+        EXPECT_EQ(j["ga_mm2_per_m3"].get<double>(), 0.0);
     }
     // The options that override the class make the spectrum of another
     // one: Gd(0.1) = 0.05 + 7 / (0.2 pi)^2 + 0.5 / (0.2 pi)^4 = 21 mm^2 m.
     nlohmann::json j = json_of("road p.rsp --length 10 --seed 1 --class b --gs 7 --ga 0.5");
     EXPECT_EQ(j["requested_class"], "B");
     EXPECT_EQ(j["class"], "A");
-    EXPECT_EQ(j["gs"].get<double>(), 7.0);
-    EXPECT_EQ(j["ga"].get<double>(), 0.5);
-    EXPECT_DOUBLE_EQ(j["ge"].get<double>(), 64.0 / 1280);
+    EXPECT_EQ(j["gs_mm2_per_m"].get<double>(), 7.0);
+    EXPECT_EQ(j["ga_mm2_per_m3"].get<double>(), 0.5);
+    EXPECT_DOUBLE_EQ(j["ge_mm2_m"].get<double>(), 64.0 / 1280);
 
     for (const char *bad : {"I", "AB", "", "1"}) {
         Result r = run(std::string("road q.rsp --class \"") + bad + "\"");
@@ -114,11 +114,11 @@ TEST_F(RoadRoughness, IriTargetIsMetByTheFileAndReadBack) {
     const double before = file_iri("plain.rsp");
     const double scale = j["scale"].get<double>();
     EXPECT_NEAR(before * std::sqrt(scale), 3.5, 0.035);
-    EXPECT_NEAR(j["gs"].get<double>(), 256 * 0.01 * 4 * pi * pi * scale, 1e-9);
-    EXPECT_NEAR(
-        j["iri_expected"].get<double>(),
-        sorvan::analysis::iri_expected(j["ge"].get<double>(), j["gs"].get<double>(), 0.0, 0.1),
-        1e-9);
+    EXPECT_NEAR(j["gs_mm2_per_m"].get<double>(), 256 * 0.01 * 4 * pi * pi * scale, 1e-9);
+    EXPECT_NEAR(j["iri_expected_m_per_km"].get<double>(),
+                sorvan::analysis::iri_expected(j["ge_mm2_m"].get<double>(),
+                                               j["gs_mm2_per_m"].get<double>(), 0.0, 0.1),
+                1e-9);
     ASSERT_EQ(j["tracks"].size(), 2u);
 
     nlohmann::json back = json_of("profile out.rsp");
@@ -130,10 +130,11 @@ TEST_F(RoadRoughness, IriTargetIsMetByTheFileAndReadBack) {
         EXPECT_EQ(ch["label"], track["label"]);
         EXPECT_EQ(ch["unit"], "mm");
         EXPECT_EQ(ch["points"], 10001);
-        EXPECT_NEAR(ch["iri"].get<double>(), each[c], 1e-9);
-        EXPECT_NEAR(ch["iri"].get<double>(), track["iri"].get<double>(), 0.01 * 3.5);
-        EXPECT_NEAR(ch["rms"].get<double>(), track["rms"].get<double>(),
-                    1e-4 * track["rms"].get<double>());
+        EXPECT_NEAR(ch["iri_m_per_km"].get<double>(), each[c], 1e-9);
+        EXPECT_NEAR(ch["iri_m_per_km"].get<double>(), track["iri_m_per_km"].get<double>(),
+                    0.01 * 3.5);
+        EXPECT_NEAR(ch["rms_mm"].get<double>(), track["rms_mm"].get<double>(),
+                    1e-4 * track["rms_mm"].get<double>());
         EXPECT_EQ(ch["class"], track["class"]);
     }
 
@@ -167,7 +168,7 @@ TEST_F(RoadRoughness, DefaultRoadMatchesTheExpectation) {
     for (int seed = 1; seed <= 10; ++seed) {
         nlohmann::json j = json_of("road d.rsp --seed " + std::to_string(seed));
         ASSERT_FALSE(j.is_null());
-        const double index = j["tracks"][0]["iri"].get<double>();
+        const double index = j["tracks"][0]["iri_m_per_km"].get<double>();
         EXPECT_NEAR(index, expected, 0.08 * expected) << seed;
         EXPECT_EQ(j["tracks"][0]["class"], "B") << seed;
         sum += index;
