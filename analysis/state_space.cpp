@@ -1,5 +1,6 @@
 // Modes, modal form, the writer's reduction and frequency responses of a
-// state-space model, on Eigen's eigenvalue solver and LU decomposition.
+// state-space model, on Eigen's eigenvalue solver, Hessenberg reduction and
+// LU decomposition.
 #include "analysis/state_space.h"
 
 #include <Eigen/Eigenvalues>
@@ -171,28 +172,71 @@ Eigen::MatrixXcd frequency_response(const StateSpace &m, double f_hz) {
     return h;
 }
 
-ResponseEvaluator::ResponseEvaluator(const StateSpace &m) : m_(m) {
+void hessenberg(const Eigen::MatrixXd &a, Eigen::MatrixXd &h, Eigen::MatrixXd &q) {
+    const Eigen::Index n = a.rows();
+    if (n < 3) {
+        h = a;
+        q = Eigen::MatrixXd::Identity(n, n);
+        return;
+    }
+#ifdef EIGEN_USE_LAPACKE
+    h = a;
+    Eigen::VectorXd tau(n - 1);
+    const auto ln = static_cast<lapack_int>(n);
+    if (LAPACKE_dgehrd(LAPACK_COL_MAJOR, ln, 1, ln, h.data(), ln, tau.data()) == 0) {
+        q = h;
+        if (LAPACKE_dorghr(LAPACK_COL_MAJOR, ln, 1, ln, q.data(), ln, tau.data()) == 0) {
+            for (Eigen::Index j = 0; j + 2 < n; ++j)
+                h.col(j).tail(n - j - 2).setZero();
+            return;
+        }
+    }
+#endif
+    const Eigen::HessenbergDecomposition<Eigen::MatrixXd> d(a);
+    h = d.matrixH();
+    q = d.matrixQ();
+}
+
+ResponseEvaluator::ResponseEvaluator(const StateSpace &m) {
     const Eigen::Index n = m.a.rows();
-    if (n < modal_from || m.a.cols() != n || !m.a.allFinite()) return;
-    Eigen::EigenSolver<Eigen::MatrixXd> solver(m.a, true);
-    if (solver.info() != Eigen::Success) return;
-    const Eigen::MatrixXcd v = solver.eigenvectors();
-    const Eigen::PartialPivLU<Eigen::MatrixXcd> lu(v);
-    // Eigenvectors close to dependent (a defective A) would amplify the
-    // rounding: such a model is solved frequency by frequency.
-    if (!(lu.rcond() > 1e-10)) return;
-    lambda_ = solver.eigenvalues();
-    wb_ = lu.solve(m.b.cast<cplx>());
-    cv_ = m.c.cast<cplx>() * v;
-    modal_ = wb_.allFinite() && cv_.allFinite();
+    if (m.a.cols() != n || m.b.rows() != n || m.c.cols() != n || m.d.rows() != m.c.rows() ||
+        m.d.cols() != m.b.cols())
+        throw std::invalid_argument("the matrices A, B, C, D do not make one model");
+    Eigen::MatrixXd h, q;
+    hessenberg(m.a, h, q);
+    ht_ = h.transpose();
+    qb_ = (q.transpose() * m.b).cast<cplx>();
+    cq_ = (m.c * q).cast<cplx>();
+    d_ = m.d;
 }
 
 Eigen::MatrixXcd ResponseEvaluator::at(double f_hz) const {
-    if (!modal_) return frequency_response(m_, f_hz);
+    const Eigen::Index n = ht_.rows();
+    Eigen::MatrixXcd h = d_.cast<cplx>();
+    if (n == 0) return h;
     const cplx s(0.0, two_pi * f_hz);
-    const Eigen::VectorXcd resolvent = (s - lambda_.array()).inverse().matrix();
-    Eigen::MatrixXcd h = m_.d.cast<cplx>();
-    h.noalias() += cv_ * (resolvent.asDiagonal() * wb_);
+    // (sI - H) transposed, so that the elimination works on contiguous
+    // columns: column k of u is row k of sI - H.
+    Eigen::MatrixXcd u = (-ht_).cast<cplx>();
+    u.diagonal().array() += s;
+    Eigen::MatrixXcd x = qb_;
+    // Gaussian elimination with partial pivoting: in a Hessenberg matrix
+    // only the one term below the diagonal is eliminated in each column.
+    for (Eigen::Index k = 0; k + 1 < n; ++k) {
+        if (std::abs(u(k, k + 1)) > std::abs(u(k, k))) {
+            u.col(k).tail(n - k).swap(u.col(k + 1).tail(n - k));
+            x.row(k).swap(x.row(k + 1));
+        }
+        const cplx pivot = u(k, k);
+        if (pivot == 0.0) continue; // singular: the solve below gives no finite terms
+        const cplx l = u(k, k + 1) / pivot;
+        u(k, k + 1) = 0.0;
+        if (l == 0.0) continue;
+        u.col(k + 1).tail(n - k - 1) -= l * u.col(k).tail(n - k - 1);
+        x.row(k + 1) -= l * x.row(k);
+    }
+    u.transpose().triangularView<Eigen::Upper>().solveInPlace(x);
+    h.noalias() += cq_ * x;
     return h;
 }
 

@@ -72,28 +72,28 @@ std::vector<bool> kept_by_reduction(const Eigen::MatrixXd &a, double limit_hz,
 // columns).
 Eigen::MatrixXcd frequency_response(const StateSpace &m, double f_hz);
 
-// The frequency response at many frequencies of one model. A large model
-// whose A is diagonalisable with well-conditioned eigenvectors,
-// A = V diag(lambda) V^-1, is evaluated as
-//   H(s) = (C V) diag(1 / (s - lambda)) (V^-1 B) + D,
-// which costs outputs x states x inputs a frequency instead of a solve of
-// states^3; any other model (small ones included) as frequency_response
-// does. Keeps a reference to m, which must outlive it.
+// The frequency response at many frequencies of one model, as control
+// libraries evaluate it: A is brought to upper Hessenberg form once,
+// A = Q H Q^T, keeping Q^T B and C Q; each frequency then solves
+// (sI - H) X = Q^T B by an LU factorisation of the Hessenberg matrix (O(n^2))
+// and a triangular solve (O(n^2) per input), H(s) = C Q X + D. No
+// eigenvectors are needed, so a defective or nearly defective A is as
+// accurate as any other. Copies what it needs of m. Throws
+// std::invalid_argument when the sizes do not make one model.
 class ResponseEvaluator {
   public:
     explicit ResponseEvaluator(const StateSpace &m);
     Eigen::MatrixXcd at(double f_hz) const;
-    bool modal() const { return modal_; }
-
-    // Below this many states every frequency is solved directly.
-    static constexpr Eigen::Index modal_from = 64;
 
   private:
-    const StateSpace &m_;
-    bool modal_ = false;
-    Eigen::VectorXcd lambda_;
-    Eigen::MatrixXcd cv_, wb_; // C V and V^-1 B
+    Eigen::MatrixXd ht_;       // H transposed: its rows are contiguous
+    Eigen::MatrixXcd qb_, cq_; // Q^T B and C Q
+    Eigen::MatrixXd d_;
 };
+
+// A = Q H Q^T with H upper Hessenberg and Q orthogonal (LAPACK where the
+// build has it).
+void hessenberg(const Eigen::MatrixXd &a, Eigen::MatrixXd &h, Eigen::MatrixXd &q);
 
 // Frequencies (Hz) spaced evenly on a logarithmic scale, per_decade to a
 // decade, from the whole decade at least ten times below the lowest mode

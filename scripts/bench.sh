@@ -14,7 +14,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
-need_packages cmake make g++ libeigen3-dev nlohmann-json3-dev
+need_packages cmake make g++ libeigen3-dev nlohmann-json3-dev liblapacke-dev libopenblas-serial-dev
 
 dir=${BENCH_BUILD:-build-bench}
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DSORVAN_BENCH=ON >/dev/null

@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
-need_packages cmake make g++ googletest libgtest-dev libgmock-dev libeigen3-dev nlohmann-json3-dev
+need_packages cmake make g++ googletest libgtest-dev libgmock-dev libeigen3-dev nlohmann-json3-dev liblapacke-dev libopenblas-serial-dev
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "${JOBS:-2}" --target sorvan sorvan_view

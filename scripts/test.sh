@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 . scripts/packages.sh
 need_packages cmake make g++ googletest libgtest-dev libgmock-dev clang libclang-rt-14-dev valgrind \
     clang-format libeigen3-dev nlohmann-json3-dev pybind11-dev python3-pybind11 python3-numpy \
-    python3-pytest
+    python3-pytest liblapacke-dev libopenblas-serial-dev
 
 jobs=${JOBS:-2}
 stage_start=$SECONDS

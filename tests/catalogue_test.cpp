@@ -753,7 +753,7 @@ std::vector<Fault> command_line_rows() {
                 for (int i = 0; i < 3000000; ++i)
                     t += std::to_string(i) + ",0\n";
                 write_file("big.csv", t);
-                b.shell = "ulimit -v 60000; ";
+                b.shell = "ulimit -v 90000; ";
             },
             "profile: memory runs out while the table is read", 70,
             "out of memory while running profile"));

@@ -251,30 +251,50 @@ TEST(FrequencyResponse, SingleOscillator) {
     EXPECT_THROW(frequency_response(wrong, 1.0), std::invalid_argument);
 }
 
-// The evaluation through the eigenvectors gives what the direct solve
-// gives, frequency by frequency, on a model large enough to take it: a
-// random stable A (shifted to the left) and random B, C, D.
-TEST(FrequencyResponse, ThroughTheEigenvectorsAsSolvedDirectly) {
-    const Eigen::Index n = 2 * sorvan::analysis::ResponseEvaluator::modal_from;
+// The Hessenberg evaluation gives what the direct solve gives, frequency by
+// frequency, on random models: a stable one, a lightly damped one (poles
+// near the axis, evaluated at their frequencies), one with a repeated
+// eigenvalue and one with a defective block, whose eigenvectors would be
+// of no use.
+TEST(FrequencyResponse, HessenbergAsSolvedDirectly) {
+    const Eigen::Index n = 60;
     std::srand(7);
-    sorvan::analysis::StateSpace m{Eigen::MatrixXd::Random(n, n), Eigen::MatrixXd::Random(n, 3),
-                                   Eigen::MatrixXd::Random(5, n), Eigen::MatrixXd::Random(5, 3)};
-    m.a.diagonal().array() -= 20.0;
-    const sorvan::analysis::ResponseEvaluator response(m);
-    ASSERT_TRUE(response.modal());
-    for (double f : {0.0, 0.01, 0.3, 1.0, 4.7, 100.0, 1e4}) {
-        const Eigen::MatrixXcd direct = sorvan::analysis::frequency_response(m, f);
-        EXPECT_LT((response.at(f) - direct).norm(), 1e-9 * direct.norm()) << f;
+    auto random_model = [n](const Eigen::MatrixXd &a) {
+        return sorvan::analysis::StateSpace{a, Eigen::MatrixXd::Random(n, 3),
+                                            Eigen::MatrixXd::Random(5, n),
+                                            Eigen::MatrixXd::Random(5, 3)};
+    };
+    const Eigen::MatrixXd basis = Eigen::MatrixXd::Random(n, n);
+    auto similar = [&](const Eigen::MatrixXd &core) {
+        return Eigen::MatrixXd(basis * core * basis.inverse());
+    };
+    Eigen::MatrixXd stable = Eigen::MatrixXd::Random(n, n);
+    stable.diagonal().array() -= 20.0;
+    Eigen::MatrixXd light = Eigen::MatrixXd::Zero(n, n), repeated = light, defective = light;
+    for (Eigen::Index k = 0; k < n; k += 2) {
+        const double w = 1.0 + static_cast<double>(k), sigma = 1e-3 * w;
+        light.block(k, k, 2, 2) << -sigma, w, -w, -sigma;
+        repeated.block(k, k, 2, 2) << -2.0, 3.0, -3.0, -2.0;
     }
-    // A defective A (one Jordan block) is solved directly.
-    sorvan::analysis::StateSpace jordan{Eigen::MatrixXd::Identity(n, n) * -1.0,
-                                        Eigen::MatrixXd::Ones(n, 1), Eigen::MatrixXd::Ones(1, n),
-                                        Eigen::MatrixXd::Zero(1, 1)};
+    defective.diagonal().setConstant(-1.0);
     for (Eigen::Index k = 0; k + 1 < n; ++k)
-        jordan.a(k, k + 1) = 1.0;
-    const sorvan::analysis::ResponseEvaluator direct(jordan);
-    EXPECT_FALSE(direct.modal());
-    EXPECT_EQ(direct.at(2.0), sorvan::analysis::frequency_response(jordan, 2.0));
+        defective(k, k + 1) = 1.0;
+    const struct {
+        const char *name;
+        Eigen::MatrixXd a;
+    } cases[] = {{"stable", stable},
+                 {"lightly damped", similar(light)},
+                 {"repeated", similar(repeated)},
+                 {"defective", defective}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const sorvan::analysis::StateSpace m = random_model(c.a);
+        const sorvan::analysis::ResponseEvaluator response(m);
+        for (double f : {0.0, 0.01, 0.3, 1.0 / two_pi, 3.0 / two_pi, 4.7, 100.0, 1e4}) {
+            const Eigen::MatrixXcd direct = sorvan::analysis::frequency_response(m, f);
+            EXPECT_LT((response.at(f) - direct).norm(), 1e-9 * direct.norm()) << f;
+        }
+    }
 }
 
 TEST(FrequencyResponse, Grid) {
