@@ -29,6 +29,12 @@ bool solve(const Eigen::MatrixXd &a, const Eigen::MatrixXd &b, Eigen::MatrixXd &
     }
     Eigen::VectorXd rows = a.cwiseAbs().rowwise().maxCoeff();
     if (!(rows.minCoeff() > 0.0) || !rows.allFinite()) return false;
+    // A diagonal a (the derivative terms of a deck) is solved term by term.
+    if (a.cols() == a.rows() &&
+        (a.array() != 0.0).count() == (a.diagonal().array() != 0.0).count()) {
+        x = a.diagonal().cwiseInverse().asDiagonal() * b;
+        return x.allFinite();
+    }
     rows = rows.cwiseInverse();
     const Eigen::MatrixXd scaled_rows = rows.asDiagonal() * a;
     Eigen::VectorXd cols = scaled_rows.cwiseAbs().colwise().maxCoeff().transpose();
@@ -367,39 +373,67 @@ Eigen::MatrixXd balanced(Eigen::MatrixXd a) {
 
 } // namespace
 
-std::vector<Mode> determined_modes(const Eigen::MatrixXd &unbalanced, double share,
-                                   std::size_t &uncertain) {
-    const Eigen::MatrixXd a = balanced(unbalanced);
-    std::vector<Mode> all = modes(a);
-    uncertain = 0;
-    if (a.rows() == 0) return all;
-    Eigen::EigenSolver<Eigen::MatrixXd> solver(a, true);
-    if (solver.info() != Eigen::Success)
-        throw std::runtime_error("the eigenvectors of the coupled system do not converge");
-    const Eigen::MatrixXcd v = solver.eigenvectors();
-    const Eigen::PartialPivLU<Eigen::MatrixXcd> lu(v);
-    const Eigen::MatrixXcd left = lu.inverse(); // its rows: the left eigenvectors
+void compare_roots(const Eigen::MatrixXd &model, const Eigen::MatrixXd &deck, double tolerance,
+                   double share, ModelComparison &out, std::size_t &uncertain,
+                   std::size_t &uncertain_deck, const Progress &progress) {
+    out = ModelComparison();
+    uncertain = uncertain_deck = 0;
+    const Eigen::MatrixXd a = balanced(model), b = balanced(deck);
+    if (progress) progress("closed loop: roots of the coupled model", 0, 0);
+    const WeighedEigenvalues wa(a);
+    if (progress) progress("closed loop: roots of the coupled deck", 0, 0);
+    const WeighedEigenvalues wb(b);
+    out.first_modes = modes_of_eigenvalues(wa.eigenvalues());
+    out.second_modes = modes_of_eigenvalues(wb.eigenvalues());
+    match_modes(out);
     // Backward rounding of the eigenvalue solver, a small multiple of the
     // unit roundoff times the matrix.
-    const double rounding = 1e-15 * a.norm();
-    std::vector<std::complex<double>> doubtful;
-    for (Eigen::Index k = 0; k < a.rows(); ++k) {
-        const std::complex<double> lambda = solver.eigenvalues()(k);
-        const double condition = v.col(k).norm() * left.row(k).norm();
-        if (!(condition * rounding <= share * std::abs(lambda))) doubtful.push_back(lambda);
+    const double rounding_a = 1e-15 * a.norm(), rounding_b = 1e-15 * b.norm();
+    auto fixed = [share](double condition, double rounding, std::complex<double> lambda) {
+        return condition * rounding <= share * std::abs(lambda);
+    };
+    // Each round leaves out at least one root, or ends.
+    for (std::size_t round = 0; round <= out.first_modes.size(); ++round) {
+        std::vector<std::size_t> moved;
+        for (std::size_t k = 0; k < out.first_modes.size(); ++k)
+            if (out.match[k] != no_mode &&
+                mode_moved(out.first_modes[k], out.second_modes[out.match[k]], tolerance))
+                moved.push_back(k);
+        if (moved.empty()) break;
+        std::vector<Eigen::Index> ia, ib;
+        for (std::size_t k : moved) {
+            ia.push_back(wa.nearest(out.first_modes[k].eigenvalue));
+            ib.push_back(wb.nearest(out.second_modes[out.match[k]].eigenvalue));
+        }
+        const Eigen::VectorXd ca = wa.conditions(ia), cb = wb.conditions(ib);
+        std::vector<bool> drop_a(out.first_modes.size(), false),
+            drop_b(out.second_modes.size(), false);
+        for (std::size_t j = 0; j < moved.size(); ++j) {
+            const auto e = static_cast<Eigen::Index>(j);
+            const Mode &x = out.first_modes[moved[j]], &y = out.second_modes[out.match[moved[j]]];
+            if (fixed(ca(e), rounding_a, x.eigenvalue) && fixed(cb(e), rounding_b, y.eigenvalue))
+                continue;
+            drop_a[moved[j]] = true;
+            drop_b[out.match[moved[j]]] = true;
+        }
+        auto keep = [](std::vector<Mode> &modes, const std::vector<bool> &drop) {
+            std::vector<Mode> kept;
+            for (std::size_t k = 0; k < modes.size(); ++k)
+                if (!drop[k]) kept.push_back(modes[k]);
+            const std::size_t dropped = modes.size() - kept.size();
+            modes = std::move(kept);
+            return dropped;
+        };
+        const std::size_t left_out = keep(out.first_modes, drop_a);
+        if (left_out == 0) break; // every root that moves is fixed: the deck moves it
+        uncertain += left_out;
+        uncertain_deck += keep(out.second_modes, drop_b);
+        ModelComparison again;
+        again.first_modes = std::move(out.first_modes);
+        again.second_modes = std::move(out.second_modes);
+        out = std::move(again);
+        match_modes(out);
     }
-    std::vector<Mode> kept;
-    for (const Mode &m : all) {
-        bool doubt = false;
-        for (const std::complex<double> &d : doubtful)
-            doubt = doubt || std::abs(d - m.eigenvalue) <= 1e-9 * std::abs(m.eigenvalue) ||
-                    std::abs(std::conj(d) - m.eigenvalue) <= 1e-9 * std::abs(m.eigenvalue);
-        if (doubt)
-            ++uncertain;
-        else
-            kept.push_back(m);
-    }
-    return kept;
 }
 
 TestStructure default_structure(const StateSpace &model, const std::vector<CouplingInput> &coupling,

@@ -8,6 +8,7 @@
 
 #include "analysis/deck.h"
 #include "analysis/deck_model.h"
+#include "analysis/model_compare.h"
 #include "analysis/state_space.h"
 
 #include <cstdint>
@@ -81,13 +82,20 @@ bool couple_deck(const Deck &deck, const ModelLayout &layout, const DeckUnits &u
                  const TestStructure &structure, CoupledSystem &out, std::string &error,
                  std::vector<std::string> &notes);
 
-// The modes of a whose eigenvalues double precision fixes to within share
-// of their modulus: an eigenvalue's condition number (the norms of its right
-// and left eigenvectors over their product) times the rounding of a's terms
-// bounds how far a change of a at the last digit moves it. The stiff
-// couplings of a large model can make a coupled system whose roots no
-// computation pins down; those are left out and counted in uncertain.
-std::vector<Mode> determined_modes(const Eigen::MatrixXd &a, double share, std::size_t &uncertain);
+// The roots of the coupled model (state matrix model) and of the coupled
+// deck compared: each of the model's matched to the deck's nearest (see
+// match_modes). A root that moves by more than tolerance is weighed, and
+// left out when double precision does not fix it, or its match, to within
+// share of its modulus: its condition number (how much a change of the
+// matrix moves it) times the rounding of the matrix's terms exceeds that.
+// The stiff couplings of a large model can make roots no computation pins
+// down. uncertain counts the roots of the model left out, uncertain_deck
+// their matches. Only the roots that move are weighed: a deck that holds
+// the model costs the eigenvalues alone. Throws what WeighedEigenvalues
+// throws.
+void compare_roots(const Eigen::MatrixXd &model, const Eigen::MatrixXd &deck, double tolerance,
+                   double share, ModelComparison &out, std::size_t &uncertain,
+                   std::size_t &uncertain_deck, const Progress &progress = {});
 
 // The structure's default at the points of the coupling: the stiffness is
 // the geometric mean of the model's static driving-point stiffness at the

@@ -37,6 +37,11 @@ std::vector<std::size_t> nearest(const std::vector<Mode> &from, const std::vecto
 
 } // namespace
 
+bool mode_moved(const Mode &x, const Mode &y, double tolerance) {
+    return !(relative(x.frequency_hz, y.frequency_hz) <= tolerance) ||
+           !(relative(x.damping_ratio, y.damping_ratio) <= tolerance) || x.stable != y.stable;
+}
+
 void match_modes(ModelComparison &out) {
     out.match = nearest(out.first_modes, out.second_modes);
     for (std::size_t k = 0; k < out.first_modes.size(); ++k) {
@@ -66,24 +71,33 @@ void match_modes(ModelComparison &out) {
 
 namespace {
 
-void compare_responses(const StateSpace &first, const StateSpace &second, ModelComparison &out) {
-    const Eigen::Index p = first.d.rows(), q = first.d.cols();
-    out.peak = Eigen::MatrixXd::Zero(p, q);
-    out.deviation = Eigen::MatrixXd::Zero(p, q);
-    const ResponseEvaluator response1(first), response2(second);
-    for (double f : out.grid) {
-        const Eigen::MatrixXcd h1 = response1.at(f);
-        const Eigen::MatrixXcd h2 = response2.at(f);
-        for (Eigen::Index i = 0; i < q; ++i)
-            for (Eigen::Index o = 0; o < p; ++o) {
-                const double m = std::abs(h1(o, i)), d = std::abs(h2(o, i) - h1(o, i));
-                out.peak(o, i) = std::max(out.peak(o, i), std::isfinite(m) ? m : infinite);
-                out.deviation(o, i) =
-                    std::max(out.deviation(o, i), std::isfinite(d) ? d : infinite);
-            }
-    }
-    for (Eigen::Index i = 0; i < q; ++i)
-        for (Eigen::Index o = 0; o < p; ++o) {
+// The work of the frequency responses of a comparison is held to about
+// this many complex multiply-adds (some ten seconds of one core): a large
+// model is compared on fewer frequencies a decade, down to
+// fewest_per_decade. Its modes are compared one by one in any case.
+constexpr double response_budget = 2e10;
+constexpr int fewest_per_decade = 2;
+
+// The points a decade the budget allows the two models, per_decade at most;
+// decades holds one point a decade of the grid.
+int thinned(int per_decade, const StateSpace &first, const StateSpace &second,
+            const std::vector<double> &decades) {
+    auto cost = [](const StateSpace &m) {
+        // The Hessenberg solve and the output product of one frequency.
+        const auto n = static_cast<double>(m.a.rows()), q = static_cast<double>(m.b.cols()),
+                   p = static_cast<double>(m.c.rows());
+        return n * n * (q / 2.0 + 1.0) + n * p * q;
+    };
+    const double spans = std::max<double>(1.0, static_cast<double>(decades.size()) - 1.0);
+    const double allowed = response_budget / ((cost(first) + cost(second)) * spans);
+    if (allowed >= per_decade) return per_decade;
+    return std::max(fewest_per_decade, static_cast<int>(allowed));
+}
+
+// The worst pair of out.peak and out.deviation.
+void worst_pair(ModelComparison &out) {
+    for (Eigen::Index i = 0; i < out.peak.cols(); ++i)
+        for (Eigen::Index o = 0; o < out.peak.rows(); ++o) {
             const double d = out.deviation(o, i), m = out.peak(o, i);
             double r = d == 0.0 ? 0.0 : m == 0.0 ? infinite : d / m;
             if (!std::isfinite(r)) r = infinite;
@@ -103,8 +117,23 @@ bool whole(const StateSpace &m) {
 
 } // namespace
 
+void response_extremes(const ResponseEvaluator &first, const ResponseEvaluator &second,
+                       const std::vector<double> &grid, Eigen::MatrixXd &peak,
+                       Eigen::MatrixXd &deviation, const Progress &progress) {
+    peak = Eigen::MatrixXd::Zero(first.outputs(), first.inputs());
+    deviation = peak;
+    auto finite = [](double v) { return std::isfinite(v) ? v : infinite; };
+    for (std::size_t k = 0; k < grid.size(); ++k) {
+        const Eigen::MatrixXcd h1 = first.at(grid[k]);
+        const Eigen::MatrixXcd h2 = second.at(grid[k]);
+        peak = peak.cwiseMax(h1.cwiseAbs().unaryExpr(finite));
+        deviation = deviation.cwiseMax((h2 - h1).cwiseAbs().unaryExpr(finite));
+        if (progress) progress("frequency responses", k + 1, grid.size());
+    }
+}
+
 bool compare_models(const StateSpace &first, const StateSpace &second, ModelComparison &out,
-                    std::string &error, int per_decade) {
+                    std::string &error, int per_decade, const Progress &progress) {
     out = ModelComparison();
     if (!whole(first) || !whole(second)) {
         error = "the matrices A, B, C, D do not make one model";
@@ -117,20 +146,30 @@ bool compare_models(const StateSpace &first, const StateSpace &second, ModelComp
                 std::to_string(second.d.rows()) + " outputs";
         return false;
     }
+    if (!first.a.allFinite() || !second.a.allFinite()) {
+        error = "the state matrix holds a term that is not a finite number";
+        return false;
+    }
     try {
-        out.first_modes = modes(first.a);
-        out.second_modes = modes(second.a);
+        if (progress) progress("Hessenberg form and modes of the first model", 0, 0);
+        const ResponseEvaluator response1(first);
+        out.first_modes = modes_of_eigenvalues(response1.eigenvalues());
+        if (progress) progress("Hessenberg form and modes of the second model", 0, 0);
+        const ResponseEvaluator response2(second);
+        out.second_modes = modes_of_eigenvalues(response2.eigenvalues());
+        out.per_decade = thinned(per_decade, first, second, frequency_grid(out.first_modes, 1));
+        out.grid = frequency_grid(out.first_modes, out.per_decade);
+        if (out.grid.empty()) {
+            error = "no frequency grid of " + std::to_string(per_decade) + " points a decade";
+            return false;
+        }
+        match_modes(out);
+        response_extremes(response1, response2, out.grid, out.peak, out.deviation, progress);
     } catch (const std::exception &e) {
         error = e.what();
         return false;
     }
-    out.grid = frequency_grid(out.first_modes, per_decade);
-    if (out.grid.empty()) {
-        error = "no frequency grid of " + std::to_string(per_decade) + " points a decade";
-        return false;
-    }
-    match_modes(out);
-    compare_responses(first, second, out);
+    worst_pair(out);
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include "analysis/state_space.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,7 @@ struct ModelComparison {
     // and input i the largest |H1(o, i)| over it (peak) and the largest
     // |H2(o, i) - H1(o, i)| (deviation).
     std::vector<double> grid;
+    int per_decade = 0; // points a decade of the grid: fewer than asked for a large model
     Eigen::MatrixXd peak, deviation;
 
     // The largest deviation / peak over the pairs (0 / 0 counts as 0, x / 0
@@ -47,6 +49,21 @@ struct ModelComparison {
     Eigen::Index worst_output = -1, worst_input = -1;
 };
 
+// Told how far a long computation is: what it does, and how many of how
+// many steps are done (0 of 0 for a step that is not counted).
+using Progress = std::function<void(const char *what, std::size_t done, std::size_t total)>;
+
+// The largest |H1(o, i)| (peak) and |H2(o, i) - H1(o, i)| (deviation) over
+// the frequencies of grid for every pair; a term that is not finite counts
+// as infinite.
+void response_extremes(const ResponseEvaluator &first, const ResponseEvaluator &second,
+                       const std::vector<double> &grid, Eigen::MatrixXd &peak,
+                       Eigen::MatrixXd &deviation, const Progress &progress = {});
+
+// Whether y differs from x by more than tolerance in frequency or damping
+// ratio (relative changes, as match_modes measures them) or in stability.
+bool mode_moved(const Mode &x, const Mode &y, double tolerance);
+
 // Matches out.first_modes to out.second_modes and sets the mode figures
 // (match, the frequency and damping changes, stability_changed).
 void match_modes(ModelComparison &out);
@@ -54,9 +71,12 @@ void match_modes(ModelComparison &out);
 // Compares second with first. Refuses (false, with error) models that are
 // not whole (see frequency_response) or that differ in their numbers of
 // inputs or outputs, a state matrix that is not finite, and a grid that
-// cannot be made; the numbers of states may differ.
+// cannot be made; the numbers of states may differ. The modes of either
+// model come from the Hessenberg form its responses are evaluated through
+// (no second decomposition). A model too large for per_decade points a
+// decade within some ten seconds of responses gets fewer (out.per_decade).
 bool compare_models(const StateSpace &first, const StateSpace &second, ModelComparison &out,
-                    std::string &error, int per_decade = 200);
+                    std::string &error, int per_decade = 200, const Progress &progress = {});
 
 } // namespace sorvan::analysis
 

@@ -1,6 +1,7 @@
 // The modal form within a tolerance, the real modal basis, static
 // correction and the error of a reduction.
 #include "analysis/reduction.h"
+#include "analysis/model_compare.h"
 
 #include "analysis/number_text.h"
 
@@ -217,13 +218,8 @@ ReductionError reduction_error(const StateSpace &full, const StateSpace &reduced
         if (up_to_hz <= 0.0 || f <= up_to_hz) e.grid.push_back(f);
     if (e.grid.empty()) e.grid.push_back(up_to_hz);
     const Eigen::Index p = full.d.rows(), q = full.d.cols();
-    Eigen::MatrixXd peak = Eigen::MatrixXd::Zero(p, q), dev = Eigen::MatrixXd::Zero(p, q);
-    const ResponseEvaluator hf(full), hr(reduced);
-    for (double f : e.grid) {
-        const Eigen::MatrixXcd a = hf.at(f), b = hr.at(f);
-        peak = peak.cwiseMax(a.cwiseAbs());
-        dev = dev.cwiseMax((b - a).cwiseAbs());
-    }
+    Eigen::MatrixXd peak, dev;
+    response_extremes(ResponseEvaluator(full), ResponseEvaluator(reduced), e.grid, peak, dev);
     for (Eigen::Index o = 0; o < p; ++o)
         for (Eigen::Index i = 0; i < q; ++i) {
             const double around = std::max(peak.row(o).maxCoeff(), peak.col(i).maxCoeff());

@@ -98,15 +98,10 @@ void check_square_finite(const Eigen::MatrixXd &a) {
 
 } // namespace
 
-std::vector<Mode> modes(const Eigen::MatrixXd &a) {
-    check_square_finite(a);
+std::vector<Mode> modes_of_eigenvalues(const Eigen::VectorXcd &eigenvalues) {
     std::vector<Mode> out;
-    if (a.rows() == 0) return out;
-    Eigen::EigenSolver<Eigen::MatrixXd> solver(a, false);
-    if (solver.info() != Eigen::Success)
-        throw std::runtime_error("the eigenvalues of the state matrix do not converge");
     std::vector<cplx> upper, lower;
-    for (const cplx &lambda : solver.eigenvalues()) {
+    for (const cplx &lambda : eigenvalues) {
         if (lambda.imag() > 0.0)
             upper.push_back(lambda);
         else if (lambda.imag() < 0.0)
@@ -117,6 +112,116 @@ std::vector<Mode> modes(const Eigen::MatrixXd &a) {
     pair_up(upper, lower, out);
     std::sort(out.begin(), out.end(), mode_before);
     return out;
+}
+
+std::vector<Mode> modes(const Eigen::MatrixXd &a) {
+    check_square_finite(a);
+    if (a.rows() == 0) return {};
+    Eigen::EigenSolver<Eigen::MatrixXd> solver(a, false);
+    if (solver.info() != Eigen::Success)
+        throw std::runtime_error("the eigenvalues of the state matrix do not converge");
+    return modes_of_eigenvalues(solver.eigenvalues());
+}
+
+void eigenvalue_conditions_by_vectors(const Eigen::MatrixXd &a, Eigen::VectorXcd &eigenvalues,
+                                      Eigen::VectorXd &conditions) {
+    const Eigen::Index n = a.rows();
+    eigenvalues.resize(n);
+    conditions.resize(n);
+    if (n == 0) return;
+    Eigen::EigenSolver<Eigen::MatrixXd> solver(a, true);
+    if (solver.info() != Eigen::Success)
+        throw std::runtime_error("the eigenvectors of the matrix do not converge");
+    const Eigen::MatrixXcd v = solver.eigenvectors();
+    const Eigen::MatrixXcd left = v.partialPivLu().inverse(); // its rows: the left eigenvectors
+    eigenvalues = solver.eigenvalues();
+    for (Eigen::Index k = 0; k < n; ++k)
+        conditions(k) = v.col(k).norm() * left.row(k).norm();
+}
+
+WeighedEigenvalues::WeighedEigenvalues(const Eigen::MatrixXd &a) {
+    check_square_finite(a);
+    const Eigen::Index n = a.rows();
+    if (n == 0) return;
+#ifdef EIGEN_USE_LAPACKE
+    // Hessenberg form, then its Schur form T without the vectors: an
+    // orthogonal similarity keeps every eigenvalue and its condition.
+    const auto ln = static_cast<lapack_int>(n);
+    t_ = a;
+    Eigen::VectorXd tau(std::max<Eigen::Index>(n - 1, 1)), wr(n), wi(n);
+    double no_z = 0.0;
+    if (LAPACKE_dgehrd(LAPACK_COL_MAJOR, ln, 1, ln, t_.data(), ln, tau.data()) != 0)
+        throw std::runtime_error("the Hessenberg form of the matrix failed");
+    for (Eigen::Index j = 0; j + 2 < n; ++j)
+        t_.col(j).tail(n - j - 2).setZero();
+    if (LAPACKE_dhseqr(LAPACK_COL_MAJOR, 'S', 'N', ln, 1, ln, t_.data(), ln, wr.data(), wi.data(),
+                       &no_z, 1) != 0)
+        throw std::runtime_error("the eigenvalues of the matrix do not converge");
+    lambda_.resize(n);
+    for (Eigen::Index k = 0; k < n; ++k)
+        lambda_(k) = cplx(wr(k), wi(k));
+#else
+    eigenvalue_conditions_by_vectors(a, lambda_, all_);
+#endif
+}
+
+Eigen::VectorXd WeighedEigenvalues::conditions(const std::vector<Eigen::Index> &which) const {
+    Eigen::VectorXd out(static_cast<Eigen::Index>(which.size()));
+#ifdef EIGEN_USE_LAPACKE
+    // The eigenvectors of T for the chosen eigenvalues (a complex one
+    // brings its pair), then their reciprocal condition numbers.
+    const Eigen::Index n = t_.rows();
+    const auto ln = static_cast<lapack_int>(n);
+    std::vector<lapack_logical> select(static_cast<std::size_t>(n), 0);
+    for (Eigen::Index k : which)
+        select[static_cast<std::size_t>(k)] = 1;
+    lapack_int columns = 0;
+    for (Eigen::Index k = 0; k < n; ++k)
+        if (select[static_cast<std::size_t>(k)] ||
+            (lambda_(k).imag() != 0.0 &&
+             select[static_cast<std::size_t>(lambda_(k).imag() > 0.0 ? k + 1 : k - 1)]))
+            ++columns;
+    if (columns == 0) return out;
+    Eigen::MatrixXd vl(n, columns), vr(n, columns);
+    Eigen::VectorXd s(columns), sep(columns);
+    lapack_int used = 0;
+    if (LAPACKE_dtrevc(LAPACK_COL_MAJOR, 'B', 'S', select.data(), ln, t_.data(), ln, vl.data(), ln,
+                       vr.data(), ln, columns, &used) != 0 ||
+        LAPACKE_dtrsna(LAPACK_COL_MAJOR, 'E', 'S', select.data(), ln, t_.data(), ln, vl.data(), ln,
+                       vr.data(), ln, s.data(), sep.data(), columns, &used) != 0)
+        throw std::runtime_error("the condition numbers of the eigenvalues failed");
+    // s holds the chosen eigenvalues in their order in T, a pair twice.
+    Eigen::Index column = 0;
+    std::vector<double> by_index(static_cast<std::size_t>(n), 0.0);
+    for (Eigen::Index k = 0; k < n && column < used; ++k) {
+        const bool pair_member =
+            lambda_(k).imag() != 0.0 &&
+            select[static_cast<std::size_t>(lambda_(k).imag() > 0.0 ? k + 1 : k - 1)];
+        if (!select[static_cast<std::size_t>(k)] && !pair_member) continue;
+        const double r = s(column++);
+        by_index[static_cast<std::size_t>(k)] =
+            r > 0.0 ? 1.0 / r : std::numeric_limits<double>::infinity();
+    }
+    for (std::size_t j = 0; j < which.size(); ++j)
+        out(static_cast<Eigen::Index>(j)) = by_index[static_cast<std::size_t>(which[j])];
+#else
+    for (std::size_t j = 0; j < which.size(); ++j)
+        out(static_cast<Eigen::Index>(j)) = all_(which[j]);
+#endif
+    return out;
+}
+
+Eigen::VectorXd WeighedEigenvalues::conditions() const {
+    std::vector<Eigen::Index> every(static_cast<std::size_t>(lambda_.size()));
+    for (std::size_t k = 0; k < every.size(); ++k)
+        every[k] = static_cast<Eigen::Index>(k);
+    return conditions(every);
+}
+
+Eigen::Index WeighedEigenvalues::nearest(cplx lambda) const {
+    Eigen::Index k = 0;
+    if (lambda_.size() > 0) (lambda_.array() - lambda).abs().minCoeff(&k);
+    return k;
 }
 
 bool modal_form(const Eigen::MatrixXd &a) {
@@ -172,20 +277,25 @@ Eigen::MatrixXcd frequency_response(const StateSpace &m, double f_hz) {
     return h;
 }
 
-void hessenberg(const Eigen::MatrixXd &a, Eigen::MatrixXd &h, Eigen::MatrixXd &q) {
+void hessenberg(const Eigen::MatrixXd &a, const Eigen::MatrixXd &b, const Eigen::MatrixXd &c,
+                Eigen::MatrixXd &h, Eigen::MatrixXd &qb, Eigen::MatrixXd &cq) {
     const Eigen::Index n = a.rows();
-    if (n < 3) {
-        h = a;
-        q = Eigen::MatrixXd::Identity(n, n);
-        return;
-    }
 #ifdef EIGEN_USE_LAPACKE
-    h = a;
-    Eigen::VectorXd tau(n - 1);
-    const auto ln = static_cast<lapack_int>(n);
-    if (LAPACKE_dgehrd(LAPACK_COL_MAJOR, ln, 1, ln, h.data(), ln, tau.data()) == 0) {
-        q = h;
-        if (LAPACKE_dorghr(LAPACK_COL_MAJOR, ln, 1, ln, q.data(), ln, tau.data()) == 0) {
+    if (n >= 3) {
+        // The reflectors stay below H's subdiagonal and are applied to B and
+        // C as they are: Q is never formed.
+        Eigen::MatrixXd reflectors = a;
+        Eigen::VectorXd tau(n - 1);
+        const auto ln = static_cast<lapack_int>(n);
+        const auto lq = static_cast<lapack_int>(b.cols()), lp = static_cast<lapack_int>(c.rows());
+        qb = b;
+        cq = c;
+        if (LAPACKE_dgehrd(LAPACK_COL_MAJOR, ln, 1, ln, reflectors.data(), ln, tau.data()) == 0 &&
+            (lq == 0 || LAPACKE_dormhr(LAPACK_COL_MAJOR, 'L', 'T', ln, lq, 1, ln, reflectors.data(),
+                                       ln, tau.data(), qb.data(), ln) == 0) &&
+            (lp == 0 || LAPACKE_dormhr(LAPACK_COL_MAJOR, 'R', 'N', lp, ln, 1, ln, reflectors.data(),
+                                       ln, tau.data(), cq.data(), lp) == 0)) {
+            h = reflectors;
             for (Eigen::Index j = 0; j + 2 < n; ++j)
                 h.col(j).tail(n - j - 2).setZero();
             return;
@@ -193,8 +303,10 @@ void hessenberg(const Eigen::MatrixXd &a, Eigen::MatrixXd &h, Eigen::MatrixXd &q
     }
 #endif
     const Eigen::HessenbergDecomposition<Eigen::MatrixXd> d(a);
-    h = d.matrixH();
-    q = d.matrixQ();
+    h = n > 0 ? Eigen::MatrixXd(d.matrixH()) : a;
+    const Eigen::MatrixXd q = n > 0 ? Eigen::MatrixXd(d.matrixQ()) : a;
+    qb = q.transpose() * b;
+    cq = c * q;
 }
 
 ResponseEvaluator::ResponseEvaluator(const StateSpace &m) {
@@ -202,12 +314,35 @@ ResponseEvaluator::ResponseEvaluator(const StateSpace &m) {
     if (m.a.cols() != n || m.b.rows() != n || m.c.cols() != n || m.d.rows() != m.c.rows() ||
         m.d.cols() != m.b.cols())
         throw std::invalid_argument("the matrices A, B, C, D do not make one model");
-    Eigen::MatrixXd h, q;
-    hessenberg(m.a, h, q);
+    Eigen::MatrixXd h, qb, cq;
+    hessenberg(m.a, m.b, m.c, h, qb, cq);
     ht_ = h.transpose();
-    qb_ = (q.transpose() * m.b).cast<cplx>();
-    cq_ = (m.c * q).cast<cplx>();
+    qbt_ = qb.transpose().cast<cplx>();
+    cq_ = cq.cast<cplx>();
     d_ = m.d;
+}
+
+Eigen::VectorXcd ResponseEvaluator::eigenvalues() const {
+    const Eigen::Index n = ht_.rows();
+    if (n == 0) return Eigen::VectorXcd();
+#ifdef EIGEN_USE_LAPACKE
+    Eigen::MatrixXd h = ht_.transpose();
+    Eigen::VectorXd wr(n), wi(n);
+    double no_z = 0.0;
+    const auto ln = static_cast<lapack_int>(n);
+    if (LAPACKE_dhseqr(LAPACK_COL_MAJOR, 'E', 'N', ln, 1, ln, h.data(), ln, wr.data(), wi.data(),
+                       &no_z, 1) != 0)
+        throw std::runtime_error("the eigenvalues of the state matrix do not converge");
+    Eigen::VectorXcd lambda(n);
+    for (Eigen::Index k = 0; k < n; ++k)
+        lambda(k) = cplx(wr(k), wi(k));
+    return lambda;
+#else
+    Eigen::EigenSolver<Eigen::MatrixXd> solver(ht_.transpose(), false);
+    if (solver.info() != Eigen::Success)
+        throw std::runtime_error("the eigenvalues of the state matrix do not converge");
+    return solver.eigenvalues();
+#endif
 }
 
 Eigen::MatrixXcd ResponseEvaluator::at(double f_hz) const {
@@ -215,17 +350,18 @@ Eigen::MatrixXcd ResponseEvaluator::at(double f_hz) const {
     Eigen::MatrixXcd h = d_.cast<cplx>();
     if (n == 0) return h;
     const cplx s(0.0, two_pi * f_hz);
-    // (sI - H) transposed, so that the elimination works on contiguous
-    // columns: column k of u is row k of sI - H.
+    // Everything transposed, so that the elimination works on contiguous
+    // columns: column k of u is row k of sI - H, column k of x row k of
+    // the right-hand sides Q^T B.
     Eigen::MatrixXcd u = (-ht_).cast<cplx>();
     u.diagonal().array() += s;
-    Eigen::MatrixXcd x = qb_;
+    Eigen::MatrixXcd x = qbt_;
     // Gaussian elimination with partial pivoting: in a Hessenberg matrix
     // only the one term below the diagonal is eliminated in each column.
     for (Eigen::Index k = 0; k + 1 < n; ++k) {
-        if (std::abs(u(k, k + 1)) > std::abs(u(k, k))) {
+        if (std::norm(u(k, k + 1)) > std::norm(u(k, k))) {
             u.col(k).tail(n - k).swap(u.col(k + 1).tail(n - k));
-            x.row(k).swap(x.row(k + 1));
+            x.col(k).swap(x.col(k + 1));
         }
         const cplx pivot = u(k, k);
         if (pivot == 0.0) continue; // singular: the solve below gives no finite terms
@@ -233,10 +369,11 @@ Eigen::MatrixXcd ResponseEvaluator::at(double f_hz) const {
         u(k, k + 1) = 0.0;
         if (l == 0.0) continue;
         u.col(k + 1).tail(n - k - 1) -= l * u.col(k).tail(n - k - 1);
-        x.row(k + 1) -= l * x.row(k);
+        x.col(k + 1) -= l * x.col(k);
     }
-    u.transpose().triangularView<Eigen::Upper>().solveInPlace(x);
-    h.noalias() += cq_ * x;
+    // X^T U^T = Y^T with U^T lower triangular.
+    u.triangularView<Eigen::Lower>().solveInPlace<Eigen::OnTheRight>(x);
+    h.noalias() += cq_ * x.transpose();
     return h;
 }
 

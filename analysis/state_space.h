@@ -35,6 +35,40 @@ struct Mode {
 // solver does not converge.
 std::vector<Mode> modes(const Eigen::MatrixXd &a);
 
+// The same from eigenvalues already computed (a conjugate of each complex
+// one among them).
+std::vector<Mode> modes_of_eigenvalues(const Eigen::VectorXcd &eigenvalues);
+
+// The eigenvalues of a matrix, kept with what weighs chosen ones later:
+// the condition number of an eigenvalue, the norms of its right and left
+// eigenvectors over the modulus of their product, says how much a change
+// of the matrix moves it. Through LAPACK's Schur form (no Schur vectors)
+// and its condition estimator where the build has LAPACK, which weighs a
+// chosen eigenvalue in O(n^2); through the eigenvectors and their inverse
+// otherwise. Throws std::runtime_error when the solver does not converge,
+// std::invalid_argument for a matrix that is not square or not finite.
+class WeighedEigenvalues {
+  public:
+    explicit WeighedEigenvalues(const Eigen::MatrixXd &a);
+    const Eigen::VectorXcd &eigenvalues() const { return lambda_; }
+    // The condition numbers of the eigenvalues of the indices which (into
+    // eigenvalues()), in that order.
+    Eigen::VectorXd conditions(const std::vector<Eigen::Index> &which) const;
+    // Every eigenvalue's.
+    Eigen::VectorXd conditions() const;
+    // The index of the eigenvalue nearest lambda.
+    Eigen::Index nearest(std::complex<double> lambda) const;
+
+  private:
+    Eigen::VectorXcd lambda_;
+    Eigen::MatrixXd t_;   // the Schur form (LAPACK)
+    Eigen::VectorXd all_; // every condition number (Eigen alone)
+};
+
+// The condition numbers by the eigenvectors alone, in every build.
+void eigenvalue_conditions_by_vectors(const Eigen::MatrixXd &a, Eigen::VectorXcd &eigenvalues,
+                                      Eigen::VectorXd &conditions);
+
 // Whether the state matrix writer takes a for modal form: every term
 // a(i, j) with i, j >= 2 and |i - j| >= 2 is exactly 0 (a NaN is not).
 // Rows and columns 0 and 1 are not looked at. A matrix that is not square
@@ -84,16 +118,22 @@ class ResponseEvaluator {
   public:
     explicit ResponseEvaluator(const StateSpace &m);
     Eigen::MatrixXcd at(double f_hz) const;
+    Eigen::Index outputs() const { return d_.rows(); }
+    Eigen::Index inputs() const { return d_.cols(); }
+    // The eigenvalues of A, from H (LAPACK where the build has it). Throws
+    // std::runtime_error when they do not converge.
+    Eigen::VectorXcd eigenvalues() const;
 
   private:
-    Eigen::MatrixXd ht_;       // H transposed: its rows are contiguous
-    Eigen::MatrixXcd qb_, cq_; // Q^T B and C Q
+    Eigen::MatrixXd ht_;        // H transposed: its rows are contiguous
+    Eigen::MatrixXcd qbt_, cq_; // (Q^T B)^T and C Q
     Eigen::MatrixXd d_;
 };
 
-// A = Q H Q^T with H upper Hessenberg and Q orthogonal (LAPACK where the
-// build has it).
-void hessenberg(const Eigen::MatrixXd &a, Eigen::MatrixXd &h, Eigen::MatrixXd &q);
+// A = Q H Q^T with H upper Hessenberg and Q orthogonal, applied to b and c
+// as Q^T b and c Q (LAPACK where the build has it, without forming Q).
+void hessenberg(const Eigen::MatrixXd &a, const Eigen::MatrixXd &b, const Eigen::MatrixXd &c,
+                Eigen::MatrixXd &h, Eigen::MatrixXd &qb, Eigen::MatrixXd &cq);
 
 // Frequencies (Hz) spaced evenly on a logarithmic scale, per_decade to a
 // decade, from the whole decade at least ten times below the lowest mode

@@ -220,8 +220,10 @@ std::string g(double v) {
 class Checker {
   public:
     Checker(const CheckSettings &s, const analysis::Deck &deck, const MAPmodel &map,
-            const analysis::StateSpace &abc, const analysis::StateSpace *reference)
-        : s_(s), deck_(deck), map_(map), abc_(abc), reference_(reference) {}
+            const analysis::StateSpace &abc, const analysis::StateSpace *reference,
+            analysis::Progress progress)
+        : s_(s), deck_(deck), map_(map), abc_(abc), reference_(reference),
+          progress_(std::move(progress)) {}
     // False when the check could not be made (error set); the figures and
     // failures otherwise.
     bool run(nlohmann::json &report, std::string &error);
@@ -232,6 +234,18 @@ class Checker {
     const MAPmodel &map_;
     const analysis::StateSpace &abc_;
     const analysis::StateSpace *reference_; // the full model of a reduced deck, or null
+    std::vector<analysis::Mode> abc_modes_;
+    bool have_abc_modes_ = false;
+    analysis::Progress progress_;
+    // The model's modes, worked out once.
+    const std::vector<analysis::Mode> &abc_modes() {
+        if (!have_abc_modes_) {
+            if (progress_) progress_("modes of the model", 0, 0);
+            abc_modes_ = analysis::modes(abc_.a);
+            have_abc_modes_ = true;
+        }
+        return abc_modes_;
+    }
     analysis::ModelLayout layout_;
     std::vector<std::string> failures_;
     long coefficients_ = 0, dmig_entries_ = 0;
@@ -571,7 +585,7 @@ void Checker::compare_reference(const analysis::StateSpace &rebuilt, nlohmann::j
     if (!reference_) return;
     double up_to = 0.0;
     try {
-        for (const analysis::Mode &m : analysis::modes(abc_.a))
+        for (const analysis::Mode &m : abc_modes())
             if (std::isfinite(m.frequency_hz)) up_to = std::max(up_to, m.frequency_hz);
     } catch (const std::exception &e) {
         fail(std::string("reference: ") + e.what());
@@ -686,7 +700,7 @@ void Checker::check_closed_loop(nlohmann::json &report) {
     if (coupling.empty()) return; // nothing joins the model to a structure
     analysis::TestStructure t;
     try {
-        t = analysis::default_structure(abc_, coupling, analysis::modes(abc_.a));
+        t = analysis::default_structure(abc_, coupling, abc_modes());
     } catch (const std::exception &e) {
         fail(std::string("closed loop: ") + e.what());
         return;
@@ -695,6 +709,7 @@ void Checker::check_closed_loop(nlohmann::json &report) {
     if (s_.structure_mass > 0.0) t.mass = s_.structure_mass;
     analysis::CoupledSystem model, deck;
     std::string error;
+    if (progress_) progress_("closed loop: the model and the deck on the test structure", 0, 0);
     if (!analysis::couple_model(abc_, coupling, t, model, error)) {
         fail("closed loop: " + error);
         return;
@@ -743,20 +758,18 @@ void Checker::check_closed_loop(nlohmann::json &report) {
              ", so it holds no one time base and its roots are not the model's");
         return;
     }
-    // Roots: each of the model's matched to the deck's nearest.
+    // Roots: each of the model's matched to the deck's nearest; a root
+    // that rounding alone could move by a tenth of the tolerance tells
+    // nothing about the deck.
     analysis::ModelComparison c;
     std::size_t uncertain_model = 0, uncertain_deck = 0;
     try {
-        // Roots that rounding alone could move by a tenth of the tolerance
-        // tell nothing about the deck.
-        const double share = 0.1 * s_.tolerance;
-        c.first_modes = analysis::determined_modes(model.system.a, share, uncertain_model);
-        c.second_modes = analysis::determined_modes(deck.system.a, share, uncertain_deck);
+        analysis::compare_roots(model.system.a, deck.system.a, s_.tolerance, 0.1 * s_.tolerance, c,
+                                uncertain_model, uncertain_deck, progress_);
     } catch (const std::exception &e) {
         fail(std::string("closed loop: ") + e.what());
         return;
     }
-    analysis::match_modes(c);
     auto root_text = [&](std::size_t k) {
         const analysis::Mode &m = c.first_modes[k];
         return "the coupled root at " + g(m.frequency_hz) + " Hz (damping ratio " +
@@ -794,10 +807,12 @@ void Checker::check_closed_loop(nlohmann::json &report) {
 void Checker::compare_model(const analysis::StateSpace &rebuilt, nlohmann::json &report) {
     analysis::ModelComparison c;
     std::string why;
-    if (!analysis::compare_models(abc_, rebuilt, c, why)) {
+    if (!analysis::compare_models(abc_, rebuilt, c, why, 200, progress_)) {
         fail("the models cannot be compared: " + why);
         return;
     }
+    abc_modes_ = c.first_modes;
+    have_abc_modes_ = true;
     // Modes: relative changes, the damping ratio's absolute change for an
     // undamped mode.
     double df = 0.0, dz = 0.0;
@@ -866,6 +881,7 @@ void Checker::compare_model(const analysis::StateSpace &rebuilt, nlohmann::json 
     report["worst_pair"] = wo < 0 ? nlohmann::json() : nlohmann::json({wi + 1, wo + 1});
     report["negligible_pairs"] = negligible;
     report["frequencies"] = c.grid.size();
+    report["frequencies_per_decade"] = c.per_decade;
     report["frequency_range_hz"] = {c.grid.front(), c.grid.back()};
 
     if (!s_.plot.empty()) {
@@ -947,6 +963,31 @@ bool Checker::run(nlohmann::json &report, std::string &error) {
 
 } // namespace
 
+namespace {
+
+// What a check of a large model is doing, on standard error: a line a
+// stage with the time so far, the frequency responses by tenths. Small
+// models take a moment and say nothing.
+analysis::Progress progress_line(Eigen::Index states, std::chrono::steady_clock::time_point start) {
+    if (states < 500) return {};
+    return [states, start, tenth = std::size_t{0}](const char *what, std::size_t done,
+                                                   std::size_t total) mutable {
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (total == 0) {
+            std::fprintf(stderr, "sorvan check: %ld states: %s (%.1f s)\n",
+                         static_cast<long>(states), what, seconds);
+            return;
+        }
+        if (done * 10 < (tenth + 1) * total && done != total) return;
+        tenth = done * 10 / total;
+        std::fprintf(stderr, "sorvan check: %ld states: %s, %zu of %zu (%.1f s)\n",
+                     static_cast<long>(states), what, done, total, seconds);
+    };
+}
+
+} // namespace
+
 int check_deck(const CheckSettings &s, nlohmann::json &report, std::string &error) {
     const auto start = std::chrono::steady_clock::now();
     report = {{"file", s.bdf},
@@ -969,7 +1010,8 @@ int check_deck(const CheckSettings &s, nlohmann::json &report, std::string &erro
     analysis::StateSpace reference;
     if (!s.reference.empty() && !read_abc_set(s.reference, *map, reference, error))
         return model_read_exit();
-    Checker checker(s, deck, *map, abc, s.reference.empty() ? nullptr : &reference);
+    Checker checker(s, deck, *map, abc, s.reference.empty() ? nullptr : &reference,
+                    progress_line(abc.a.rows(), start));
     if (!checker.run(report, error)) return exit_usage;
     report["seconds"] =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

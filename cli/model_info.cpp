@@ -123,6 +123,29 @@ std::string external_name(const MAPmodel &m, int32_t e) {
     return name;
 }
 
+// The state matrix in the real modal coordinates reduce --to-modal gives,
+// from the eigenvalues alone: a 2 x 2 block [[s, w], [-w, s]] a pair, a
+// real state on the diagonal. Its blocks carry the eigenvalues the
+// writer's limit is applied to.
+Eigen::MatrixXd modal_matrix(const std::vector<analysis::Mode> &modes) {
+    Eigen::Index n = 0;
+    for (const analysis::Mode &m : modes)
+        n += m.oscillating ? 2 : 1;
+    Eigen::MatrixXd a = Eigen::MatrixXd::Zero(n, n);
+    Eigen::Index j = 0;
+    for (const analysis::Mode &m : modes) {
+        const double s = m.eigenvalue.real(), w = std::abs(m.eigenvalue.imag());
+        if (m.oscillating) {
+            a.block(j, j, 2, 2) << s, w, -w, s;
+            j += 2;
+        } else {
+            a(j, j) = s;
+            ++j;
+        }
+    }
+    return a;
+}
+
 // Whether reduce keeps the mode: the block of the writer's walk whose
 // eigenvalue is nearest.
 bool kept(const std::vector<analysis::StateBlock> &blocks, const analysis::Mode &mode) {
@@ -245,14 +268,10 @@ int run_info(int argc, char **argv) {
     const analysis::ModalForm form = analysis::judge_modal_form(model.a);
     const bool modal = form.modal;
     std::vector<analysis::StateBlock> blocks;
-    analysis::StateSpace modal_model;
-    double condition = 0.0;
-    std::string why;
-    if (modal)
-        blocks = analysis::reduction_blocks(analysis::exact_modal_form(model.a, form.blocks), limit,
-                                            1.0);
-    else if (analysis::to_modal(model, modal_model, condition, why))
-        blocks = analysis::reduction_blocks(modal_model.a, limit, 1.0);
+    if (limited)
+        blocks = analysis::reduction_blocks(modal ? analysis::exact_modal_form(model.a, form.blocks)
+                                                  : modal_matrix(modes),
+                                            limit, 1.0);
     const std::vector<OutputRow> outputs = output_rows(m);
     const int32_t internal = m.n_input - m.n_external;
 

@@ -25,7 +25,8 @@ int run_json(const std::vector<std::string> &words, nlohmann::json &object,
 
 // Held by run_json while a command runs: what else uses the process-wide
 // state the commands use (the standard streams, the host's RPC III
-// services) takes it too.
+// services, the dense linear algebra, which takes one caller at a time)
+// takes it too.
 std::mutex &command_lock();
 
 } // namespace sorvan::cli

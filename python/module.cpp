@@ -571,6 +571,8 @@ py::list modes(const py::object &model_or_a) {
     std::vector<sorvan::analysis::Mode> found;
     {
         py::gil_scoped_release unlocked;
+        // The dense solvers take one caller at a time.
+        std::lock_guard<std::mutex> hold(sorvan::cli::command_lock());
         found = sorvan::analysis::modes(m);
     }
     py::list list;
@@ -605,6 +607,7 @@ py::array_t<std::complex<double>> frequency_response(const Model &model, const p
     auto v = h.mutable_unchecked<3>();
     {
         py::gil_scoped_release unlocked;
+        std::lock_guard<std::mutex> hold(sorvan::cli::command_lock());
         const sorvan::analysis::ResponseEvaluator at(m);
         for (size_t k = 0; k < hz.size(); ++k) {
             const Eigen::MatrixXcd r = at.at(hz[k]);

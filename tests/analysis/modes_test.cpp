@@ -322,3 +322,45 @@ TEST(FrequencyResponse, Grid) {
     EXPECT_DOUBLE_EQ(none.back(), 100.0);
     EXPECT_TRUE(frequency_grid({}, 0).empty());
 }
+
+// The eigenvalues and their condition numbers, by LAPACK's estimator where
+// the build has it and by the eigenvectors: both against the closed form of
+// a triangular 2 x 2 block, kappa = sqrt(1 + (c / (l1 - l2))^2), and
+// against each other on a random matrix with complex pairs, all at once
+// and chosen ones.
+TEST(EigenvalueConditions, BothWaysAgree) {
+    using sorvan::analysis::eigenvalue_conditions_by_vectors;
+    using sorvan::analysis::WeighedEigenvalues;
+    Eigen::MatrixXd t(2, 2);
+    t << -1.0, 30.0, 0.0, -4.0;
+    const double kappa = std::sqrt(1.0 + 100.0);
+    Eigen::VectorXcd lambda;
+    Eigen::VectorXd by_vectors;
+    eigenvalue_conditions_by_vectors(t, lambda, by_vectors);
+    const Eigen::VectorXd weighed = WeighedEigenvalues(t).conditions();
+    for (const Eigen::VectorXd &kappas : {by_vectors, weighed}) {
+        ASSERT_EQ(kappas.size(), 2);
+        EXPECT_NEAR(kappas(0), kappa, 1e-12 * kappa);
+        EXPECT_NEAR(kappas(1), kappa, 1e-12 * kappa);
+    }
+    const Eigen::MatrixXd random = Eigen::MatrixXd::Random(40, 40);
+    const WeighedEigenvalues w(random);
+    eigenvalue_conditions_by_vectors(random, lambda, by_vectors);
+    const Eigen::VectorXd all = w.conditions();
+    const auto m1 = sorvan::analysis::modes_of_eigenvalues(w.eigenvalues());
+    const auto m2 = sorvan::analysis::modes_of_eigenvalues(lambda);
+    ASSERT_EQ(m1.size(), m2.size());
+    for (std::size_t k = 0; k < m1.size(); ++k)
+        EXPECT_LT(std::abs(m1[k].eigenvalue - m2[k].eigenvalue), 1e-12 * random.norm());
+    // The conditions belong to the eigenvalues: matched by value, and the
+    // same when a few are chosen (a complex one, its conjugate, a real one).
+    std::vector<Eigen::Index> chosen;
+    for (Eigen::Index k = 0; k < w.eigenvalues().size(); ++k) {
+        const Eigen::Index j = w.nearest(lambda(k));
+        EXPECT_NEAR(all(j), by_vectors(k), 1e-6 * by_vectors(k));
+        if (k % 7 == 0) chosen.push_back(j);
+    }
+    const Eigen::VectorXd some = w.conditions(chosen);
+    for (std::size_t k = 0; k < chosen.size(); ++k)
+        EXPECT_NEAR(some(static_cast<Eigen::Index>(k)), all(chosen[k]), 1e-9 * all(chosen[k]));
+}
