@@ -163,6 +163,11 @@ const std::vector<OptionSpec> road_options = {
      "also draw the estimated spectral density (Welch) against the model on log-log axes and, "
      "for two tracks, their coherence (needs 64 samples)",
      "", Kind::text},
+    {"speed", "KMH",
+     "write a drive file in time for a vehicle at this speed: DELTA_T the interval over the "
+     "speed in seconds, TIME_TYPE DRIVE, the time axis named (X_LABEL time, X_UNITS s) and "
+     "the speed kept (SPEED_M_S), km/h",
+     "distance-based", Kind::real, 0, unbounded, true},
 };
 
 const CommandSpec road_spec{
@@ -256,8 +261,8 @@ const CommandSpec &functions_command() {
 
 const std::vector<const CommandSpec *> &all_commands() {
     static const std::vector<const CommandSpec *> all = {
-        &convert_spec,    &reduce_spec,    &road_spec,    &profile_command(), &info_command(),
-        &check_command(), &view_command(), &version_spec, &functions_spec};
+        &convert_spec,   &reduce_spec,     &road_spec,      &profile_command(), &ride_command(),
+        &info_command(), &check_command(), &view_command(), &version_spec,      &functions_spec};
     return all;
 }
 
