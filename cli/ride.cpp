@@ -33,65 +33,10 @@ namespace sorvan::cli {
 
 namespace {
 
-constexpr double unbounded = 1e308;
 constexpr double default_rate = 400.0;          // Hz: four samples a period at 100 Hz
 constexpr double synthesised_length = 1000.0;   // m of road ahead of the last axle
 constexpr double synthesised_interval = 0.1;    // m
 constexpr double synthesised_corr_length = 2.0; // m, as road's default
-
-const std::vector<OptionSpec> ride_options = {
-    {"road", "FILE",
-     "the road: an RPC III file or CSV table as profile reads it, or class:C (class:C,iri:3.5) "
-     "for two tracks left and right synthesised for the seed",
-     "required"},
-    {"speed", "KMH", "the vehicle's speed, km/h", "required", Kind::real, 0, unbounded, true},
-    {"input", "NAME=TRACK@OFFSET",
-     "the external input NAME follows the road's TRACK (its label or number) OFFSET metres "
-     "behind the first axle; repeat for each input, those not named stay at 0",
-     "required", Kind::text, 0, 0, false, 0, true},
-    {"output", "INDEX[,INDEX...]", "the output rows (from 1) to report",
-     "every node and wheel output (kind 3)"},
-    {"duration", "S", "seconds to ride", "the road's length at the speed", Kind::real, 0, unbounded,
-     true},
-    {"rate", "HZ", "samples per second", "400", Kind::real, 0, 1e7, true},
-    {"seed", "N", "seed of a synthesised road", "1", Kind::integer, 1, 2147483647.0},
-    {"rpc", "OUT.rsp",
-     "write the outputs as an RPC III file in time, one channel per output (DELTA_T in "
-     "seconds)",
-     ""},
-    {"csv", "OUT.csv", "write the outputs as a table: time_s, then one column per output", ""},
-    {"plot", "OUT.svg", "draw the spectral densities of the weighted accelerations", ""},
-};
-
-const CommandSpec ride_spec{
-    "ride",
-    "MAP_FILE ABC_BASE --road FILE --speed KMH --input NAME=TRACK@OFFSET ... "
-    "[--output INDEX[,INDEX...]] [--duration S] [--rate HZ] [--rpc OUT.rsp] [--csv OUT.csv] "
-    "[--plot OUT.svg] [--json]",
-    2,
-    2,
-    "MAP_FILE and ABC_BASE",
-    &ride_options,
-    true,
-    "Drives the model over a road at a speed and reports how it rides. Each --input maps an\n"
-    "external input of the MAP file to a track of the road and an offset: the input at time\n"
-    "t is the track's elevation at the distance speed x t - OFFSET (the first sample before\n"
-    "the start), converted from the track's unit to the MAP file's length unit. The model is\n"
-    "stepped exactly for inputs linear between the samples (first-order hold), in modal\n"
-    "coordinates where A allows it, from the static equilibrium at the first sample.\n"
-    "\n"
-    "For each output: RMS, peak and crest factor in its unit; for a translation that is a\n"
-    "displacement (kind 1, or a node or wheel row), the acceleration the model gives\n"
-    "(d2/dt2 of C x + D u, from A, B, C and D), weighted for comfort (Wk vertical, Wd\n"
-    "horizontal): its RMS, its vibration dose value and the comfort band the RMS falls\n"
-    "into (below 0.315 m/s^2 not uncomfortable, 0.63 a little, 1 fairly, 1.6 uncomfortable,\n"
-    "2.5 very uncomfortable, above that extremely uncomfortable).",
-    "Exit status: 0 done; 64 bad command line (an input name the model lacks, a track the\n"
-    "road lacks, an output out of range); 65 the road or the model refused (a track not in\n"
-    "a length unit, a ride longer than the road, an unstable model, a figure beyond a\n"
-    "double); 66 an input file cannot be read; 69 the plug-in cannot be loaded (a\n"
-    "synthesised road); 70 the command stopped (memory ran out); 73 an output not written.\n"
-    "The outputs are written together: either all of them replace their files or none does."};
 
 // One --input: the external input, its track and its offset.
 struct InputMap {
@@ -445,13 +390,10 @@ nlohmann::json number_or_null(double v, bool present) {
 
 } // namespace
 
-const CommandSpec &ride_command() {
-    return ride_spec;
-}
-
 int run_ride(int argc, char **argv) {
     Parsed args;
-    if (int status = parse_command_line(ride_spec, argc, argv, args); status >= 0) return status;
+    if (int status = parse_command_line(ride_command(), argc, argv, args); status >= 0)
+        return status;
     for (const char *required : {"road", "speed", "input"})
         if (!args.has(required)) {
             complain("ride", std::string("--") + required + " is required");
