@@ -162,6 +162,8 @@ TimeStepper::TimeStepper(const StateSpace &m, const std::vector<Eigen::Index> &i
     if (solver.info() != Eigen::Success)
         throw std::runtime_error("the eigenvalues of the state matrix do not converge");
     judge_stability(solver.eigenvalues(), least_stable_, stable_);
+    method_ = StepMethod::eigenvectors;
+    if (!stable_) return; // refused before the steps are prepared
     const Eigen::MatrixXcd v = solver.eigenvectors();
     Eigen::PartialPivLU<Eigen::MatrixXcd> lu(v);
     const double rcond = lu.rcond();
@@ -223,6 +225,7 @@ void TimeStepper::prepare_dense(const StateSpace &m, const std::vector<Eigen::In
 
 Response TimeStepper::run(const Eigen::MatrixXd &u) const {
     if (u.cols() != d_.cols()) throw std::invalid_argument("input columns differ");
+    if (!stable_) throw std::logic_error("an unstable model is not stepped");
     return method_ == StepMethod::matrix_exponential ? run_dense(u) : run_modal(u);
 }
 

@@ -61,9 +61,11 @@ class TimeStepper {
     std::complex<double> least_stable() const { return least_stable_; }
     bool stable() const { return stable_; }
 
-    // Steps the model through u (rows the samples, columns the inputs in the
-    // order given), starting from the static equilibrium for the first
-    // sample (modes at eigenvalue 0 start at 0). The accelerations are
+    // Steps the model through u (rows the samples, columns the inputs in
+    // the order given), starting from the static equilibrium for the first
+    // sample (modes at eigenvalue 0 start at 0). Only a stable model is
+    // stepped: for an unstable one nothing is prepared and run throws
+    // std::logic_error. The accelerations are
     // d2y/dt2 = C A^2 x + C A B u + C B du/dt + D d2u/dt2, the derivatives
     // of u by differences of its samples.
     Response run(const Eigen::MatrixXd &u) const;
