@@ -348,7 +348,7 @@ bool write_rpc(OutputFile &out, const std::string &name, const std::vector<Outpu
 }
 
 bool write_plot(OutputFile &out, const std::string &name, const std::vector<OutputFigures> &outs,
-                double h, const std::string &title, std::string &error) {
+                double h, const std::string &title, std::string &error, bool &nothing_to_draw) {
     analysis::RidePlot plot;
     plot.step = h;
     plot.title = title;
@@ -359,6 +359,7 @@ bool write_plot(OutputFile &out, const std::string &name, const std::vector<Outp
     const std::string svg = analysis::ride_plot_svg(plot, error);
     if (svg.empty()) {
         error = name + ": " + error;
+        nothing_to_draw = true;
         return false;
     }
     std::FILE *f = out.open(name.c_str());
@@ -569,11 +570,12 @@ int run_ride(int argc, char **argv) {
         files.push_back(&csv_out);
     }
     if (!plot.empty()) {
+        bool nothing_to_draw = false;
         if (!write_plot(plot_out, plot, outs, h,
                         map_file + " over " + road_name + " at " + g(args.real("speed")) + " km/h",
-                        error)) {
+                        error, nothing_to_draw)) {
             complain("ride", error);
-            return exit_output;
+            return nothing_to_draw ? exit_data : exit_output;
         }
         files.push_back(&plot_out);
     }
