@@ -262,9 +262,9 @@ const CommandSpec ride_spec{
     "Exit status: 0 done; 64 bad command line (an input name the model lacks, a track the\n"
     "road lacks, an output out of range); 65 the road or the model refused (a track not in\n"
     "a length unit, a ride longer than the road, an unstable model, a figure beyond a\n"
-    "double, no spectrum to draw for --plot); 66 an input file cannot be read; 69 the plug-in "
-    "cannot be loaded (a\n"
-    "synthesised road); 70 the command stopped (memory ran out); 73 an output not written.\n"
+    "double, no spectrum to draw for --plot); 66 an input file cannot be read; 69 the\n"
+    "plug-in cannot be loaded (a synthesised road); 70 the command stopped (memory ran\n"
+    "out); 73 an output not written.\n"
     "The outputs are written together: either all of them replace their files or none does."};
 
 // ---- version and functions ----------------------------------------------
