@@ -345,6 +345,15 @@ namespace {
 // its terms allow.
 Eigen::MatrixXd balanced(Eigen::MatrixXd a) {
     const Eigen::Index n = a.rows();
+#ifdef EIGEN_USE_LAPACKE
+    if (n > 0) {
+        lapack_int ilo = 0, ihi = 0;
+        Eigen::VectorXd scale(n);
+        const auto ln = static_cast<lapack_int>(n);
+        if (LAPACKE_dgebal(LAPACK_COL_MAJOR, 'S', ln, a.data(), ln, &ilo, &ihi, scale.data()) == 0)
+            return a;
+    }
+#endif
     for (bool converged = false; !converged;) {
         converged = true;
         for (Eigen::Index i = 0; i < n; ++i) {

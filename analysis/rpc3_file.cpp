@@ -5,6 +5,7 @@
 
 #include "frame/file_identity.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -214,6 +215,15 @@ bool read_kind(Rpc3File &f, std::string &why) {
         why = key_text("DELTA_T") + ": " + text + " is not above 0";
         return false;
     }
+    std::string unit = f.value(rpc3_x_units_key);
+    for (char &c : unit)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    f.time_based = unit == "s" || unit == "sec" || unit == "second" || unit == "seconds";
+    text = f.value(rpc3_speed_key);
+    if (!text.empty() && (!real_of(rpc3_speed_key, text, f.speed, why) || !(f.speed > 0.0))) {
+        if (why.empty()) why = key_text(rpc3_speed_key) + ": " + text + " is not above 0";
+        return false;
+    }
     return true;
 }
 
@@ -385,6 +395,209 @@ bool read_rpc3(const std::string &path, Rpc3File &file, std::string &error) {
     }
     return read_rpc3(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), path,
                      file, error);
+}
+
+namespace {
+
+// The writer's layout.
+constexpr std::int64_t write_per_frame = 1024, write_per_group = 2048;
+constexpr double int_full_scale = 32752.0; // 2^15 - 16
+constexpr std::size_t write_channels_max = 128;
+constexpr std::size_t records_max = 1024; // 256 blocks of four
+
+using Records = std::vector<std::pair<std::string, std::string>>;
+
+std::string header_real(double v) {
+    return rpc3_real(v);
+}
+} // namespace
+
+std::string rpc3_real(double v) {
+    char text[32];
+    auto r = std::to_chars(text, text + sizeof text, v, std::chars_format::scientific, 6);
+    std::string out(text, r.ptr);
+    for (char &c : out)
+        if (c == 'e') c = 'E';
+    return out;
+}
+
+namespace {
+
+bool printable(const std::string &t) {
+    if (t.size() > value_size - 1) return false;
+    for (char c : t)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f)
+            return false;
+    return true;
+}
+
+// The header blocks of these records, NUM_HEADER_BLOCKS and NUM_PARAMS
+// set from their count.
+std::string header_bytes(Records r) {
+    const std::size_t blocks = (r.size() + 3) / 4;
+    r[1].second = std::to_string(blocks);
+    r[2].second = std::to_string(r.size());
+    std::string bytes(blocks * block_size, '\0');
+    for (std::size_t i = 0; i < r.size(); ++i) {
+        char *rec = &bytes[i * record_size];
+        std::memcpy(rec, r[i].first.data(), std::min(r[i].first.size(), key_size - 1));
+        std::memcpy(rec + key_size, r[i].second.data(),
+                    std::min(r[i].second.size(), value_size - 1));
+    }
+    return bytes;
+}
+
+void put_le16(std::string &out, std::size_t at, std::int16_t v) {
+    const auto u = static_cast<std::uint16_t>(v);
+    out[at] = static_cast<char>(u & 0xffu);
+    out[at + 1] = static_cast<char>(u >> 8);
+}
+
+// The scale of a channel as the header prints it, and parsed back, so
+// that writer and reader quantise with the same number.
+double channel_scale(const std::vector<double> &v, std::string &text) {
+    double peak = 0.0;
+    for (double x : v)
+        peak = std::max(peak, std::fabs(x));
+    double s = peak == 0.0 ? 1.0 : std::max(peak / int_full_scale, 2.2250738585072014e-308);
+    text = header_real(s);
+    std::from_chars(text.data(), text.data() + text.size(), s);
+    return s;
+}
+
+bool check_output(const Rpc3Output &out, std::string &error) {
+    const std::size_t c = out.channels.size();
+    if (c == 0 || c > write_channels_max) {
+        error = std::to_string(c) + " channels: an RPC III file holds 1 to 128";
+        return false;
+    }
+    const std::size_t n = out.channels[0].values.size();
+    if (n == 0 || n > 2147483647u) {
+        error = "a channel of " + std::to_string(n) + " points: 1 to 2147483647 are written";
+        return false;
+    }
+    if (!(out.delta_t > 0.0) || !std::isfinite(out.delta_t)) {
+        error = "DELTA_T " + header_real(out.delta_t) + " is not a positive number";
+        return false;
+    }
+    for (std::size_t k = 0; k < c; ++k) {
+        const Rpc3Channel &ch = out.channels[k];
+        const std::string name = "channel " + std::to_string(k + 1);
+        if (ch.values.size() != n) {
+            error = name + " has " + std::to_string(ch.values.size()) + " points, channel 1 " +
+                    std::to_string(n);
+            return false;
+        }
+        for (double v : ch.values)
+            if (!std::isfinite(v)) {
+                error = name + " holds a value that is not a finite number";
+                return false;
+            }
+        if (!printable(ch.label) || !printable(ch.unit)) {
+            error = name + ": its label and unit must be printable ASCII of at most 95 characters";
+            return false;
+        }
+    }
+    for (const auto &[key, value] : out.extra)
+        if (!printable(key) || key.size() > key_size - 1 || !printable(value)) {
+            error = "header key " + key + ": not printable ASCII within its field";
+            return false;
+        }
+    return true;
+}
+
+} // namespace
+
+bool rpc3_image(const Rpc3Output &out, std::string &bytes, std::string &error) {
+    if (!check_output(out, error)) return false;
+    const std::size_t c = out.channels.size();
+    const auto n = static_cast<std::int64_t>(out.channels[0].values.size());
+    const std::int64_t groups = (n + write_per_group - 1) / write_per_group;
+    const std::int64_t frames = groups * (write_per_group / write_per_frame);
+    Records r = {{"FORMAT", "BINARY_IEEE_LITTLE_END"},
+                 {"NUM_HEADER_BLOCKS", ""},
+                 {"NUM_PARAMS", ""},
+                 {"FILE_TYPE", "TIME_HISTORY"},
+                 {"DATA_TYPE", "SHORT_INTEGER"},
+                 {"TIME_TYPE", out.time_type},
+                 {"DELTA_T", header_real(out.delta_t)},
+                 {"PTS_PER_FRAME", std::to_string(write_per_frame)},
+                 {"CHANNELS", std::to_string(c)},
+                 {"PTS_PER_GROUP", std::to_string(write_per_group)},
+                 {"BYPASS_FILTER", "0"},
+                 {"HALF_FRAMES", "0"},
+                 {"REPEATS", "0"},
+                 {"FRAMES", std::to_string(frames)},
+                 {rpc3_padded_points_key, std::to_string(frames * write_per_frame - n)}};
+    std::vector<double> scales(c);
+    for (std::size_t k = 0; k < c; ++k) {
+        const std::string i = std::to_string(k + 1);
+        std::string text;
+        scales[k] = channel_scale(out.channels[k].values, text);
+        r.insert(r.end(), {{"SCALE.CHAN_" + i, text},
+                           {"UPPER_LIMIT.CHAN_" + i, header_real(1.0)},
+                           {"LOWER_LIMIT.CHAN_" + i, header_real(-1.0)},
+                           {"MAP.CHAN_" + i, i}});
+    }
+    r.insert(r.end(),
+             {{"PARTITIONS", "1"}, {"PART.CHAN_1", "1"}, {"PART.NCHAN_1", std::to_string(c)}});
+    for (std::size_t k = 0; k < c; ++k) {
+        const std::string i = std::to_string(k + 1);
+        r.insert(r.end(), {{"DESC.CHAN_" + i, out.channels[k].label},
+                           {"UNITS.CHAN_" + i, out.channels[k].unit}});
+    }
+    r.insert(r.end(),
+             {{"DATE", out.date}, {"OPERATION", out.operation}, {"INT_FULL_SCALE", "32752"}});
+    r.insert(r.end(), out.extra.begin(), out.extra.end());
+    if (r.size() > records_max) {
+        error = std::to_string(r.size()) + " header records: at most 1024 are written";
+        return false;
+    }
+    bytes = header_bytes(std::move(r));
+    const std::size_t head = bytes.size(),
+                      group_bytes = 2 * static_cast<std::size_t>(write_per_group);
+    bytes.resize(head + static_cast<std::size_t>(groups) * c * group_bytes);
+    for (std::size_t k = 0; k < c; ++k) {
+        const std::vector<double> &v = out.channels[k].values;
+        for (std::int64_t i = 0; i < groups * write_per_group; ++i) {
+            const double x = v[static_cast<std::size_t>(std::min(i, n - 1))];
+            double q = std::round(x / scales[k]);
+            q = std::fmin(std::fmax(q, -int_full_scale), int_full_scale);
+            const auto g = static_cast<std::size_t>(i / write_per_group);
+            const auto at = head + (g * c + k) * group_bytes +
+                            2 * static_cast<std::size_t>(i % write_per_group);
+            put_le16(bytes, at, static_cast<std::int16_t>(q));
+        }
+    }
+    return true;
+}
+
+bool rpc3_with_records(const std::string &bytes, const Records &changes, std::string &out,
+                       std::string &error) {
+    Rpc3File f;
+    std::size_t data = 0;
+    std::string why;
+    if (!read_header(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), f, &data,
+                     why)) {
+        error = why;
+        return false;
+    }
+    Records r = f.header;
+    for (const auto &change : changes) {
+        auto at = std::find_if(r.begin(), r.end(),
+                               [&](const auto &rec) { return rec.first == change.first; });
+        if (at != r.end())
+            at->second = change.second;
+        else
+            r.push_back(change);
+    }
+    if (r.size() > records_max) {
+        error = std::to_string(r.size()) + " header records: at most 1024 are written";
+        return false;
+    }
+    out = header_bytes(std::move(r));
+    out.append(bytes, data, std::string::npos);
+    return true;
 }
 
 } // namespace sorvan::analysis

@@ -30,6 +30,14 @@ namespace sorvan::analysis {
 // all their points.
 constexpr const char rpc3_padded_points_key[] = "PADDED_POINTS";
 
+// The keys of a time history in time: the axis and its unit, and for a
+// road driven at a speed that speed in m/s, so that the distance between
+// the points is DELTA_T x SPEED_M_S. Without X_UNITS a file counts as
+// distance-based (DELTA_T the spacing in metres).
+constexpr const char rpc3_x_label_key[] = "X_LABEL";
+constexpr const char rpc3_x_units_key[] = "X_UNITS";
+constexpr const char rpc3_speed_key[] = "SPEED_M_S";
+
 // Largest channel count read: as many as a header of 1024 records names.
 constexpr std::int64_t rpc3_channels_max = 1024;
 
@@ -50,6 +58,8 @@ struct Rpc3File {
     std::int64_t stored_points = 0; // per channel, FRAMES x PTS_PER_FRAME
     std::int64_t points = 0;        // per channel, without the padding PADDED_POINTS names
     bool padding_known = false;     // PADDED_POINTS was present
+    bool time_based = false;        // X_UNITS names seconds: DELTA_T is a time step
+    double speed = 0.0;             // SPEED_M_S of a road in time, m/s; 0 when not given
     std::vector<Rpc3Channel> channels;
 
     // The value of key (upper case), or "" when the header has no such key.
@@ -82,6 +92,37 @@ constexpr std::uint64_t profile_file_max = std::uint64_t{1} << 30; // 1 GiB
 // The same from size bytes in memory; name stands for the file in messages.
 bool read_rpc3(const unsigned char *bytes, std::size_t size, const std::string &name,
                Rpc3File &file, std::string &error);
+
+// A file to write, in the layout of the host's writer: little-endian
+// 16-bit integers times a scale per channel, 1024 points a frame, 2048 a
+// group, the last group filled up with the last point and PADDED_POINTS
+// saying how many, the records of a channel after the fixed ones; the
+// extra records (the time axis, say) follow INT_FULL_SCALE.
+struct Rpc3Output {
+    double delta_t = 0.0;
+    std::string time_type = "RESPONSE";
+    std::string date, operation;
+    std::vector<std::pair<std::string, std::string>> extra;
+    std::vector<Rpc3Channel> channels; // label, unit and values; scale is set by the writer
+};
+
+// A real as the header writes it: "%.6E", the same on every platform.
+std::string rpc3_real(double v);
+
+// The bytes of the file. False with error set when there is no channel or
+// more than 128, the channels differ in length or hold no point or more
+// than 2^31 - 1, a value or DELTA_T is not finite, or a text is not
+// printable ASCII of at most 95 characters.
+bool rpc3_image(const Rpc3Output &out, std::string &bytes, std::string &error);
+
+// The bytes of the RPC III file in bytes with its header changed: each
+// record of changes replaces the value of its key, or is added after the
+// last record when the file has no such key; the data stays as it is,
+// byte for byte. False with error set when the header cannot be read or
+// would hold more than 1024 records.
+bool rpc3_with_records(const std::string &bytes,
+                       const std::vector<std::pair<std::string, std::string>> &changes,
+                       std::string &out, std::string &error);
 
 } // namespace sorvan::analysis
 

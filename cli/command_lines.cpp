@@ -163,6 +163,11 @@ const std::vector<OptionSpec> road_options = {
      "also draw the estimated spectral density (Welch) against the model on log-log axes and, "
      "for two tracks, their coherence (needs 64 samples)",
      "", Kind::text},
+    {"speed", "KMH",
+     "write a drive file in time for a vehicle at this speed: DELTA_T the interval over the "
+     "speed in seconds, TIME_TYPE DRIVE, the time axis named (X_LABEL time, X_UNITS s) and "
+     "the speed kept (SPEED_M_S), km/h",
+     "distance-based", Kind::real, 0, unbounded, true},
 };
 
 const CommandSpec road_spec{
@@ -205,6 +210,63 @@ const CommandSpec road_spec{
     "the CSV table or the plot could not be written, or the profile not read back. Nothing is\n"
     "written on any failure."};
 
+// ---- ride ---------------------------------------------------------------
+
+const std::vector<OptionSpec> ride_options = {
+    {"road", "FILE",
+     "the road: an RPC III file or CSV table as profile reads it, or class:C (class:C,iri:3.5) "
+     "for two tracks left and right synthesised for the seed",
+     "required"},
+    {"speed", "KMH", "the vehicle's speed, km/h", "required", Kind::real, 0, unbounded, true},
+    {"input", "NAME=TRACK@OFFSET",
+     "the external input NAME follows the road's TRACK (its label or number) OFFSET metres "
+     "behind the first axle; repeat for each input, those not named stay at 0",
+     "required", Kind::text, 0, 0, false, 0, true},
+    {"output", "INDEX[,INDEX...]", "the output rows (from 1) to report",
+     "every node and wheel output (kind 3)"},
+    {"duration", "S", "seconds to ride", "the road's length at the speed", Kind::real, 0, unbounded,
+     true},
+    {"rate", "HZ", "samples per second", "400", Kind::real, 0, 1e7, true},
+    {"seed", "N", "seed of a synthesised road", "1", Kind::integer, 1, 2147483647.0},
+    {"rpc", "OUT.rsp",
+     "write the outputs as an RPC III file in time, one channel per output (DELTA_T in "
+     "seconds)",
+     ""},
+    {"csv", "OUT.csv", "write the outputs as a table: time_s, then one column per output", ""},
+    {"plot", "OUT.svg", "draw the spectral densities of the weighted accelerations", ""},
+};
+
+const CommandSpec ride_spec{
+    "ride",
+    "MAP_FILE ABC_BASE --road FILE --speed KMH --input NAME=TRACK@OFFSET ... "
+    "[--output INDEX[,INDEX...]] [--duration S] [--rate HZ] [--rpc OUT.rsp] [--csv OUT.csv] "
+    "[--plot OUT.svg] [--json]",
+    2,
+    2,
+    "MAP_FILE and ABC_BASE",
+    &ride_options,
+    true,
+    "Drives the model over a road at a speed and reports how it rides. Each --input maps an\n"
+    "external input of the MAP file to a track of the road and an offset: the input at time\n"
+    "t is the track's elevation at the distance speed x t - OFFSET (the first sample before\n"
+    "the start), converted from the track's unit to the MAP file's length unit. The model is\n"
+    "stepped exactly for inputs linear between the samples (first-order hold), in modal\n"
+    "coordinates where A allows it, from the static equilibrium at the first sample.\n"
+    "\n"
+    "For each output: RMS, peak and crest factor in its unit; for a translation that is a\n"
+    "displacement (kind 1, or a node or wheel row), the acceleration the model gives\n"
+    "(d2/dt2 of C x + D u, from A, B, C and D), weighted for comfort (Wk vertical, Wd\n"
+    "horizontal): its RMS, its vibration dose value and the comfort band the RMS falls\n"
+    "into (below 0.315 m/s^2 not uncomfortable, 0.63 a little, 1 fairly, 1.6 uncomfortable,\n"
+    "2.5 very uncomfortable, above that extremely uncomfortable).",
+    "Exit status: 0 done; 64 bad command line (an input name the model lacks, a track the\n"
+    "road lacks, an output out of range); 65 the road or the model refused (a track not in\n"
+    "a length unit, a ride longer than the road, an unstable model, a figure beyond a\n"
+    "double, no spectrum to draw for --plot); 66 an input file cannot be read; 69 the\n"
+    "plug-in cannot be loaded (a synthesised road); 70 the command stopped (memory ran\n"
+    "out); 73 an output not written.\n"
+    "The outputs are written together: either all of them replace their files or none does."};
+
 // ---- version and functions ----------------------------------------------
 
 const std::vector<OptionSpec> no_options = {};
@@ -246,6 +308,10 @@ const CommandSpec &road_command() {
     return road_spec;
 }
 
+const CommandSpec &ride_command() {
+    return ride_spec;
+}
+
 const CommandSpec &version_command() {
     return version_spec;
 }
@@ -256,8 +322,8 @@ const CommandSpec &functions_command() {
 
 const std::vector<const CommandSpec *> &all_commands() {
     static const std::vector<const CommandSpec *> all = {
-        &convert_spec,    &reduce_spec,    &road_spec,    &profile_command(), &info_command(),
-        &check_command(), &view_command(), &version_spec, &functions_spec};
+        &convert_spec,   &reduce_spec,     &road_spec,      &profile_command(), &ride_command(),
+        &info_command(), &check_command(), &view_command(), &version_spec,      &functions_spec};
     return all;
 }
 

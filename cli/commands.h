@@ -49,6 +49,7 @@ const CommandSpec &info_command();
 const CommandSpec &check_command();
 const CommandSpec &view_command();
 const CommandSpec &profile_command();
+const CommandSpec &ride_command();
 const std::vector<const CommandSpec *> &all_commands();
 
 int run_convert(int argc, char **argv);
@@ -60,6 +61,21 @@ int run_info(int argc, char **argv);
 int run_check(int argc, char **argv);
 int run_view(int argc, char **argv);
 int run_profile(int argc, char **argv);
+int run_ride(int argc, char **argv);
+
+// A road profile as profile reads it (an RPC III file or a CSV table): per
+// channel its label, unit and points; the spacing of the points in metres
+// (of a file in time DELTA_T x SPEED_M_S, 0 when it names no speed).
+struct RoadTracks {
+    std::vector<std::string> labels, units;
+    std::vector<std::vector<double>> values;
+    double interval_m = 0.0;
+    bool time_based = false;
+};
+
+// Reads file as profile does. Returns 0, or the exit status (66 the file
+// cannot be read, 65 it is malformed) after complaining as command.
+int read_road_tracks(const char *command, const std::string &file, RoadTracks &tracks);
 
 // Prints "sorvan COMMAND: message" on the standard error stream (and keeps
 // the message for the JSON object of a failure).

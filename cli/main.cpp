@@ -24,6 +24,7 @@ const Command commands[] = {
      "write an ABC set again without the states above a frequency limit"},
     {road_command, run_road, "synthesise random road tracks into an RPC III file"},
     {profile_command, run_profile, "read a road profile back (RPC III or CSV) and rate it"},
+    {ride_command, run_ride, "drive the model over a road at a speed and rate the ride"},
     {info_command, run_info, "what is in a model: inputs, outputs, states and modes"},
     {check_command, run_check, "check that a deck still behaves like its model"},
     {view_command, run_view, "draw the geometry a deck will draw (SVG)"},
@@ -47,8 +48,8 @@ void help_main(std::FILE *out) {
         std::fprintf(out, "  %-10s %s\n", c.spec().name, c.summary);
     std::fprintf(out, "\n"
                       "Every command takes --plugin PATH and --help; convert, reduce, road,\n"
-                      "profile, info, check, view and version take --json (one JSON object on\n"
-                      "standard output, everything else on standard error).\n"
+                      "profile, ride, info, check, view and version take --json (one JSON object\n"
+                      "on standard output, everything else on standard error).\n"
                       "\n"
                       "With --json the object is one envelope: {\"command\", \"ok\", \"exit\",\n"
                       "\"error\" (when not ok), \"warnings\", then the command's own keys}.\n"

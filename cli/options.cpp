@@ -161,7 +161,7 @@ class Parser {
                 error = "unknown option " + word;
                 return false;
             }
-            if (out_.has(o->name)) {
+            if (out_.has(o->name) && !o->repeatable) {
                 error = "--" + name + " is given twice";
                 return false;
             }

@@ -33,6 +33,7 @@ struct OptionSpec {
     double low = 0.0, high = 0.0; // integer and real: the accepted range
     bool low_open = false;        // real: the value must exceed low
     char short_name = 0;          // -x as a second spelling; 0 for none
+    bool repeatable = false;      // may be given more than once; every value is kept
 };
 
 struct CommandSpec {
@@ -56,6 +57,11 @@ class Parsed {
     const std::vector<std::string> &words() const { return words_; }
     bool has(const std::string &name) const { return values_.count(name) != 0; }
     const std::string &text(const std::string &name) const { return values_.at(name); }
+    // Every value of a repeatable option, in command-line order.
+    std::vector<std::string> all(const std::string &name) const {
+        auto it = lists_.find(name);
+        return it == lists_.end() ? std::vector<std::string>() : it->second;
+    }
     double real(const std::string &name) const { return reals_.at(name); }
     long long integer(const std::string &name) const {
         return static_cast<long long>(reals_.at(name));
@@ -65,13 +71,17 @@ class Parsed {
 
     // What the parser fills in.
     void add_word(const std::string &word) { words_.push_back(word); }
-    void set(const std::string &name, const std::string &value) { values_[name] = value; }
+    void set(const std::string &name, const std::string &value) {
+        values_[name] = value;
+        lists_[name].push_back(value);
+    }
     void set_number(const std::string &name, double value) { reals_[name] = value; }
 
   private:
     std::vector<std::string> words_;
     std::map<std::string, std::string> values_;
     std::map<std::string, double> reals_;
+    std::map<std::string, std::vector<std::string>> lists_;
 };
 
 // Parses argv[2..] for the command. Returns -1 when the command should go

@@ -91,8 +91,14 @@ struct Profile {
     std::int64_t stored = 0;    // points per channel in the file, padding included
     std::int64_t points = 0;    // real points per channel
     bool padding_known = false; // the file said how many points pad it
+    bool time_based = false;    // an RPC III file in time: DELTA_T in seconds
+    double delta_t = 0.0;       // s, in time
+    double speed = 0.0;         // m/s of a road in time; 0 when the file names none
     std::vector<Channel> channels;
 };
+
+// Why a file in time without a speed has no roughness figures.
+const char no_distance[] = "a time history that names no speed (SPEED_M_S) has no distance";
 
 // Whether name ends in ext (lower case, with its dot), in any case.
 bool ends_with(const std::string &name, const char *ext) {
@@ -128,6 +134,12 @@ bool read_rpc3_profile(const std::string &name, const std::string &bytes, Profil
         return false;
     p.kind = "RPC III";
     p.interval = f.delta_t;
+    if (f.time_based) {
+        p.time_based = true;
+        p.delta_t = f.delta_t;
+        p.speed = f.speed;
+        p.interval = f.delta_t * f.speed; // 0 without a speed
+    }
     p.stored = f.stored_points;
     p.points = f.points;
     p.padding_known = f.padding_known;
@@ -167,7 +179,7 @@ bool read_table_profile(const std::string &name, const std::string &bytes, Profi
 
 // Mean, RMS, extremes; for elevations in a length unit the index and the
 // class, from the values in millimetres.
-void describe(Channel &c, double interval) {
+void describe(Channel &c, double interval, bool time_based) {
     const std::size_t n = c.values.size();
     c.min = HUGE_VAL;
     c.max = -HUGE_VAL;
@@ -182,6 +194,10 @@ void describe(Channel &c, double interval) {
     c.rms_band =
         psd::band_rms(c.values.data(), n, interval, psd::class_band_low, psd::class_band_high);
     c.mm = analysis::millimetres_per(c.unit);
+    if (time_based && !(interval > 0.0)) {
+        c.iri_why = c.class_why = no_distance;
+        return;
+    }
     if (c.mm == 0.0) {
         c.iri_why = c.class_why = "unit \"" + c.unit + "\" is not a length";
         return;
@@ -235,11 +251,11 @@ std::string column_label(const std::string &label) {
 bool write_table(OutputFile &out, const std::string &name, const Profile &p) {
     std::FILE *f = out.open(name.c_str());
     if (!f) return false;
-    std::string head = "distance_m";
+    std::string head = p.time_based ? "time_s" : "distance_m";
     for (const Channel &c : p.channels)
         head += "," + column_label(c.label) + "_" + column_label(c.unit);
     std::fputs((head + "\n").c_str(), f);
-    const analysis::DistanceText distance(p.interval);
+    const analysis::DistanceText distance(p.time_based ? p.delta_t : p.interval);
     for (std::int64_t i = 0; i < p.points; ++i) {
         std::string row = distance.at(i);
         for (const Channel &c : p.channels)
@@ -265,6 +281,10 @@ int write_plot(OutputFile &out, const std::string &name, const std::string &inpu
     std::size_t k = 0;
     for (const Channel &c : p.channels)
         if (c.mm != 0.0) plot.channels.push_back({mm[k++].data(), c.label});
+    if (p.time_based && !(p.interval > 0.0)) {
+        complain("profile", input + ": " + no_distance + ": no spectrum over wavenumbers to draw");
+        return exit_data;
+    }
     if (plot.channels.empty()) {
         complain("profile", input +
                                 ": no channel holds elevations in a length unit: nothing to "
@@ -301,9 +321,15 @@ std::string figure(const char *format, double v) {
 }
 
 void print_report(const std::string &input, const Profile &p) {
-    std::printf("%s: %s, %s of %s, %s m apart", input.c_str(), p.kind.c_str(),
+    std::printf("%s: %s, %s of %s, %s %s apart", input.c_str(), p.kind.c_str(),
                 counted(static_cast<long long>(p.channels.size()), "channel", "channels").c_str(),
-                counted(p.points, "point", "points").c_str(), shortest(p.interval).c_str());
+                counted(p.points, "point", "points").c_str(),
+                shortest(p.time_based ? p.delta_t : p.interval).c_str(), p.time_based ? "s" : "m");
+    if (p.time_based)
+        std::printf(" in time (%s)", p.speed > 0.0 ? ("a road at " + shortest(p.speed) + " m/s, " +
+                                                      shortest(p.interval) + " m apart")
+                                                         .c_str()
+                                                   : "no speed named");
     if (p.stored != p.points)
         std::printf(" (%lld more fill up the last group)",
                     static_cast<long long>(p.stored - p.points));
@@ -338,7 +364,7 @@ nlohmann::json channel_json(const Channel &c, std::int64_t points, double interv
     return {{"label", c.label},
             {"unit", c.unit},
             {"points", points},
-            {"interval_m", interval},
+            {"interval_m", interval > 0.0 ? nlohmann::json(interval) : nlohmann::json()},
             {"mean", c.mean},
             {"rms", c.rms},
             {"min", c.min},
@@ -353,6 +379,30 @@ nlohmann::json channel_json(const Channel &c, std::int64_t points, double interv
 }
 
 } // namespace
+
+int read_road_tracks(const char *command, const std::string &file, RoadTracks &tracks) {
+    std::string bytes, error;
+    if (!read_input(file.c_str(), analysis::profile_file_max, bytes, error)) {
+        complain(command, file + ": " + error);
+        return exit_no_input;
+    }
+    Profile p;
+    if (!(looks_like_table(file, bytes) ? read_table_profile(file, bytes, p, error)
+                                        : read_rpc3_profile(file, bytes, p, error))) {
+        complain(command, error);
+        return exit_data;
+    }
+    tracks = RoadTracks();
+    tracks.interval_m = p.interval;
+    tracks.time_based = p.time_based;
+    for (Channel &c : p.channels) {
+        tracks.labels.push_back(c.label);
+        tracks.units.push_back(c.unit);
+        tracks.values.push_back(std::move(c.values));
+        tracks.values.back().resize(static_cast<std::size_t>(p.points));
+    }
+    return 0;
+}
 
 const CommandSpec &profile_command() {
     return profile_spec;
@@ -389,7 +439,7 @@ int run_profile(int argc, char **argv) {
     bytes.clear();
     bytes.shrink_to_fit();
     for (Channel &c : p.channels)
-        describe(c, p.interval);
+        describe(c, p.interval, p.time_based);
     if (const std::string what = overflowing_figure(p); !what.empty()) {
         complain("profile", input + ": " + what +
                                 " is beyond the range of a double: the values are too large to "
@@ -425,12 +475,16 @@ int run_profile(int argc, char **argv) {
         nlohmann::json files = nlohmann::json::array();
         if (!csv.empty()) files.push_back(csv);
         if (!plot.empty()) files.push_back(plot);
-        json_output::emit({{"file", input},
-                           {"format", p.kind},
-                           {"stored_points", p.stored},
-                           {"padding_known", p.padding_known},
-                           {"channels", channels},
-                           {"files", files}});
+        json_output::emit(
+            {{"file", input},
+             {"format", p.kind},
+             {"stored_points", p.stored},
+             {"padding_known", p.padding_known},
+             {"axis", p.time_based ? "time" : "distance"},
+             {"delta_t_s", p.time_based ? nlohmann::json(p.delta_t) : nlohmann::json()},
+             {"speed_m_s", p.speed > 0.0 ? nlohmann::json(p.speed) : nlohmann::json()},
+             {"channels", channels},
+             {"files", files}});
     }
     return 0;
 }

@@ -64,6 +64,7 @@ struct RoadOptions {
     char road_class = 0;     // --class, or 0
     double iri_target = 0.0; // --iri, m/km, or 0
     double scale = 1.0;      // applied to ge, gs and ga for --iri
+    double speed = 0.0;      // --speed in m/s: the file is written in time; 0 in distance
 };
 
 // What is reported of one track.
@@ -129,6 +130,7 @@ bool read_options(const Parsed &args, RoadOptions &o) {
         o.labels[0] = l.substr(0, comma);
         if (comma != std::string::npos) o.labels[1] = l.substr(comma + 1);
     }
+    if (args.has("speed")) o.speed = args.real("speed") / 3.6;
     if (args.has("csv")) o.csv = args.text("csv");
     if (args.has("psd-plot")) o.plot = args.text("psd-plot");
     if (!o.plot.empty() && !svg_name(o.plot)) {
@@ -383,6 +385,32 @@ void print_report(const RoadOptions &o, const RprofResult &r,
                     class_text(tracks[static_cast<std::size_t>(t)]).c_str());
 }
 
+// The profile the host function wrote in distance, again in time: the same
+// data, DELTA_T the interval over the speed, the time axis named and the
+// speed kept. Finished in out, not yet in place; false with the reason
+// printed.
+bool write_in_time(OutputFile &out, const RoadOptions &o, const std::string &distance_file) {
+    std::string bytes, timed, error;
+    if (!read_input(distance_file.c_str(), analysis::profile_file_max, bytes, error) ||
+        !analysis::rpc3_with_records(bytes,
+                                     {{"DELTA_T", analysis::rpc3_real(o.interval / o.speed)},
+                                      {"TIME_TYPE", "DRIVE"},
+                                      {analysis::rpc3_x_label_key, "time"},
+                                      {analysis::rpc3_x_units_key, "s"},
+                                      {analysis::rpc3_speed_key, analysis::rpc3_real(o.speed)}},
+                                     timed, error)) {
+        complain("road", distance_file + ": " + error + "; nothing was written");
+        return false;
+    }
+    std::FILE *f = out.open(o.file.c_str(), true);
+    if (f) std::fwrite(timed.data(), 1, timed.size(), f);
+    if (!f || !out.finish()) {
+        complain("road", out.error() + "; nothing was written");
+        return false;
+    }
+    return true;
+}
+
 // Writes the CSV table and the plot that were asked for, finished but not
 // yet in place. Returns 0, or exit_output with the reason printed.
 int write_reports(const RoadOptions &o, const RprofResult &r, OutputFile &csv, OutputFile &plot) {
@@ -455,9 +483,12 @@ int run_road(int argc, char **argv) {
     // written under temporary names, the host function writes the profile
     // under its own name, and a failure of any of them leaves the files
     // that were there before as they were.
-    OutputFile rpc, csv, plot;
-    rpc.written_in_place(o.file.c_str());
-    if (int status = run_host_function(session, o, o.file); status != 0) return status;
+    // In time, the host function writes the profile in distance under a
+    // scratch name beside it, which goes when the command ends.
+    OutputFile rpc, csv, plot, scratch;
+    const std::string written = o.speed > 0.0 ? o.file + ".distance" : o.file;
+    (o.speed > 0.0 ? scratch : rpc).written_in_place(written.c_str());
+    if (int status = run_host_function(session, o, written); status != 0) return status;
     // The same arguments, the seed included, give the same tracks.
     RprofResult *r =
         synthesise(o.ga, o.ge, o.gs, o.corr_length, o.length, o.interval, o.tracks, o.seed);
@@ -491,10 +522,11 @@ int run_road(int argc, char **argv) {
     // the padding written.
     analysis::Rpc3File back;
     std::string error;
-    if (!analysis::read_rpc3(o.file, back, error)) {
+    if (!analysis::read_rpc3(written, back, error)) {
         complain("road", "the file written does not read back: " + error + "; nothing was written");
         return exit_output;
     }
+    if (o.speed > 0.0 && !write_in_time(rpc, o, written)) return exit_output;
     const std::int64_t padded = back.stored_points - back.points;
     if (int status = write_reports(o, *r, csv, plot); status != 0) return status;
     std::vector<OutputFile *> outputs{&rpc};
@@ -506,6 +538,9 @@ int run_road(int argc, char **argv) {
         return exit_output;
     }
     print_report(o, *r, tracks, padded, expected);
+    if (o.speed > 0.0)
+        std::printf("  in time at %s km/h: DELTA_T %s s, a drive file (TIME_TYPE DRIVE)\n",
+                    shortest(o.speed * 3.6).c_str(), shortest(o.interval / o.speed).c_str());
     if (!o.csv.empty()) std::printf("wrote %s\n", o.csv.c_str());
     if (!o.plot.empty()) std::printf("wrote %s\n", o.plot.c_str());
     if (args.json()) {
@@ -541,6 +576,10 @@ int run_road(int argc, char **argv) {
                                  {"tracks", list},
                                  {"files", files},
                                  {"status", 0}};
+        if (o.speed > 0.0) {
+            object["speed_kmh"] = o.speed * 3.6;
+            object["delta_t_s"] = o.interval / o.speed;
+        }
         // The class of the spectrum synthesised: after --iri scaling it
         // need not be the one asked for.
         if (o.road_class != 0) object["requested_class"] = std::string(1, o.road_class);

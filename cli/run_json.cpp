@@ -31,7 +31,7 @@ struct JsonCommand {
 const JsonCommand json_commands[] = {
     {"convert", run_convert}, {"reduce", run_reduce}, {"road", run_road},
     {"profile", run_profile}, {"info", run_info},     {"check", run_check},
-    {"version", run_version},
+    {"version", run_version}, {"ride", run_ride},
 };
 
 // Both standard streams into a temporary file while it lives (the null

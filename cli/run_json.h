@@ -13,7 +13,7 @@
 namespace sorvan::cli {
 
 // Runs the command words[0] (convert, reduce, road, profile, info, check,
-// version) with the rest of words as its command line and --json, and
+// version, ride) with the rest of words as its command line and --json, and
 // returns the exit status the command line would have. object gets what
 // the command would print: its report, or on failure {"result", "exit",
 // "error"} with the message the command line prints. Meanwhile the

@@ -654,6 +654,18 @@ py::object check(const py::object &bdf, const py::object &map_file, const py::ob
     return to_python(run(words));
 }
 
+py::object ride(const py::object &map_file, const py::object &abc_base, const py::iterable &inputs,
+                const py::object &plugin, const py::kwargs &options) {
+    std::vector<std::string> words = {"ride", path_of(map_file), path_of(abc_base), "--plugin",
+                                      plugin_path(plugin)};
+    for (py::handle input : inputs) {
+        words.push_back("--input");
+        words.push_back(word_of(input));
+    }
+    add_options(words, options);
+    return to_python(run(words));
+}
+
 // A folder of our own for the files a command writes on our behalf, gone
 // with it.
 class Scratch {
@@ -865,6 +877,10 @@ PYBIND11_MODULE(sorvan, m) {
           "sorvan convert: the deck, as convert --json reports it.");
     m.def("check", &check, py::arg("bdf"), py::arg("map_file"), py::arg("abc_base"),
           "sorvan check: a deck against its model, as check --json reports it.");
+    m.def("ride", &ride, py::arg("map_file"), py::arg("abc_base"), py::arg("inputs"), py::kw_only(),
+          py::arg("plugin") = py::none(),
+          "sorvan ride: the model over a road at a speed, as ride --json reports it; inputs "
+          "are the --input words NAME=TRACK@OFFSET.");
     m.def("road", &road, py::arg("length_m"), py::arg("interval_m"), py::arg("tracks") = 1,
           py::arg("seed") = py::none(), py::arg("cls") = py::none(), py::arg("iri") = py::none(),
           py::kw_only(), py::arg("plugin") = py::none(),

@@ -130,3 +130,16 @@ def test_commands_from_several_threads_agree(vehicle):
     alone = [work(seed) for seed in (1, 2, 3, 4)]
     with ThreadPoolExecutor(4) as pool:
         assert list(pool.map(work, (1, 2, 3, 4))) == alone
+
+
+def test_ride_as_the_command_line():
+    fullcar = ROOT / "examples" / "fullcar"
+    inputs = ["road_fl=left@0", "road_fr=right@0", "road_rl=left@2.7", "road_rr=right@2.7"]
+    report = sorvan.ride(fullcar / "fullcar.map", fullcar / "fullcar_", inputs, road="class:B",
+                         speed=50, output=[32], duration=10)
+    words = [w for i in inputs for w in ("--input", i)]
+    expected, status = sorvan_cli("ride", fullcar / "fullcar.map", fullcar / "fullcar_", *words,
+                                  "--road", "class:B", "--speed", "50", "--output", "32",
+                                  "--duration", "10")
+    assert status == 0 and same_but_timing(report, expected)
+    assert report["outputs"][0]["weighted_rms"] > 0
