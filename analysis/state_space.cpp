@@ -182,8 +182,9 @@ Eigen::VectorXd WeighedEigenvalues::conditions(const std::vector<Eigen::Index> &
              select[static_cast<std::size_t>(lambda_(k).imag() > 0.0 ? k + 1 : k - 1)]))
             ++columns;
     if (columns == 0) return out;
-    Eigen::MatrixXd vl(n, columns), vr(n, columns);
-    Eigen::VectorXd s(columns), sep(columns);
+    // Zeroed: LAPACKE looks the arrays over for NaNs before it fills them.
+    Eigen::MatrixXd vl = Eigen::MatrixXd::Zero(n, columns), vr = vl;
+    Eigen::VectorXd s = Eigen::VectorXd::Zero(columns), sep = s;
     lapack_int used = 0;
     if (LAPACKE_dtrevc(LAPACK_COL_MAJOR, 'B', 'S', select.data(), ln, t_.data(), ln, vl.data(), ln,
                        vr.data(), ln, columns, &used) != 0 ||

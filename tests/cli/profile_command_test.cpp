@@ -172,19 +172,8 @@ class Profile : public testing::Test {
         return r;
     }
 
-    // A CSV table: its header and its rows of numbers.
     std::vector<std::vector<double>> table(const std::string &name, std::string &header) {
-        std::istringstream in(sorvan::test::read_text(file(name)));
-        std::getline(in, header);
-        std::vector<std::vector<double>> rows;
-        for (std::string line; std::getline(in, line);) {
-            std::vector<double> row;
-            std::istringstream fields(line);
-            for (std::string f; std::getline(fields, f, ',');)
-                row.push_back(std::strtod(f.c_str(), nullptr));
-            rows.push_back(row);
-        }
-        return rows;
+        return sorvan::test::read_csv_table(file(name), header);
     }
 
     sorvan::test::ScratchDir scratch{"profile_command"};

@@ -34,19 +34,8 @@ class RideCommand : public testing::Test {
         return status;
     }
 
-    // A CSV table's header and rows.
     std::vector<std::vector<double>> table(const std::string &name, std::string &header) {
-        std::istringstream in(sorvan::test::read_text(file(name)));
-        std::getline(in, header);
-        std::vector<std::vector<double>> rows;
-        for (std::string line; std::getline(in, line);) {
-            std::vector<double> row;
-            std::istringstream fields(line);
-            for (std::string f; std::getline(fields, f, ',');)
-                row.push_back(std::strtod(f.c_str(), nullptr));
-            rows.push_back(row);
-        }
-        return rows;
+        return sorvan::test::read_csv_table(file(name), header);
     }
 
     // A model whose two outputs are its two external inputs (D = I), and a

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -82,6 +83,20 @@ std::string read_text(const fs::path &path) {
 
 std::string read_bytes(const fs::path &path) {
     return read_file(path, std::ios::binary);
+}
+
+std::vector<std::vector<double>> read_csv_table(const fs::path &path, std::string &header) {
+    std::istringstream in(read_text(path));
+    std::getline(in, header);
+    std::vector<std::vector<double>> rows;
+    for (std::string line; std::getline(in, line);) {
+        std::vector<double> row;
+        std::istringstream fields(line);
+        for (std::string f; std::getline(fields, f, ',');)
+            row.push_back(std::strtod(f.c_str(), nullptr));
+        rows.push_back(row);
+    }
+    return rows;
 }
 
 void write_text(const fs::path &path, const std::string &text) {

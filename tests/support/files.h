@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace sorvan::test {
 
@@ -15,6 +16,11 @@ namespace sorvan::test {
 // or byte for byte; "" when it cannot be read.
 std::string read_text(const std::filesystem::path &path);
 std::string read_bytes(const std::filesystem::path &path);
+
+// A CSV table of numbers: its header line and its rows (strtod of each
+// comma-separated field).
+std::vector<std::vector<double>> read_csv_table(const std::filesystem::path &path,
+                                                std::string &header);
 
 // Writes a file whole: in text mode ("\n" becomes the platform's line end)
 // or byte for byte. A file that cannot be opened is a test failure.
