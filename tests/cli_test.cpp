@@ -654,6 +654,15 @@ TEST_F(Cli, EveryCommandAnswersInOneEnvelope) {
         {"view vehicle.map --svg v.png", 64, nullptr},
         {"version", 0, "major"},
         {"version extra", 64, nullptr},
+        {"ride vehicle.map vehicle_ --road r.rsp --speed 50 --input road_elevation_front_left=1@0",
+         0, "outputs"},
+        {"ride vehicle.map vehicle_ --road junk.rsp --speed 50 "
+         "--input road_elevation_front_left=1@0",
+         65, nullptr},
+        {"ride vehicle.map missing_ --road r.rsp --speed 50 --input road_elevation_front_left=1@0",
+         66, nullptr},
+        {"ride vehicle.map vehicle_ --road r.rsp --input road_elevation_front_left=1@0", 64,
+         nullptr},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.words);
