@@ -3,6 +3,7 @@
 #include "analysis/deck.h"
 
 #include "frame/file_identity.h"
+#include "model_input/decimal.h"
 
 #include <algorithm>
 #include <charconv>
@@ -189,7 +190,7 @@ bool Reader::want_int(const Line &l, int k, const char *what, int32_t &v) {
 bool Reader::want_real(const Line &l, int k, const char *what, double &v) {
     std::string_view f = field_of(l, k);
     if (trim(f).empty()) return fail_field(l, k, what, "is missing: the line is cut short");
-    if (!parse_real_field(std::string(f), v)) return fail_field(l, k, what, "is not a real number");
+    if (!parse_real_field(f, v)) return fail_field(l, k, what, "is not a real number");
     return true;
 }
 
@@ -245,8 +246,7 @@ bool Reader::read_comment(int number, std::string_view text) {
             double v = 0.0;
             const std::size_t unit = value.find('[');
             if (value.size() < 2 || value.front() != '(' || value.back() != ')' ||
-                unit == std::string_view::npos ||
-                !parse_real_field(std::string(value.substr(1, unit - 1)), v))
+                unit == std::string_view::npos || !parse_real_field(value.substr(1, unit - 1), v))
                 return fail(number, "the header line \"" + std::string(trim(prefix.substr(2))) +
                                         "\" holds no value in the form (X [UNIT])");
             const auto k = static_cast<std::size_t>(key.which);
@@ -254,7 +254,7 @@ bool Reader::read_comment(int number, std::string_view text) {
             h.connecting[k] = v;
         } else {
             double v = 0.0;
-            if (!parse_real_field(std::string(value), v))
+            if (!parse_real_field(value, v))
                 return fail(number, "the header's threshold is not a real number");
             h.has_threshold = true;
             h.threshold = v;
@@ -704,14 +704,13 @@ bool Consistency::systems_exist() {
 // A point named with its component: an extra point takes component 0, a
 // GRID components 1 to 6.
 bool Consistency::point_exists(int line, const char *what, int32_t point, int32_t component) {
+    if (component == 0 ? holds(epoints_, point)
+                       : component >= 1 && component <= 6 && holds(grids_, point))
+        return true;
     const std::string p = std::string(what) + " " + std::to_string(point);
-    if (component == 0) {
-        if (holds(epoints_, point)) return true;
-        return fail(line, p + " with component 0 is no extra point of the deck");
-    }
+    if (component == 0) return fail(line, p + " with component 0 is no extra point of the deck");
     if (component < 1 || component > 6)
         return fail(line, p + ": component " + std::to_string(component) + " is not 0 to 6");
-    if (holds(grids_, point)) return true;
     return fail(line, p + " is no GRID of the deck");
 }
 
@@ -774,19 +773,53 @@ bool Consistency::check() {
 
 } // namespace
 
-bool parse_real_field(const std::string &field, double &value) {
+bool parse_real_field(std::string_view field, double &value) {
     RealParts p;
     std::string_view t = trim(field);
     if (t.empty() || t.size() > longest_number || !split_real(t, p)) return false;
-    // The number as from_chars spells it: rounded once, to the nearest double.
-    std::string text(p.mantissa);
+    // The digits as one integer w and the value as w * 10^q, converted as
+    // the ABC reader converts its fields: rounded once, to the nearest
+    // double. A field holds at most 16 characters, so w fits 64 bits.
+    uint64_t w = 0;
+    int q = 0;
+    bool after_point = false;
+    for (char c : p.mantissa) {
+        if (c == '.') {
+            after_point = true;
+            continue;
+        }
+        w = w * 10 + static_cast<uint64_t>(c - '0');
+        q -= after_point;
+    }
+    int exponent = 0;
     if (!p.exponent.empty()) {
-        text += 'e';
-        text += p.exponent[0] == '+' ? p.exponent.substr(1) : p.exponent;
+        const bool minus = p.exponent[0] == '-';
+        std::string_view digits = p.exponent;
+        if (digits[0] == '+' || digits[0] == '-') digits.remove_prefix(1);
+        for (char c : digits) // held where it is far beyond any double's
+            if (exponent < 100000) exponent = exponent * 10 + (c - '0');
+        q += minus ? -exponent : exponent;
+    }
+    if (w == 0) {
+        value = p.negative ? -0.0 : 0.0;
+        return true;
     }
     double v = 0.0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(v)) return false;
+    if (decimal::scale(w, q, p.negative, &v)) {
+        value = v;
+        return true;
+    }
+    // Out of the fast conversion's reach (a subnormal, an overflow, a tie
+    // the product cannot decide): the general conversion.
+    char text[longest_number + 8];
+    std::size_t n = p.mantissa.copy(text, p.mantissa.size());
+    if (!p.exponent.empty()) {
+        text[n++] = 'e';
+        const std::string_view e = p.exponent[0] == '+' ? p.exponent.substr(1) : p.exponent;
+        n += e.copy(text + n, e.size());
+    }
+    auto [end, ec] = std::from_chars(text, text + n, v);
+    if (ec != std::errc() || end != text + n || !std::isfinite(v)) return false;
     value = p.negative ? -v : v;
     return true;
 }

@@ -16,6 +16,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sorvan::analysis {
@@ -149,7 +150,7 @@ bool read_deck_text(const std::string &text, const std::string &name, Deck &deck
 // blanks around it. The value is the double nearest to the decimal number
 // the text spells. False for anything else, a number without a decimal
 // point included.
-bool parse_real_field(const std::string &field, double &value);
+bool parse_real_field(std::string_view field, double &value);
 
 } // namespace sorvan::analysis
 
