@@ -68,3 +68,4 @@ scripts/windows-test.sh
 
 stage "done"
 echo "all tests passed in $SECONDS s"
+scripts/linecount.sh
