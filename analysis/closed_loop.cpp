@@ -1,6 +1,5 @@
 // The model and its deck, each coupled to the same test structure.
 #include "analysis/closed_loop.h"
-#include "analysis/parallel.h"
 
 #include <Eigen/Eigenvalues>
 #include <Eigen/LU>
@@ -9,7 +8,6 @@
 #include <cmath>
 #include <map>
 #include <numbers>
-#include <optional>
 #include <stdexcept>
 
 namespace sorvan::analysis {
@@ -389,12 +387,11 @@ void compare_roots(const Eigen::MatrixXd &model, const Eigen::MatrixXd &deck, do
                    std::size_t &uncertain_deck, const Progress &progress) {
     out = ModelComparison();
     uncertain = uncertain_deck = 0;
-    if (progress) progress("closed loop: roots of the coupled model and deck", 0, 0);
-    std::optional<WeighedEigenvalues> weighed_a, weighed_b;
-    Eigen::MatrixXd a, b;
-    both([&] { weighed_a.emplace(a = balanced(model)); },
-         [&] { weighed_b.emplace(b = balanced(deck)); });
-    const WeighedEigenvalues &wa = *weighed_a, &wb = *weighed_b;
+    const Eigen::MatrixXd a = balanced(model), b = balanced(deck);
+    if (progress) progress("closed loop: roots of the coupled model", 0, 0);
+    const WeighedEigenvalues wa(a);
+    if (progress) progress("closed loop: roots of the coupled deck", 0, 0);
+    const WeighedEigenvalues wb(b);
     out.first_modes = modes_of_eigenvalues(wa.eigenvalues());
     out.second_modes = modes_of_eigenvalues(wb.eigenvalues());
     match_modes(out);
@@ -417,8 +414,7 @@ void compare_roots(const Eigen::MatrixXd &model, const Eigen::MatrixXd &deck, do
             ia.push_back(wa.nearest(out.first_modes[k].eigenvalue));
             ib.push_back(wb.nearest(out.second_modes[out.match[k]].eigenvalue));
         }
-        Eigen::VectorXd ca, cb;
-        both([&] { ca = wa.conditions(ia); }, [&] { cb = wb.conditions(ib); });
+        const Eigen::VectorXd ca = wa.conditions(ia), cb = wb.conditions(ib);
         std::vector<bool> drop_a(out.first_modes.size(), false),
             drop_b(out.second_modes.size(), false);
         for (std::size_t j = 0; j < moved.size(); ++j) {

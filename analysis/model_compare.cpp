@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <optional>
 #include <stdexcept>
 
 namespace sorvan::analysis {
@@ -126,6 +125,7 @@ void response_extremes(const ResponseEvaluator &first, const ResponseEvaluator &
     deviation = peak;
     auto finite = [](double v) { return std::isfinite(v) ? v : infinite; };
     for (std::size_t k = 0; k < grid.size(); ++k) {
+        // Eigen's own elimination on each model's matrices: both at once.
         Eigen::MatrixXcd h1, h2;
         both([&] { h1 = first.at(grid[k]); }, [&] { h2 = second.at(grid[k]); });
         peak = peak.cwiseMax(h1.cwiseAbs().unaryExpr(finite));
@@ -153,17 +153,14 @@ bool compare_models(const StateSpace &first, const StateSpace &second, ModelComp
         return false;
     }
     try {
-        if (progress) progress("Hessenberg forms and modes of the two models", 0, 0);
-        std::optional<ResponseEvaluator> response1, response2;
-        both(
-            [&] {
-                response1.emplace(first);
-                out.first_modes = modes_of_eigenvalues(response1->eigenvalues());
-            },
-            [&] {
-                response2.emplace(second);
-                out.second_modes = modes_of_eigenvalues(response2->eigenvalues());
-            });
+        // One after the other: LAPACK's routines are not to be entered
+        // from two threads at once.
+        if (progress) progress("Hessenberg form and modes of the first model", 0, 0);
+        const ResponseEvaluator response1(first);
+        out.first_modes = modes_of_eigenvalues(response1.eigenvalues());
+        if (progress) progress("Hessenberg form and modes of the second model", 0, 0);
+        const ResponseEvaluator response2(second);
+        out.second_modes = modes_of_eigenvalues(response2.eigenvalues());
         out.per_decade = thinned(per_decade, first, second, frequency_grid(out.first_modes, 1));
         out.grid = frequency_grid(out.first_modes, out.per_decade);
         if (out.grid.empty()) {
@@ -171,7 +168,7 @@ bool compare_models(const StateSpace &first, const StateSpace &second, ModelComp
             return false;
         }
         match_modes(out);
-        response_extremes(*response1, *response2, out.grid, out.peak, out.deviation, progress);
+        response_extremes(response1, response2, out.grid, out.peak, out.deviation, progress);
     } catch (const std::exception &e) {
         error = e.what();
         return false;

@@ -1,6 +1,8 @@
-// Two independent pieces of work at once: the dense decompositions of a
-// check come in pairs (the model and the deck, each on its own matrices),
-// and a machine with two cores halves the wait.
+// Two independent pieces of work at once: a comparison evaluates two
+// models, each on its own matrices, and a machine with two cores halves the
+// wait. Only for Eigen's own code: the LAPACK and OpenBLAS linked here are
+// not to be entered from two threads at once (their results then vary from
+// run to run).
 #pragma once
 
 #include <exception>
