@@ -1,24 +1,19 @@
-// What the tests of the command line share: models written as real files
-// (ABC sets in the 25-character layout, MAP files from their sections), a
-// scratch folder stocked with the models and files the cases name, the
-// built program or a command of the library run in it, and the checks a
-// case states in words (tests/data/cases/command_lines.txt describes them).
+// What the tests of the command line share: a scratch folder stocked with
+// the models and files the cases name, the built program or a command of
+// the library run in it, and the checks a case states in words
+// (tests/data/cases/command_lines.txt describes them).
 #ifndef SORVAN_TESTS_CLI_COMMAND_LINE_H
 #define SORVAN_TESTS_CLI_COMMAND_LINE_H
 
 #include "../analysis/cases.h"
-#include "../analysis/models.h"
 #include "cli/json_output.h"
 #include "support/files.h"
 
-#include <Eigen/Dense>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -28,66 +23,6 @@
 namespace sorvan::test {
 
 namespace fs = std::filesystem;
-
-// One matrix file: every value " %+23.16E" with a three-digit exponent.
-inline void write_matrix(const fs::path &file, const Eigen::MatrixXd &m) {
-    std::string text;
-    for (Eigen::Index i = 0; i < m.rows(); ++i) {
-        for (Eigen::Index j = 0; j < m.cols(); ++j) {
-            char field[40];
-            std::snprintf(field, sizeof field, " %+23.16E", m(i, j));
-            std::string f = field;
-            const std::size_t e = f.find('E');
-            if (f.size() - e == 4) f.insert(e + 2, "0"); // two exponent digits become three
-            text += f.substr(f.size() - 25);
-        }
-        text += "\n";
-    }
-    write_text(file, text);
-}
-
-inline void write_abc(const fs::path &base, const Eigen::MatrixXd &a, const Eigen::MatrixXd &b,
-                      const Eigen::MatrixXd &c, const Eigen::MatrixXd &d) {
-    const Eigen::MatrixXd *m[4] = {&a, &b, &c, &d};
-    for (int k = 0; k < 4; ++k)
-        write_matrix(base.string() + "abcd"[k], *m[k]);
-}
-
-// A MAP file in SI units with the given inputs (id, dof) and outputs (id,
-// dof, kind), external input names, and graphic sections given as text
-// (their counts in the summary).
-struct MapText {
-    std::vector<std::array<int, 2>> inputs;
-    std::vector<std::array<int, 3>> outputs;
-    std::vector<std::string> externals;
-    int nodes = 0, elements = 0, wheels = 0;
-    std::string graphics; // "(NODES)..." sections
-};
-
-inline std::string map_text(const MapText &m) {
-    auto n = [](std::size_t k) { return std::to_string(k); };
-    std::string s = "[FILE_SUMMARY]\nABCD_INPUT_N = " + n(m.inputs.size() + m.externals.size()) +
-                    "\nABCD_OUTPUT_N = " + n(m.outputs.size()) +
-                    "\nABCD_EXTERNAL_N = " + n(m.externals.size()) +
-                    "\nGRAPHICS_ELEMENT_N = " + std::to_string(m.elements) +
-                    "\nGRAPHICS_NODE_N = " + std::to_string(m.nodes) +
-                    "\nWHEEL_GRAPHICS_N = " + std::to_string(m.wheels) +
-                    "\nGRID_ID_OFFSET = 1000\nELEMENT_ID_OFFSET = 2000\n"
-                    "[UNITS]\nLENGTH = 'meter'\nANGLE = 'degree'\nFORCE = 'newton'\n"
-                    "MASS = 'kilogram'\nTIME = 'second'\n"
-                    "[STATE_SPACE_INPUT]\n{abcd_index id dof}\n";
-    for (std::size_t k = 0; k < m.inputs.size(); ++k)
-        s += n(k + 1) + " " + std::to_string(m.inputs[k][0]) + " " +
-             std::to_string(m.inputs[k][1]) + "\n";
-    s += "[STATE_SPACE_OUTPUT]\n{abcd_index id dof kind}\n";
-    for (std::size_t k = 0; k < m.outputs.size(); ++k)
-        s += n(k + 1) + " " + std::to_string(m.outputs[k][0]) + " " +
-             std::to_string(m.outputs[k][1]) + " " + std::to_string(m.outputs[k][2]) + "\n";
-    s += "[STATE_SPACE_EXTERNAL_INPUT]\n{abcd_index $name}\n";
-    for (std::size_t k = 0; k < m.externals.size(); ++k)
-        s += n(m.inputs.size() + k + 1) + " $" + m.externals[k] + "\n" + n(k + 1) + "\n";
-    return s + "[GRAPHICS]\n" + m.graphics;
-}
 
 struct Result {
     int status = -1;
@@ -192,25 +127,12 @@ inline std::string without_cr(std::string text) {
     return text;
 }
 
-// A test in a scratch folder stocked with what the cases name:
-//   vehicle.map, vehicle_a-d  the bundled example (nod_a-c: a set without d)
-//   quarter.map, quarter_a-d  the quarter car; truck.map, truck_a-d a truck
-//   golden.bdf, truck.bdf     the golden decks of the vehicle and the truck,
-//   road.rsp                  and the golden road profile (2 tracks, 100 m)
-//   no_inputs.map, no_outputs.map, inputs.map, wheels.map  the vehicle's
-//                             MAP file with 0 inputs, 0 outputs, 5 inputs, 3
-//                             wheels in its summary
-//   bare.map                  a MAP file without graphics
-//   axes.map                  nodes 1 to 4 at the origin and 1 m along x, y, z
-//   pass.map, pass_a-d        external inputs front and rear passed to the
-//                             two outputs (D = I)
-//   lag_a-d                   a 0.2 s lag (0.8 Hz) beside a pair at 2 Hz
-//   bump.csv                  100 m of a sine of 10 mm and 7.3 m, "bump"
-//   force.csv                 a table of forces, no elevations
-//   junk.rsp                  text that is no profile
-//   old.rsp, old.csv          files that a failed road must leave as they are
-//   plot.svg                  a folder; s.rsp and s.csv one file (a hard link)
-//   deck.svg                  a link to golden.bdf; run.d/model a MAP file
+// A test in a scratch folder stocked with what the cases name: the files
+// of tests/data/cli (its README says what they are), the bundled examples
+// vehicle and quarter, the truck of tests/data/bdf, the golden decks as
+// golden.bdf and truck.bdf, the golden road.rsp, nod_a-c (an ABC set
+// without d), plot.svg (a folder), s.rsp and s.csv (one file, a hard
+// link), deck.svg (a link to golden.bdf) and run.d/model (a MAP file).
 class CommandLine : public testing::Test {
   protected:
     void SetUp() override {
@@ -218,87 +140,20 @@ class CommandLine : public testing::Test {
         auto copy = [&](const fs::path &from, const std::string &to) {
             fs::copy_file(from, file(to));
         };
-        for (const char *m : {"vehicle", "quarter"}) {
-            copy(examples / m / (std::string(m) + ".map"), std::string(m) + ".map");
-            for (const char *l : {"a", "b", "c", "d"})
-                copy(examples / m / (std::string(m) + "_" + l), std::string(m) + "_" + l);
+        for (const auto &e : fs::directory_iterator(data / "cli"))
+            if (e.path().extension() != ".md") copy(e.path(), e.path().filename().string());
+        for (const std::string l : {"a", "b", "c", "d"}) {
+            for (const std::string m : {"vehicle", "quarter"})
+                copy(examples / m / (m + "_" + l), m + "_" + l);
+            copy(data / "bdf" / ("truck_" + l), "truck_" + l);
+            if (l != "d") copy(file("vehicle_" + l), "nod_" + l);
         }
+        copy(examples / "vehicle" / "vehicle.map", "vehicle.map");
+        copy(examples / "quarter" / "quarter.map", "quarter.map");
         copy(data / "bdf" / "truck.map", "truck.map");
-        for (const char *l : {"a", "b", "c", "d"}) {
-            copy(data / "bdf" / (std::string("truck_") + l), std::string("truck_") + l);
-            if (*l != 'd') copy(file(std::string("vehicle_") + l), std::string("nod_") + l);
-        }
         copy(data / "golden" / "vehicle.bdf", "golden.bdf");
         copy(data / "golden" / "truck.bdf", "truck.bdf");
         copy(data / "golden" / "road.rsp", "road.rsp");
-        edit_map("no_inputs.map", "ABCD_INPUT_N = 6", "ABCD_INPUT_N = 0");
-        edit_map("no_outputs.map", "ABCD_OUTPUT_N = 8", "ABCD_OUTPUT_N = 0");
-        edit_map("inputs.map", "ABCD_INPUT_N = 6", "ABCD_INPUT_N = 5");
-        edit_map("wheels.map", "WHEEL_GRAPHICS_N = 4", "WHEEL_GRAPHICS_N = 3");
-        MapText bare;
-        bare.inputs = {{1, 3}};
-        bare.outputs = {{1, 3, 1}};
-        write_text(file("bare.map"), map_text(bare));
-        MapText axes = bare;
-        axes.nodes = 4;
-        axes.graphics = "(NODES)\n{id x y z o1 o2 o3}\n1 0 0 0 2 3 4\n2 1 0 0 5 6 7\n"
-                        "3 0 1 0 8 9 10\n4 0 0 1 11 12 13\n";
-        write_text(file("axes.map"), map_text(axes));
-        // Models whose modes are known exactly: blocks_ (with blocks.map)
-        // in modal form, pairs of 1.5, 7 and 30 Hz of damping 0.05, 0.2 and
-        // 0.5, a pair growing at 0.25 1/s and 12 rad/s, a real state at
-        // -3 1/s; odd_ (with bare.map) +-3i, 0, 2 and -5; huge_ -1e199 +-
-        // 1e200i; short_ a D of 3 rows.
-        Eigen::MatrixXd blocks = Eigen::MatrixXd::Zero(9, 9), odd = Eigen::MatrixXd::Zero(5, 5);
-        put_block(blocks, 0, 1.5, 0.05);
-        put_block(blocks, 2, 7.0, 0.2);
-        put_block(blocks, 4, 30.0, 0.5);
-        blocks.block<2, 2>(6, 6) << 0.25, 12.0, -12.0, 0.25;
-        blocks(8, 8) = -3.0;
-        MapText bm = bare;
-        bm.inputs = {{11, 3}};
-        bm.externals = {"road left"};
-        bm.outputs = {{11, 3, 1}, {11, 3, 2}};
-        bm.nodes = bm.wheels = 1;
-        bm.graphics =
-            "(NODES)\n{id x y z o1 o2 o3}\n 42 0 0 1 3 4 5\n(WHEEL_GRAPHICS)\n"
-            "{id x y z a1 a2 a3 r w o1 o2 o3 o4 o5 o6}\n 9 1 1 0.3 0 90 0 0.3 0.2 6 7 8 9 "
-            "10 11\n";
-        write_text(file("blocks.map"), map_text(bm));
-        write_abc(file("blocks_"), blocks, Eigen::MatrixXd::Ones(9, 2),
-                  Eigen::MatrixXd::Ones(11, 9), Eigen::MatrixXd::Zero(11, 2));
-        odd.block<2, 2>(0, 0) << 0, 3, -3, 0;
-        odd(3, 3) = 2;
-        odd(4, 4) = -5;
-        write_abc(file("odd_"), odd, Eigen::MatrixXd::Ones(5, 1), Eigen::MatrixXd::Ones(1, 5),
-                  Eigen::MatrixXd::Zero(1, 1));
-        write_abc(file("huge_"), Eigen::Matrix2d{{-1e199, 1e200}, {-1e200, -1e199}},
-                  Eigen::MatrixXd::Ones(2, 1), Eigen::MatrixXd::Ones(1, 2),
-                  Eigen::MatrixXd::Zero(1, 1));
-        write_abc(file("short_"), odd, Eigen::MatrixXd::Ones(5, 1), Eigen::MatrixXd::Ones(1, 5),
-                  Eigen::MatrixXd::Zero(3, 1));
-        MapText pass;
-        pass.outputs = {{1, 3, 1}, {2, 3, 1}};
-        pass.externals = {"front", "rear"};
-        write_text(file("pass.map"), map_text(pass));
-        write_abc(file("pass_"), Eigen::MatrixXd::Constant(1, 1, -1.0), Eigen::MatrixXd::Zero(1, 2),
-                  Eigen::MatrixXd::Zero(2, 1), Eigen::MatrixXd::Identity(2, 2));
-        Eigen::MatrixXd lag = Eigen::MatrixXd::Zero(3, 3);
-        lag(0, 0) = -5.0;
-        lag.block<2, 2>(1, 1) << -1.0, 4 * pi, -4 * pi, -1.0;
-        write_abc(file("lag_"), lag, Eigen::MatrixXd::Ones(3, 1), Eigen::MatrixXd::Ones(1, 3),
-                  Eigen::MatrixXd::Zero(1, 1));
-        std::string road = "distance_m,bump_mm\n";
-        for (int i = 0; i <= 1000; ++i) {
-            char row[64];
-            std::snprintf(row, sizeof row, "%d.%d,%.17g\n", i / 10, i % 10, bump_mm(i));
-            road += row;
-        }
-        write_text(file("bump.csv"), road);
-        write_text(file("force.csv"), "distance_m,f_N\n0,1\n0.1,2\n0.2,3\n");
-        write_text(file("junk.rsp"), "not a profile\n");
-        write_text(file("old.rsp"), "an older profile\n");
-        write_text(file("old.csv"), "an older table\n");
         fs::create_directory(file("plot.svg"));
         write_text(file("s.rsp"), "");
         fs::create_hard_link(file("s.rsp"), file("s.csv"));
@@ -358,17 +213,19 @@ class CommandLine : public testing::Test {
         return r;
     }
 
-    // Copies vehicle.map to name with one text replaced.
-    void edit_map(const std::string &name, const std::string &from, const std::string &to) {
-        std::string text = read_text(file("vehicle.map"));
-        const std::size_t at = text.find(from);
-        ASSERT_NE(at, std::string::npos) << from;
-        write_text(file(name), text.replace(at, from.size(), to));
-    }
-
     static constexpr double pi = 3.14159265358979323846;
+    // A parameterised test's name holds a '/', which makes the scratch
+    // folder a folder's child: the parent goes too, after it.
+    struct Parent {
+        fs::path path;
+        ~Parent() {
+            std::error_code ignored;
+            if (path.filename().string().rfind("cli_", 0) == 0) fs::remove(path, ignored);
+        }
+    } parent;
     ScratchDir scratch{"cli"};
     const fs::path &dir = scratch.path();
+    CommandLine() { parent.path = dir.parent_path(); }
 };
 
 } // namespace sorvan::test
