@@ -225,7 +225,9 @@ class CommandLine : public testing::Test {
     } parent;
     ScratchDir scratch{"cli"};
     const fs::path &dir = scratch.path();
-    CommandLine() { parent.path = dir.parent_path(); }
+    CommandLine() {
+        parent.path = dir.parent_path();
+    }
 };
 
 } // namespace sorvan::test

@@ -57,10 +57,10 @@ TEST_F(CommandLine, RoadFileTableAndProfileHoldTheSameTracks) {
 }
 
 // The index target: the tracks in the file meet it within 1 % (rated here
-// from the points an independent reader decodes), the coefficients say
-// the scale that met it, and profile rates the file as road did.
-TEST_F(CommandLine, IriTargetIsMetByTheFileAndReadBack) {
-    Result r = run("road out.rsp --class C --tracks 2 --seed 4 --iri 3.5 --json");
+// from the points an independent reader decodes), road reports their
+// indices, and the coefficients say the scale that met it.
+TEST_F(CommandLine, IriTargetIsMetByTheFile) {
+    const Result r = run("road out.rsp --class C --tracks 2 --seed 4 --iri 3.5 --json");
     ASSERT_EQ(r.status, 0) << r.err;
     const nlohmann::json j = nlohmann::json::parse(r.out);
     EXPECT_NEAR(j["gs_mm2_per_m"].get<double>(),
@@ -71,25 +71,14 @@ TEST_F(CommandLine, IriTargetIsMetByTheFileAndReadBack) {
                 1e-9);
     rpc3test::File f;
     ASSERT_EQ(rpc3test::read_file(file("out.rsp").string(), f), "");
-    r = call(sorvan::cli::run_profile, {"profile", "out.rsp", "--json"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    const nlohmann::json back = nlohmann::json::parse(r.out);
-    ASSERT_EQ(back["channels"].size(), 2u);
-    ASSERT_EQ(j["tracks"].size(), 2u);
+    ASSERT_EQ(f.channels, 2);
     double mean = 0.0;
     for (std::size_t c = 0; c < 2; ++c) {
         double index = 0.0;
         std::string why;
         ASSERT_TRUE(sorvan::analysis::iri(f.values[c].data(), 10001, 0.1, index, why)) << why;
+        EXPECT_NEAR(j["tracks"][c]["iri_m_per_km"].get<double>(), index, 1e-4); // 16-bit points
         mean += index / 2;
-        const nlohmann::json &ch = back["channels"][c], &track = j["tracks"][c];
-        EXPECT_EQ(ch["label"], track["label"]);
-        EXPECT_EQ(ch["points"], 10001);
-        EXPECT_NEAR(ch["iri_m_per_km"].get<double>(), index, 1e-9);
-        EXPECT_NEAR(ch["iri_m_per_km"].get<double>(), track["iri_m_per_km"].get<double>(), 0.035);
-        EXPECT_NEAR(ch["rms_mm"].get<double>(), track["rms_mm"].get<double>(),
-                    1e-4 * track["rms_mm"].get<double>());
-        EXPECT_EQ(ch["class"], track["class"]);
     }
     EXPECT_NEAR(mean, 3.5, 0.035);
 }
