@@ -58,6 +58,8 @@ TEST_P(Row, RunsAsTheCaseSays) {
     const Case &c = GetParam();
     ASSERT_GE(c.fields.size(), 2u);
     std::string words = c.fields[0];
+    if (const std::size_t at = words.find("$PLUGIN"); at != npos)
+        words.replace(at, 7, "\"" SORVAN_PLUGIN_FILE "\"");
     for (std::size_t at; (at = words.find(" ;; ")) != npos; words.erase(0, at + 4)) {
         const Result first = exec(words.substr(0, at));
         ASSERT_EQ(first.status, 0) << words.substr(0, at) << "\n" << first.err;

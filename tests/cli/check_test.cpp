@@ -91,9 +91,13 @@ TEST(ResponsePlot, ValuesLandWhereTheAxesPutThem) {
     std::string error;
     const std::string svg = sorvan::analysis::response_plot_svg(plot, error);
     ASSERT_FALSE(svg.empty()) << error;
+    const std::regex curve("class=\"curve\"[^>]* d=\"([^\"]*)\"");
+    EXPECT_EQ(
+        std::distance(std::sregex_iterator(svg.begin(), svg.end(), curve), std::sregex_iterator()),
+        4); // magnitude and phase of each response
     // The first curve's magnitude, then its phase (0, 0, 90 degrees).
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(svg, m, std::regex("class=\"curve\"[^>]* d=\"([^\"]*)\"")));
+    ASSERT_TRUE(std::regex_search(svg, m, curve));
     std::vector<double> xy;
     const std::string d = m[1];
     const std::regex number("-?[0-9.]+");
@@ -105,7 +109,7 @@ TEST(ResponsePlot, ValuesLandWhereTheAxesPutThem) {
     for (std::size_t k = 0; k < xy.size(); ++k)
         EXPECT_NEAR(xy[k], expected[k], 0.05) << d;
     const std::string rest = m.suffix();
-    ASSERT_TRUE(std::regex_search(rest, m, std::regex("class=\"curve\"[^>]* d=\"([^\"]*)\"")));
+    ASSERT_TRUE(std::regex_search(rest, m, curve));
     EXPECT_EQ(m[1], "M96.0 595.0 L443.0 595.0 L790.0 547.5");
 }
 
