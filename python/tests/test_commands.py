@@ -1,3 +1,7 @@
+"""The commands through the module: its arguments reach the command as the
+command line's words do (the same object comes back), arrays come back in
+their shapes and units, and a failure raises the command's message. The
+figures themselves are the C++ tests' to check."""
 import sys
 
 import numpy as np
@@ -18,10 +22,6 @@ def without_timing(value):
     return value
 
 
-def same_but_timing(a, b):
-    return without_timing(a) == without_timing(b)
-
-
 @pytest.mark.parametrize("options, words", [
     ({"length_unit": "mm"}, ["--length-unit", "mm"]),
     ({"direct": True, "stiffness": 2.5e6, "large_field": True},
@@ -34,21 +34,19 @@ def test_convert_and_check_as_the_command_line(vehicle, options, words):
     out.rename(map_file.with_name("py.bdf"))
     theirs, status = sorvan_cli("convert", map_file, base, "-o", out, "--check", *words)
     assert status == 0 and ours["check"]["passed"]
-    assert same_but_timing(ours, theirs)
+    assert without_timing(ours) == without_timing(theirs)
     assert out.read_bytes() == map_file.with_name("py.bdf").read_bytes()
     report = sorvan.check(out, map_file, base, tolerance=0.02)
     theirs, status = sorvan_cli("check", out, "--map", map_file, "--abc", base,
                                 "--tolerance", "0.02")
-    assert status == 0 and report["ok"]
-    assert same_but_timing(report, theirs)
+    assert status == 0 and without_timing(report) == without_timing(theirs)
 
 
 def test_command_failures_raise_the_message(vehicle, tmp_path):
     map_file, base = vehicle
     with pytest.raises(sorvan.Error, match="--length-unit.*furlong"):
         sorvan.convert(map_file, base, length_unit="furlong")
-    with pytest.raises(sorvan.Error,
-                       match=r"none.map: No such file or directory"):
+    with pytest.raises(sorvan.Error, match=r"none.map: No such file or directory"):
         sorvan.convert(tmp_path / "none.map", base)
     with pytest.raises(sorvan.Error, match="cannot load plug-in"):
         sorvan.convert(map_file, base, plugin=tmp_path / "none.so")
@@ -57,6 +55,12 @@ def test_command_failures_raise_the_message(vehicle, tmp_path):
     (tmp_path / "bad.bdf").write_text("CBAR    1\n")
     with pytest.raises(sorvan.Error, match="bad.bdf.*line 1.*CBAR"):
         sorvan.check(tmp_path / "bad.bdf", map_file, base)
+    with pytest.raises(sorvan.Error, match="--tracks"):
+        sorvan.road(100.0, 0.1, tracks=3)
+    with pytest.raises(sorvan.Error, match="not-there.rsp"):
+        sorvan.read_profile(tmp_path / "not-there.rsp")
+    with pytest.raises(ValueError, match="11 m"):
+        sorvan.iri(np.zeros(50), 0.1)
     assert not map_file.with_suffix(".bdf").exists()
 
 
@@ -65,21 +69,16 @@ def test_road_as_the_command_line(tmp_path):
     theirs, status = sorvan_cli("road", tmp_path / "r.rsp", "--length", "400", "--interval",
                                 "0.1", "--tracks", "2", "--seed", "9", "--class", "C",
                                 "--corr-length", "3")
-    assert status == 0
-    assert same_but_timing(summary, theirs)
+    assert status == 0 and without_timing(summary) == without_timing(theirs)
     assert tracks.shape == (2, summary["samples"]) and tracks.flags.c_contiguous
-    for k in range(2):
-        assert sorvan.iri(tracks[k], 0.1) == pytest.approx(summary["tracks"][k]["iri_m_per_km"], rel=1e-12)
+    for k in range(2):  # in metres
+        assert sorvan.iri(tracks[k], 0.1) == pytest.approx(summary["tracks"][k]["iri_m_per_km"],
+                                                           rel=1e-12)
         assert np.sqrt(np.mean(tracks[k] ** 2)) * 1e3 == pytest.approx(
             summary["tracks"][k]["rms_mm"], rel=1e-12)
-    again, _ = sorvan.road(400.0, 0.1, tracks=2, seed=9, cls="C", corr_length=3.0)
-    assert again.tobytes() == tracks.tobytes()
-    with pytest.raises(sorvan.Error, match="--tracks"):
-        sorvan.road(100.0, 0.1, tracks=3)
 
 
 def test_profile_written_and_read_back(tmp_path):
-    # A sine of 2 m wavelength, 5 mm amplitude: its RMS is 5 / sqrt(2) mm.
     x = np.arange(4000) * 0.05
     z = np.vstack([5 * np.sin(2 * np.pi * x / 2), np.full(x.size, 1.25)])
     sorvan.write_rpc3(tmp_path / "p.rsp", z, 0.05, labels=["sine", "flat"], floating=True)
@@ -90,16 +89,6 @@ def test_profile_written_and_read_back(tmp_path):
            {k: v for k, v in theirs.items() if k not in ("channels", "files")}
     assert [c["label"] for c in p["channels"]] == ["sine", "flat"]
     np.testing.assert_array_equal(p["channels"][0]["values"], z[0].astype(np.float32))
-    assert p["channels"][0]["rms"] == pytest.approx(5 / np.sqrt(2), rel=1e-6)
-    assert p["channels"][1]["iri_m_per_km"] == 0.0
-    with pytest.raises(sorvan.Error, match="not-there.rsp"):
-        sorvan.read_profile(tmp_path / "not-there.rsp")
-
-
-def test_iri_of_a_profile_too_short():
-    with pytest.raises(ValueError, match="11 m"):
-        sorvan.iri(np.zeros(50), 0.1)
-    assert sorvan.iri(np.zeros(200), 0.1) == 0.0
 
 
 def test_the_example_of_the_readme(tmp_path):
@@ -109,10 +98,9 @@ def test_the_example_of_the_readme(tmp_path):
     finally:
         sys.path.pop(0)
     model, deck, report = example.quarter_car(tmp_path)
-    quarter = ROOT / "examples" / "quarter"
     for letter in "abcd":
         assert (tmp_path / f"quarter_{letter}").read_bytes() == \
-               (quarter / f"quarter_{letter}").read_bytes()
+               (ROOT / "examples" / "quarter" / f"quarter_{letter}").read_bytes()
     assert report["ok"] and deck["cards"]["TF"] > 0
     tracks, summary, iri = example.class_c_road()
     assert summary["tracks"][0]["class"] == "C"
@@ -124,8 +112,7 @@ def test_commands_from_several_threads_agree(vehicle):
 
     def work(seed):
         _, summary = sorvan.road(200.0, 0.1, seed=seed)
-        info = sorvan.Model.read(*vehicle)
-        return summary["tracks"][0]["iri_m_per_km"], info.A.tobytes()
+        return summary["tracks"][0]["iri_m_per_km"], sorvan.Model.read(*vehicle).A.tobytes()
 
     alone = [work(seed) for seed in (1, 2, 3, 4)]
     with ThreadPoolExecutor(4) as pool:
@@ -141,5 +128,4 @@ def test_ride_as_the_command_line():
     expected, status = sorvan_cli("ride", fullcar / "fullcar.map", fullcar / "fullcar_", *words,
                                   "--road", "class:B", "--speed", "50", "--output", "32",
                                   "--duration", "10")
-    assert status == 0 and same_but_timing(report, expected)
-    assert report["outputs"][0]["weighted_rms"] > 0
+    assert status == 0 and without_timing(report) == without_timing(expected)

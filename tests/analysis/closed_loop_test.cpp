@@ -2,6 +2,7 @@
 // a spring-damper to a test structure (a grounded spring and a mass), once
 // from a deck's TF cards and once from the state-space model.
 #include "analysis/closed_loop.h"
+#include "models.h"
 
 #include <gtest/gtest.h>
 
@@ -21,14 +22,7 @@ namespace {
 constexpr double mass = 2.0, spring = 8.0, kv = 1000.0, cv = 10.0, ks = 500.0, ms = 1.0;
 
 StateSpace one_mass() {
-    StateSpace m;
-    m.a.resize(2, 2);
-    m.a << 0.0, 1.0, -spring / mass, 0.0;
-    m.b.resize(2, 1);
-    m.b << 0.0, 1.0 / mass;
-    m.c = Eigen::MatrixXd::Identity(2, 2);
-    m.d = Eigen::MatrixXd::Zero(2, 1);
-    return m;
+    return sorvan::test::oscillator(mass, 0.0, spring);
 }
 
 // The first line of a TF card, and one of its terms.

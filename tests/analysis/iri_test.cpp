@@ -15,8 +15,11 @@
 #include "analysis/iri.h"
 #include "analysis/psd.h"
 #include "analysis/road_class.h"
+#include "models.h"
 
 namespace {
+
+using sorvan::test::gaussian_profile;
 
 using sorvan::analysis::iri;
 using sorvan::analysis::iri_expected;
@@ -152,25 +155,6 @@ TEST(Iri, ExpectationRefusesWhatItCannotIntegrate) {
         EXPECT_TRUE(std::isnan(iri_expected(density, bad))) << bad;
     EXPECT_TRUE(std::isnan(iri_expected([](double) { return -1.0; }, 0.1)));
     EXPECT_TRUE(std::isnan(iri_expected(std::function<double(double)>(), 0.1)));
-}
-
-// A periodic Gaussian profile of n samples (a power of 2): cosines at the
-// wavenumbers k / (n interval) below the sampling limit, each of amplitude
-// sqrt(2 G dv) for the density G, at random phases.
-std::vector<double> gaussian_profile(const std::function<double(double)> &g, std::size_t n,
-                                     double interval, std::mt19937_64 &rng) {
-    std::uniform_real_distribution<double> phase(0.0, 2.0 * pi);
-    double dv = 1.0 / (static_cast<double>(n) * interval);
-    std::vector<std::complex<double>> c(n, 0.0);
-    for (std::size_t k = 1; k < n / 2; ++k) {
-        double v = static_cast<double>(k) * dv;
-        c[k] = std::polar(std::sqrt(2.0 * g(v) * dv), -phase(rng)); // conjugated for the inverse
-    }
-    psd::fft(c); // sum of c_k e^(-2 pi i jk/n): the real part is the sum of the cosines
-    std::vector<double> z(n);
-    for (std::size_t j = 0; j < n; ++j)
-        z[j] = c[j].real();
-    return z;
 }
 
 TEST(Iri, ExpectationMatchesTheMeanOfGaussianProfiles) {

@@ -1,10 +1,8 @@
 // Modes, modal form, the writer's reduction and frequency responses against
 // closed forms, the writer's stated rules and the example vehicle's own
 // mode table.
-#include "abc_text.h"
 #include "analysis/state_space.h"
-
-#include "support/files.h"
+#include "models.h"
 
 #include <gtest/gtest.h>
 
@@ -16,45 +14,26 @@
 #include <stdexcept>
 
 using namespace sorvan::analysis;
+using sorvan::test::put_block;
+using sorvan::test::read_abc;
 using cplx = std::complex<double>;
 
 namespace {
 
 const double two_pi = 2.0 * std::numbers::pi;
 
-using sorvan::test::read_abc;
-
-// The 2 x 2 block of a pair re +- i im as the modal form lays it out.
-void put_block(Eigen::MatrixXd &a, Eigen::Index j, double f_hz, double zeta) {
-    const double wn = two_pi * f_hz;
-    const double re = -zeta * wn, im = wn * std::sqrt(1.0 - zeta * zeta);
-    a(j, j) = re;
-    a(j, j + 1) = im;
-    a(j + 1, j) = -im;
-    a(j + 1, j + 1) = re;
-}
-
 void expect_relative(double expected, double actual, double tolerance) {
     EXPECT_NEAR(actual, expected, tolerance * std::abs(expected)) << "expected " << expected;
 }
 
-// m x'' + c x' + k x = F with x, x' as states and x as output.
-constexpr double osc_m = 2.0, osc_c = 3.0, osc_k = 800.0; // wn 20 rad/s, zeta 0.0375
-
-StateSpace oscillator() {
-    StateSpace s;
-    s.a = Eigen::MatrixXd{{0.0, 1.0}, {-osc_k / osc_m, -osc_c / osc_m}};
-    s.b = Eigen::MatrixXd{{0.0}, {1.0 / osc_m}};
-    s.c = Eigen::MatrixXd{{1.0, 0.0}};
-    s.d = Eigen::MatrixXd::Zero(1, 1);
-    return s;
-}
+// wn 20 rad/s, zeta 0.0375.
+constexpr double osc_m = 2.0, osc_c = 3.0, osc_k = 800.0;
 
 } // namespace
 
 TEST(Modes, SingleOscillator) {
     const double wn = std::sqrt(osc_k / osc_m), zeta = osc_c / (2.0 * std::sqrt(osc_k * osc_m));
-    std::vector<Mode> m = modes(oscillator().a);
+    std::vector<Mode> m = modes(sorvan::test::oscillator(osc_m, osc_c, osc_k).a);
     ASSERT_EQ(m.size(), 1u);
     EXPECT_TRUE(m[0].oscillating);
     EXPECT_TRUE(m[0].stable);
@@ -234,20 +213,41 @@ TEST(Modes, ExampleVehicle) {
         EXPECT_EQ(kept[j], j < 20) << "state " << j;
 }
 
-// H(f) = 1 / (k - m w^2 + i c w) for the oscillator.
+// The quarter car written by hand from the README's description of the
+// file formats: its A and B are the README's, its modes the roots of
+// ms mu l^4 + cs (ms + mu) l^3 + (ms (ks + kt) + mu ks) l^2 + cs kt l + ks kt
+// as the README gives them.
+TEST(Modes, QuarterCarExample) {
+    const std::string base = std::string(SORVAN_EXAMPLES) + "/quarter/quarter_";
+    const StateSpace car = sorvan::test::quarter_car();
+    const Eigen::MatrixXd a = read_abc(base + "a");
+    EXPECT_EQ(a, car.a);
+    EXPECT_EQ(read_abc(base + "b"), car.b);
+    const std::vector<Mode> m = modes(a);
+    ASSERT_EQ(m.size(), 2u);
+    EXPECT_NEAR(m[0].frequency_hz, 1.08458, 5e-6);
+    EXPECT_NEAR(m[0].damping_ratio, 0.231436, 5e-7);
+    EXPECT_NEAR(m[1].frequency_hz, 11.6775, 5e-5);
+    EXPECT_NEAR(m[1].damping_ratio, 0.259608, 5e-7);
+    EXPECT_TRUE(m[0].stable && m[1].stable);
+}
+
+// H(f) = 1 / (k - m w^2 + i c w) for the oscillator's displacement, i w
+// H(f) for its velocity.
 TEST(FrequencyResponse, SingleOscillator) {
-    const StateSpace s = oscillator();
+    const StateSpace s = sorvan::test::oscillator(osc_m, osc_c, osc_k);
     for (double f : {0.0, 0.5, 20.0 / two_pi, 10.0, 1000.0}) {
         SCOPED_TRACE(f);
         const double w = two_pi * f;
         const cplx expected = 1.0 / cplx(osc_k - osc_m * w * w, osc_c * w);
         Eigen::MatrixXcd h = frequency_response(s, f);
-        ASSERT_EQ(h.rows(), 1);
+        ASSERT_EQ(h.rows(), 2);
         ASSERT_EQ(h.cols(), 1);
         EXPECT_LE(std::abs(h(0, 0) - expected), 1e-12 * std::abs(expected));
+        EXPECT_LE(std::abs(h(1, 0) - cplx(0, w) * expected), 1e-12 * std::abs(w * expected));
     }
     StateSpace wrong = s;
-    wrong.d = Eigen::MatrixXd::Zero(2, 1);
+    wrong.d = Eigen::MatrixXd::Zero(3, 1);
     EXPECT_THROW(frequency_response(wrong, 1.0), std::invalid_argument);
 }
 
@@ -299,7 +299,7 @@ TEST(FrequencyResponse, HessenbergAsSolvedDirectly) {
 
 TEST(FrequencyResponse, Grid) {
     // One mode at 3.18 Hz: 0.1 to 100 Hz, 200 points a decade.
-    std::vector<double> g = frequency_grid(modes(oscillator().a));
+    std::vector<double> g = frequency_grid(modes(sorvan::test::oscillator(osc_m, osc_c, osc_k).a));
     ASSERT_EQ(g.size(), 601u);
     EXPECT_DOUBLE_EQ(g.front(), 0.1);
     EXPECT_DOUBLE_EQ(g[200], 1.0);

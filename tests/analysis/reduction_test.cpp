@@ -2,6 +2,7 @@
 // static and dynamic contributions are known, the modal form judged within
 // its tolerance, and a model in physical coordinates brought to modal form.
 #include "analysis/reduction.h"
+#include "models.h"
 
 #include <gtest/gtest.h>
 
@@ -97,21 +98,8 @@ TEST(Reduction, ModalFormWithinItsTolerance) {
 }
 
 TEST(Reduction, PhysicalCoordinatesToModalForm) {
-    // A quarter car x = (body, wheel, their velocities).
-    const double ms = 400, mu = 40, ks = 20e3, cs = 1.5e3, kt = 200e3;
-    Eigen::Matrix2d mass, damping, stiffness;
-    mass << ms, 0, 0, mu;
-    damping << cs, -cs, -cs, cs;
-    stiffness << ks, -ks, -ks, ks + kt;
-    StateSpace car;
-    car.a = Eigen::MatrixXd::Zero(4, 4);
-    car.a.topRightCorner(2, 2).setIdentity();
-    car.a.bottomLeftCorner(2, 2) = -mass.inverse() * stiffness;
-    car.a.bottomRightCorner(2, 2) = -mass.inverse() * damping;
-    car.b = Eigen::MatrixXd::Zero(4, 1);
-    car.b(3, 0) = kt / mu;
-    car.c = Eigen::MatrixXd::Identity(4, 4);
-    car.d = Eigen::MatrixXd::Zero(4, 1);
+    // The quarter car, x = (body, wheel, their velocities).
+    const StateSpace car = sorvan::test::quarter_car();
     EXPECT_FALSE(judge_modal_form(car.a).modal);
 
     StateSpace modal;

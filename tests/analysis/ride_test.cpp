@@ -4,8 +4,10 @@
 // road's spectrum, and the weighting filters at their reference
 // frequencies.
 #include "analysis/comfort.h"
+#include "analysis/reduction.h"
 #include "analysis/ride.h"
 #include "analysis/state_space.h"
+#include "models.h"
 
 #include <gtest/gtest.h>
 
@@ -19,53 +21,16 @@ namespace {
 using sorvan::analysis::StateSpace;
 using sorvan::analysis::StepMethod;
 using sorvan::analysis::TimeStepper;
+using sorvan::test::quarter_car;
 constexpr double pi = std::numbers::pi;
 
-// The quarter car of the bundled example: body z, wheel z and their rates,
-// the road below the tyre as the input, the body's z as the output.
-StateSpace quarter_car() {
-    const double ms = 400, mu = 40, ks = 20e3, cs = 1.5e3, kt = 200e3;
-    StateSpace m;
-    m.a.resize(4, 4);
-    m.a << 0, 0, 1, 0, 0, 0, 0, 1, -ks / ms, ks / ms, -cs / ms, cs / ms, ks / mu, -(ks + kt) / mu,
-        cs / mu, -cs / mu;
-    m.b = Eigen::MatrixXd::Zero(4, 1);
-    m.b(3, 0) = kt / mu;
-    m.c = Eigen::MatrixXd::Zero(1, 4);
-    m.c(0, 0) = 1;
-    m.d = Eigen::MatrixXd::Zero(1, 1);
-    return m;
-}
-
-// The same model in real modal coordinates: A block diagonal.
+// The quarter car in real modal coordinates: A block diagonal.
 StateSpace in_modal_form(const StateSpace &m) {
-    Eigen::EigenSolver<Eigen::MatrixXd> solver(m.a);
-    const Eigen::Index n = m.a.rows();
-    Eigen::MatrixXd v(n, n);
-    for (Eigen::Index j = 0; j < n;) {
-        const std::complex<double> l = solver.eigenvalues()(j);
-        v.col(j) = solver.eigenvectors().col(j).real();
-        if (l.imag() != 0.0) {
-            v.col(j + 1) = solver.eigenvectors().col(j).imag();
-            j += 2;
-        } else {
-            ++j;
-        }
-    }
-    const Eigen::MatrixXd w = v.inverse();
-    StateSpace r{w * m.a * v, w * m.b, m.c * v, m.d};
-    for (Eigen::Index i = 0; i < n; ++i)
-        for (Eigen::Index j = 0; j < n; ++j)
-            if (std::abs(i - j) > 1 || (i - j == 1 && i % 2 == 0) || (j - i == 1 && j % 2 == 0))
-                r.a(i, j) = 0.0;
-    for (Eigen::Index j = 0; j + 1 < n; j += 2) {
-        const double s = (r.a(j, j) + r.a(j + 1, j + 1)) / 2,
-                     w_ = (r.a(j, j + 1) - r.a(j + 1, j)) / 2;
-        r.a(j, j) = r.a(j + 1, j + 1) = s;
-        r.a(j, j + 1) = w_;
-        r.a(j + 1, j) = -w_;
-    }
-    return r;
+    StateSpace modal;
+    double condition = 0.0;
+    std::string error;
+    EXPECT_TRUE(sorvan::analysis::to_modal(m, modal, condition, error)) << error;
+    return modal;
 }
 
 // A critically damped oscillator on its base: a double eigenvalue, so A is

@@ -1,19 +1,21 @@
 // The RPC III reader on files laid out by a small writer of this test (both
 // data types, both byte orders, one and several channels, padded and
-// unpadded last groups) and on broken files, each refused with the key or
-// byte offset at fault.
+// unpadded last groups), and the readers of road profiles on the broken
+// files of tests/data/cases/profiles.txt.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <functional>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "analysis/profile_table.h"
 #include "analysis/rpc3_file.h"
+#include "cases.h"
 #include "support/files.h"
 
 namespace {
@@ -225,96 +227,51 @@ TEST(Rpc3File, ReadsBothTypesOrdersAndPaddings) {
     }
 }
 
-// One way to break a file: an edit of its records, then of its bytes.
-struct Break {
-    const char *what;
-    std::function<void(Records &)> edit;
-    std::function<void(std::string &)> cut;
-    const char *fragment; // the message names this key or offset
-};
+// The broken profiles of tests/data/cases/profiles.txt, each refused with
+// the key, byte offset or line at fault.
+class Broken : public testing::TestWithParam<sorvan::test::Case> {};
 
-void set(Records &r, const std::string &key, const std::string &value) {
-    for (auto &rec : r)
-        if (rec.first == key) rec.second = value;
-}
-
-void drop(Records &r, const std::string &key) {
-    std::erase_if(r, [&](const auto &rec) { return rec.first == key; });
-}
-
-std::function<void(Records &)> setting(std::string key, std::string value) {
-    return [=](Records &r) { set(r, key, value); };
-}
-
-std::function<void(Records &)> adding(std::string key, std::string value) {
-    return [=](Records &r) { r.push_back({key, value}); };
-}
-
-std::function<void(Records &)> dropping(std::string key) {
-    return [=](Records &r) { drop(r, key); };
-}
-
-std::function<void(std::string &)> resizing(std::size_t n) {
-    return [=](std::string &b) { b.resize(n, '\0'); };
-}
-
-TEST(Rpc3File, RefusesBrokenFilesNamingTheFault) {
-    // Two integer channels of 700 points: 32 records in 8 blocks (4096
-    // bytes), then 2 groups x 2 channels x 512 points x 2 bytes = 4096.
+TEST_P(Broken, RefusedNamingTheFault) {
+    const std::vector<std::string> &f = GetParam().fields;
+    ASSERT_EQ(f.size(), 4u);
+    std::string error;
+    if (f[0] == "csv") {
+        sorvan::analysis::ProfileTable table;
+        EXPECT_FALSE(sorvan::analysis::read_profile_table(f[2], "road.csv", table, error));
+        EXPECT_EQ(error.rfind("road.csv", 0), 0u) << error;
+        EXPECT_NE(error.find(f[3]), std::string::npos) << error;
+        return;
+    }
     Shape s;
     s.channels = 2;
     s.points = 700;
-    const Break breaks[] = {
-        {"empty", nullptr, resizing(0), "byte offset 0"},
-        {"cut in the first block", nullptr, resizing(300), "byte offset 300"},
-        {"cut in the data", nullptr, resizing(8191), "FRAMES"},
-        {"a byte after the data", nullptr, resizing(8193), "FRAMES"},
-        {"FRAMES too many", setting("FRAMES", "6"), nullptr, "FRAMES"},
-        {"FRAMES no number", setting("FRAMES", "four"), nullptr, "FRAMES"},
-        {"FRAMES huge", setting("FRAMES", "9223372036854775807"), nullptr, "FRAMES"},
-        {"DELTA_T missing", dropping("DELTA_T"), nullptr, "DELTA_T"},
-        {"DELTA_T no number", setting("DELTA_T", "fast"), nullptr, "DELTA_T"},
-        {"DELTA_T zero", setting("DELTA_T", "0.0"), nullptr, "DELTA_T"},
-        {"CHANNELS missing", dropping("CHANNELS"), nullptr, "CHANNELS"},
-        {"CHANNELS 0", setting("CHANNELS", "0"), nullptr, "CHANNELS"},
-        {"CHANNELS beyond", setting("CHANNELS", "100000"), nullptr, "CHANNELS"},
-        {"CHANNELS more than the data", setting("CHANNELS", "3"), nullptr, "FRAMES"},
-        {"a scale missing", dropping("SCALE.CHAN_2"), nullptr, "SCALE.CHAN_2"},
-        {"a scale of 0", setting("SCALE.CHAN_1", "0.0"), nullptr, "SCALE.CHAN_1"},
-        {"PTS_PER_FRAME 0", setting("PTS_PER_FRAME", "0"), nullptr, "PTS_PER_FRAME"},
-        {"group not whole frames", setting("PTS_PER_GROUP", "600"), nullptr, "PTS_PER_GROUP"},
-        {"NUM_HEADER_BLOCKS beyond the file", setting("NUM_HEADER_BLOCKS", "40"), nullptr,
-         "NUM_HEADER_BLOCKS"},
-        {"NUM_HEADER_BLOCKS out of range", setting("NUM_HEADER_BLOCKS", "300"), nullptr,
-         "NUM_HEADER_BLOCKS"},
-        {"NUM_PARAMS beyond the blocks", setting("NUM_PARAMS", "33"), nullptr, "NUM_PARAMS"},
-        {"FORMAT not first", [](Records &r) { std::swap(r[0], r[3]); }, nullptr, "FORMAT"},
-        {"FORMAT ASCII", setting("FORMAT", "ASCII"), nullptr, "FORMAT"},
-        {"DATA_TYPE unknown", setting("DATA_TYPE", "DOUBLE"), nullptr, "DATA_TYPE"},
-        {"FILE_TYPE other", setting("FILE_TYPE", "CONFIGURATION"), nullptr, "FILE_TYPE"},
-        {"half frames", setting("HALF_FRAMES", "1"), nullptr, "HALF_FRAMES"},
-        {"a key twice", adding("UNITS.CHAN_1", "in"), nullptr, "UNITS.CHAN_1"},
-        {"PADDED_POINTS all", adding("PADDED_POINTS", "1024"), nullptr, "PADDED_POINTS"},
-        {"a keyword without its NUL", nullptr,
-         [](std::string &b) { b.replace(5 * 128, 32, 32, 'K'); }, "byte offset 640"},
-        {"a value without its NUL", nullptr,
-         [](std::string &b) { b.replace(6 * 128 + 32, 96, 96, '7'); }, "byte offset 800"},
-        {"a record without a keyword", nullptr,
-         [](std::string &b) { b.replace(9 * 128, 32, 32, '\0'); }, "byte offset 1152"},
-    };
-    for (const Break &b : breaks) {
-        SCOPED_TRACE(b.what);
-        Records r = records(s);
-        if (b.edit) b.edit(r);
-        std::string bytes = header(r) + data(s);
-        if (b.cut) b.cut(bytes);
-        Rpc3File f;
-        std::string error;
-        EXPECT_FALSE(read(bytes, f, error));
-        EXPECT_NE(error.find(b.fragment), std::string::npos) << error;
-        EXPECT_EQ(error.rfind("road.rsp: ", 0), 0u) << error;
+    Records r = records(s);
+    std::istringstream edit(f[2]);
+    std::string how, key, value;
+    edit >> how >> key >> value;
+    if (how == "set")
+        for (auto &rec : r)
+            if (rec.first == key) rec.second = value;
+    if (how == "drop") std::erase_if(r, [&](const auto &rec) { return rec.first == key; });
+    if (how == "add") r.push_back({key, value});
+    if (how == "swap") std::swap(r[std::stoul(key)], r[std::stoul(value)]);
+    std::string bytes = header(r) + data(s);
+    if (how == "size") bytes.resize(std::stoul(key), '\0');
+    if (how == "fill") {
+        std::string c;
+        edit >> c;
+        const std::size_t n = std::stoul(value);
+        bytes.replace(std::stoul(key), n, n, c == "NUL" ? '\0' : c[0]);
     }
+    Rpc3File file;
+    EXPECT_FALSE(read(bytes, file, error));
+    EXPECT_NE(error.find(f[3]), std::string::npos) << error;
+    EXPECT_EQ(error.rfind("road.rsp: ", 0), 0u) << error;
 }
+
+INSTANTIATE_TEST_SUITE_P(Profile, Broken,
+                         testing::ValuesIn(sorvan::test::read_cases("profiles.txt")),
+                         sorvan::test::case_name);
 
 TEST(Rpc3File, RefusesANonFiniteFloatAtItsOffset) {
     Shape s;
