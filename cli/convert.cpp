@@ -463,6 +463,8 @@ int convert_one(Session &s, ConvertOptions o, nlohmann::json *report) {
         check["error"] = error;
     } else {
         std::printf("  %s\n", check_summary(check).c_str());
+        // A deck that fails its check: the envelope's error says why.
+        if (status == check_failed) json_output::record_error(check_summary(check));
     }
     (*report)["check"] = check;
     return status == check_passed ? 0 : check_failed;

@@ -86,12 +86,9 @@ TEST_P(Row, RunsAsTheCaseSays) {
         EXPECT_TRUE(j["warnings"].is_array());
         EXPECT_FALSE(j.contains("result"));
         if (status != 0) {
-            // The words of standard error; a deviation that a check found
-            // (convert --check) may be named by its status alone.
+            // The words of standard error.
             ASSERT_TRUE(j["error"].is_string()) << j;
-            if (status != 1 || j["error"] != "exit status 1") {
-                EXPECT_NE(r.err.find(j["error"].get<std::string>()), npos) << r.err;
-            }
+            EXPECT_NE(r.err.find(j["error"].get<std::string>()), npos) << r.err;
         }
     }
     for (std::size_t k = 3; k < c.fields.size(); ++k)
