@@ -16,6 +16,8 @@
 #ifndef SORVAN_TESTS_SUPPORT_BDF_CHECK_H
 #define SORVAN_TESTS_SUPPORT_BDF_CHECK_H
 
+#include "support/host_objects.h"
+
 #include <cstdint>
 #include <map>
 #include <set>
@@ -40,23 +42,6 @@ BdfCheck check_bdf_text(const std::string &text);
 
 // Reads the file in text mode; a file that cannot be read is one error.
 BdfCheck check_bdf_file(const std::string &path);
-
-// The library-wide converter parameters as they stood when it was made,
-// put back when it goes: a test fixture holds one so that no test leaks its
-// settings into the next.
-class SavedParameters {
-  public:
-    SavedParameters();
-    ~SavedParameters();
-    SavedParameters(const SavedParameters &) = delete;
-    SavedParameters &operator=(const SavedParameters &) = delete;
-
-  private:
-    int32_t tf_id_, whl_dv_, lrg_fld_;
-    double thresh_, v_stif_, v_damp_, v_tstf_, v_tdmp_;
-    char labels_[4][64];
-    std::string bdf_out_;
-};
 
 } // namespace sorvan::test
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -61,8 +62,15 @@ int64_t diff_value_count();
 // Whether text holds line as a whole line ended by "\n".
 bool has_line(const std::string &text, const std::string &line);
 
+// A folder and everything under it: each entry's name relative to dir (as
+// the C library spells it) with its contents; "(folder)" for a folder,
+// "(link or special file)" for anything but a regular file, and "(N
+// bytes)" for a file beyond 64 MiB.
+std::map<std::string, std::string> snapshot(const std::filesystem::path &dir);
+
 // A fresh, empty folder for the running test:
-// temp_directory_path()/<prefix>_<process id>_<test name>, unique across
+// temp_directory_path()/<prefix>_<process id>_<test name> (a "/" of a
+// parameterised test's name becomes "_"), unique across
 // test programs and tests that run at once. Removed again when the object
 // goes (unless kept); a failure to remove it is a test failure.
 class ScratchDir {

@@ -1,0 +1,71 @@
+// The fixture of the tests that run the library's entries through the
+// stand-in host: a fresh host before and after each test, a scratch folder
+// that is the working directory while the test runs (kept when the test
+// fails), the converter parameters put back afterwards, the test models
+// copied in, and the folder's contents for comparisons before and after.
+#ifndef SORVAN_TESTS_SUPPORT_HOST_FIXTURE_H
+#define SORVAN_TESTS_SUPPORT_HOST_FIXTURE_H
+
+#include "host/plexa_setup.h"
+#include "support/files.h"
+#include "support/host_objects.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+
+namespace sorvan::test {
+
+class HostFolder : public ::testing::Test {
+  protected:
+    explicit HostFolder(const std::string &prefix = "host") : scratch(prefix) {}
+
+    void SetUp() override {
+        plexa_reset();
+        previous = std::filesystem::current_path();
+        std::filesystem::current_path(dir);
+    }
+    void TearDown() override {
+        std::filesystem::current_path(previous);
+        plexa_reset();
+        if (HasFailure()) {
+            std::printf("files left in %s\n", dir.string().c_str());
+            scratch.keep();
+        }
+    }
+
+    // The model from (a folder) named map with its ABC set base + "a" to
+    // "d", copied into the scratch folder.
+    void copy_model(const std::filesystem::path &from, const std::string &map,
+                    const std::string &base) const {
+        namespace fs = std::filesystem;
+        fs::copy_file(from / map, dir / map, fs::copy_options::overwrite_existing);
+        for (const char *letter : {"a", "b", "c", "d"})
+            fs::copy_file(from / (base + letter), dir / (base + letter),
+                          fs::copy_options::overwrite_existing);
+    }
+
+    // The test truck of tests/data/bdf: truck.map and truck_a to truck_d.
+    void copy_truck() const { copy_model(SORVAN_TEST_DATA "/bdf", "truck.map", "truck_"); }
+
+    std::map<std::string, std::string> folder() const { return snapshot(dir); }
+
+    ScratchDir scratch;
+    const std::filesystem::path &dir = scratch.path();
+    std::filesystem::path previous;
+    SavedParameters saved;
+};
+
+// What body prints on the standard output stream while it runs.
+template <class Body> std::string printed(Body &&body) {
+    ::testing::internal::CaptureStdout();
+    body();
+    return ::testing::internal::GetCapturedStdout();
+}
+
+} // namespace sorvan::test
+
+#endif
