@@ -661,9 +661,10 @@ std::string row_name(size_t index) {
     return name;
 }
 
-class Catalogue : public sorvan::test::HostFolder, public ::testing::WithParamInterface<size_t> {
+class Catalogue : public sorvan::test::ConverterFolder,
+                  public ::testing::WithParamInterface<size_t> {
   protected:
-    Catalogue() : HostFolder("catalogue") {}
+    Catalogue() : ConverterFolder("catalogue") {}
 };
 
 TEST_P(Catalogue, RefusedAsTheRowSays) {

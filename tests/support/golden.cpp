@@ -56,14 +56,6 @@ std::string differs_from_golden_bytes(const std::string &file, const char *expec
            std::to_string(at);
 }
 
-void copy_model(const std::string &from, const char *map, const char *base, const std::string &to) {
-    fs::copy_file(fs::path(from) / map, fs::path(to) / map, fs::copy_options::overwrite_existing);
-    for (const char *letter : {"a", "b", "c", "d"})
-        fs::copy_file(fs::path(from) / (base + std::string(letter)),
-                      fs::path(to) / (base + std::string(letter)),
-                      fs::copy_options::overwrite_existing);
-}
-
 const char *const example_folder = SORVAN_EXAMPLES "/vehicle";
 
 ac_object example_command() {

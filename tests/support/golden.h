@@ -1,6 +1,5 @@
 // The expected output files of tests/data/golden and the cases that produce
-// them, shared by the tests that run them on the statically linked library
-// and on the plug-in DLL as the host loads it.
+// them.
 #ifndef SORVAN_TESTS_SUPPORT_GOLDEN_H
 #define SORVAN_TESTS_SUPPORT_GOLDEN_H
 
@@ -19,10 +18,6 @@ std::string differs_from_golden_text(const std::string &file, const char *expect
 // "" when the file equals the expected file of that name byte for byte;
 // otherwise the first byte where they part.
 std::string differs_from_golden_bytes(const std::string &file, const char *expected);
-
-// Copies a MAP file and its ABC set (base + "a" to "d") from one folder to
-// another.
-void copy_model(const std::string &from, const char *map, const char *base, const std::string &to);
 
 // The bundled example, converted by KAVEL2PELDA_BDF_WRITE with the command
 // object of example_command(): the expected file is "vehicle.bdf".

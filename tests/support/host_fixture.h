@@ -1,8 +1,9 @@
 // The fixture of the tests that run the library's entries through the
 // stand-in host: a fresh host before and after each test, a scratch folder
 // that is the working directory while the test runs (kept when the test
-// fails), the converter parameters put back afterwards, the test models
-// copied in, and the folder's contents for comparisons before and after.
+// fails), the test models copied in, and the folder's contents for
+// comparisons before and after. ConverterFolder also puts the converter
+// parameters back afterwards.
 #ifndef SORVAN_TESTS_SUPPORT_HOST_FIXTURE_H
 #define SORVAN_TESTS_SUPPORT_HOST_FIXTURE_H
 
@@ -56,6 +57,11 @@ class HostFolder : public ::testing::Test {
     ScratchDir scratch;
     const std::filesystem::path &dir = scratch.path();
     std::filesystem::path previous;
+};
+
+class ConverterFolder : public HostFolder {
+  protected:
+    using HostFolder::HostFolder;
     SavedParameters saved;
 };
 
