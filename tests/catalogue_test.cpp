@@ -231,81 +231,56 @@ int32_t integer(const std::string &text) {
     return static_cast<int32_t>(std::strtoll(text.c_str(), nullptr, 10));
 }
 
-// The values of a list after its key: "none" for no list at all.
-template <class T, class F>
-void set_list(std::optional<std::vector<T>> &list, const std::vector<std::string> &words,
-              size_t from, F convert) {
-    if (words.size() == from + 1 && words[from] == "none") {
-        list.reset();
-        return;
-    }
-    list.emplace();
+// The words from `from` on, converted.
+template <class F> auto list(const std::vector<std::string> &words, size_t from, F convert) {
+    std::vector<decltype(convert(words[0]))> out;
     for (size_t k = from; k < words.size(); ++k)
-        list->push_back(convert(words[k]));
+        out.push_back(convert(words[k]));
+    return out;
+}
+
+// A list that may be missing: "none" for no list at all.
+template <class T, class F>
+void set_list(std::optional<std::vector<T>> &field, const std::vector<std::string> &words,
+              size_t from, F convert) {
+    if (words.size() == from + 1 && words[from] == "none") return field.reset();
+    field = list(words, from, convert);
 }
 
 // "set KEY VALUE...": one field of the bench, or a converter parameter.
 void set(Bench &b, const std::vector<std::string> &w) {
-    ASSERT_GE(w.size(), 2u) << "set needs a key";
-    const std::string &key = w[1], v = w.size() > 2 ? w[2] : "";
-    auto index = [&] { return static_cast<size_t>(integer(v)); };
+    const std::string key = w.at(1), v = w.size() > 2 ? w[2] : "", at = w.size() > 3 ? w[3] : "";
+    const size_t k = static_cast<size_t>(integer(v));
     auto text = [](const std::string &s) { return s; };
-    if (key == "map")
-        b.map = v;
-    else if (key == "abc")
-        b.abc = v;
-    else if (key == "lu")
-        b.labels[0] = v;
-    else if (key == "fu")
-        b.labels[1] = v;
-    else if (key == "mu")
-        b.labels[2] = v;
-    else if (key == "time")
-        b.time_code = v.empty() ? '\0' : v[0];
-    else if (key == "label")
-        b.label = v;
-    else if (key == "type")
-        b.command_type = v == "none" ? std::nullopt : std::optional(integer(v));
-    else if (key == "values") {
-        b.values.clear();
-        for (size_t k = 2; k < w.size(); ++k)
-            b.values.push_back(number(w[k]));
-    } else if (key == "value")
-        b.values.at(index()) = number(w.at(3));
-    else if (key == "unit")
-        b.unit_labels[index()] = w.at(3);
-    else if (key == "size")
-        b.sizes[index()] = w.at(3) == "none" ? std::nullopt : std::optional(integer(w[3]));
-    else if (key == "matrix")
-        set_list(b.matrices[index()], w, 3, number);
-    else if (key == "base")
-        b.base = v;
-    else if (key == "freq")
-        b.freq = number(v);
-    else if (key == "switch")
-        b.real_switch = number(v);
-    else if (key == "ints")
-        set_list(b.ints, w, 2, integer);
-    else if (key == "reals")
-        set_list(b.reals, w, 2, number);
-    else if (key == "strings")
-        set_list(b.strings, w, 2, text);
-    else if (key == "reals_as_texts")
-        set_list(b.reals_as_texts, w, 2, text);
-    else if (key == "int")
-        b.ints->at(index()) = integer(w.at(3));
-    else if (key == "real")
-        b.reals->at(index()) = number(w.at(3));
-    else if (key == "string")
-        b.strings->at(index()) = w.at(3);
-    else if (key == "tf_id")
-        tf_id = integer(v);
-    else if (key == "whl_dv")
-        whl_dv = integer(v);
-    else if (key == "v_stif")
-        v_stif = number(v);
-    else
-        ADD_FAILURE() << "unknown key " << key;
+    for (auto [name, field] : {std::pair{"map", &Bench::map},
+                               {"abc", &Bench::abc},
+                               {"label", &Bench::label},
+                               {"base", &Bench::base}})
+        if (key == name) return void(b.*field = v);
+    if (key == "lu" || key == "fu" || key == "mu")
+        return void(b.labels[key[0] == 'l' ? 0 : key[0] == 'f' ? 1 : 2] = v);
+    if (key == "time") return void(b.time_code = v.empty() ? '\0' : v[0]);
+    if (key == "type")
+        return void(b.command_type = v == "none" ? std::nullopt : std::optional(integer(v)));
+    if (key == "values") return void(b.values = list(w, 2, number));
+    if (key == "value") return void(b.values.at(k) = number(at));
+    if (key == "unit") return void(b.unit_labels[k] = at);
+    if (key == "size")
+        return void(b.sizes[k] = at == "none" ? std::nullopt : std::optional(integer(at)));
+    if (key == "matrix") return set_list(b.matrices[k], w, 3, number);
+    if (key == "freq") return void(b.freq = number(v));
+    if (key == "switch") return void(b.real_switch = number(v));
+    if (key == "ints") return set_list(b.ints, w, 2, integer);
+    if (key == "reals") return set_list(b.reals, w, 2, number);
+    if (key == "strings") return set_list(b.strings, w, 2, text);
+    if (key == "reals_as_texts") return set_list(b.reals_as_texts, w, 2, text);
+    if (key == "int") return void(b.ints->at(k) = integer(at));
+    if (key == "real") return void(b.reals->at(k) = number(at));
+    if (key == "string") return void(b.strings->at(k) = at);
+    if (key == "tf_id") return void(tf_id = integer(v));
+    if (key == "whl_dv") return void(whl_dv = integer(v));
+    if (key == "v_stif") return void(v_stif = number(v));
+    ADD_FAILURE() << "unknown key " << key;
 }
 
 // ======================================================================

@@ -3,6 +3,8 @@
 #ifndef SORVAN_TESTS_SUPPORT_FILES_H
 #define SORVAN_TESTS_SUPPORT_FILES_H
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -54,6 +56,13 @@ int run_in_folder(const std::filesystem::path &dir, const std::string &words,
 
 // What write puts into a temporary stream, byte for byte.
 std::string written(const std::function<void(std::FILE *)> &write);
+
+// What body prints on the standard output stream while it runs.
+template <class Body> std::string printed(Body &&body) {
+    ::testing::internal::CaptureStdout();
+    body();
+    return ::testing::internal::GetCapturedStdout();
+}
 
 // How many values a differential test compares: SORVAN_DIFF_VALUES when it
 // is set to a positive number, 10^6 otherwise.

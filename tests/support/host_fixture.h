@@ -65,13 +65,6 @@ class ConverterFolder : public HostFolder {
     SavedParameters saved;
 };
 
-// What body prints on the standard output stream while it runs.
-template <class Body> std::string printed(Body &&body) {
-    ::testing::internal::CaptureStdout();
-    body();
-    return ::testing::internal::GetCapturedStdout();
-}
-
 } // namespace sorvan::test
 
 #endif
