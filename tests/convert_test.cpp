@@ -311,15 +311,8 @@ class HostCommand : public Convert {
         return rc;
     }
 
-    std::vector<std::string> calls() const {
-        std::vector<std::string> v;
-        for (int32_t i = 0; i < plexa_calls_count(); ++i)
-            v.emplace_back(plexa_calls_get(i));
-        return v;
-    }
-
     bool looked_up() const {
-        for (const std::string &c : calls())
+        for (const std::string &c : sorvan::test::host_calls())
             if (c.rfind("ac_lookup", 0) == 0) return true;
         return false;
     }
@@ -343,7 +336,8 @@ TEST_F(HostCommand, RefusalsFetchNothingFurther) {
     ac_object other = plexa_object_create(63, nullptr);
     std::swap(command, other);
     EXPECT_EQ(run(), -7);
-    EXPECT_EQ(calls(), (std::vector<std::string>{"ac_initialize KAVEL_VIEW", "ac_object_type"}));
+    EXPECT_EQ(sorvan::test::host_calls(),
+              (std::vector<std::string>{"ac_initialize KAVEL_VIEW", "ac_object_type"}));
     std::swap(command, other);
     set_values({1, 1, 1, 1, 5, 6, 7});
     EXPECT_EQ(run(), -8);
@@ -385,7 +379,7 @@ TEST_F(HostCommand, UnitObjectsByTruncatedIdentifier) {
     EXPECT_EQ(d.header.length_unit, "MILLIMETER");
     EXPECT_EQ(d.header.time_unit, "MILLISECOND");
 
-    const std::vector<std::string> c = calls();
+    const std::vector<std::string> c = sorvan::test::host_calls();
     ASSERT_GE(c.size(), 5u);
     EXPECT_EQ(std::vector<std::string>(c.begin(), c.begin() + 3),
               (std::vector<std::string>{"ac_initialize KAVEL_VIEW", "ac_object_type",

@@ -4,7 +4,7 @@
 // record) is checked where they ask it: plugin_test, convert_test and the
 // catalogue of bad input.
 #include "frame/host_codes.h"
-#include "host/plexa_setup.h"
+#include "support/host_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -22,13 +22,6 @@ class Plexa : public ::testing::Test {
     void SetUp() override { plexa_reset(); }
     void TearDown() override { plexa_reset(); }
 };
-
-std::vector<std::string> calls() {
-    std::vector<std::string> out;
-    for (int32_t i = 0; i < plexa_calls_count(); ++i)
-        out.push_back(plexa_calls_get(i));
-    return out;
-}
 
 // ======================================================================
 // Registry
@@ -408,7 +401,8 @@ TEST_F(Plexa, ErrorsReachStderrAndAreKept) {
     ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(plexa_error_count(), 3);
     EXPECT_STREQ(plexa_error_last(), "");
-    EXPECT_EQ(calls(), (std::vector<std::string>{"vc_error", "vc_error", "vc_error"}));
+    EXPECT_EQ(sorvan::test::host_calls(),
+              (std::vector<std::string>{"vc_error", "vc_error", "vc_error"}));
     plexa_error_clear();
     EXPECT_EQ(plexa_error_count(), 0);
 }

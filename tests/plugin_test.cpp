@@ -14,7 +14,6 @@
 // wrong would not pass either. The DLLs as files (export tables, imports,
 // version resource) are read by windows_artifact_test.cmake.
 #include "analysis/deck.h"
-#include "support/golden.h"
 #include "support/host_fixture.h"
 #include "support/rpc3_reader.h"
 
@@ -41,8 +40,6 @@
 extern "C" int header_c_layout_ok(void);
 
 namespace fs = std::filesystem;
-using sorvan::test::differs_from_golden_bytes;
-using sorvan::test::differs_from_golden_text;
 
 namespace {
 
@@ -112,13 +109,6 @@ std::vector<std::string> export_list() {
         if (!line.empty() && line[0] != '#') names.push_back(line);
     }
     return names;
-}
-
-std::vector<std::string> calls() {
-    std::vector<std::string> v;
-    for (int32_t i = 0; i < plexa_calls_count(); ++i)
-        v.emplace_back(plexa_calls_get(i));
-    return v;
 }
 
 // The plug-in's own parameters (the host command sets some of them), put
@@ -247,7 +237,7 @@ TEST_F(Plugin, InitialiseRegistersOnceAndTerminateRemovesOnce) {
     EXPECT_EQ(plexa_calls_count(), 0);
     initialize();
     initialize();
-    EXPECT_EQ(calls(), table_calls("vc_function_add", true));
+    EXPECT_EQ(sorvan::test::host_calls(), table_calls("vc_function_add", true));
     ASSERT_EQ(plexa_function_count(), 3);
     for (int32_t i = 0; i < 3; ++i) {
         plexa_function_info info{};
@@ -262,7 +252,7 @@ TEST_F(Plugin, InitialiseRegistersOnceAndTerminateRemovesOnce) {
     terminate();
     EXPECT_EQ(plexa_function_count(), 0);
     initialize();
-    EXPECT_EQ(calls(),
+    EXPECT_EQ(sorvan::test::host_calls(),
               table_calls("vc_function_remove", false) + table_calls("vc_function_add", true));
     EXPECT_EQ(plexa_function_count(), 3);
 }
@@ -270,7 +260,8 @@ TEST_F(Plugin, InitialiseRegistersOnceAndTerminateRemovesOnce) {
 TEST_F(Plugin, VersionRegisterEntries) {
     EXPECT_EQ(get<int32_t (*)()>("sorvan_version_register")(), 0);
     EXPECT_EQ(get<int32_t (*)()>("sorvan_version_unregister")(), 0);
-    EXPECT_EQ(calls(), (std::vector<std::string>{"VersionRegister", "VersionRegister"}));
+    EXPECT_EQ(sorvan::test::host_calls(),
+              (std::vector<std::string>{"VersionRegister", "VersionRegister"}));
     EXPECT_EQ(plexa_function_count(), 0);
 }
 
@@ -356,6 +347,24 @@ TEST_F(Plugin, BannerPrintsTheEightTexts) {
 
 using Golden = Plugin;
 
+// "" when the file equals its expected file of tests/data/golden (a text
+// file read as text: line ends aside); otherwise where they part.
+std::string differs_from_golden(const std::string &name, bool text = true) {
+    const std::string path = SORVAN_TEST_DATA "/golden/" + name;
+    auto read = text ? sorvan::test::read_text : sorvan::test::read_bytes;
+    const std::string got = read(name), want = read(path);
+    if (want.empty() || got == want) return want.empty() ? "no expected file " + path : "";
+    const size_t at =
+        std::mismatch(got.begin(), got.end(), want.begin(), want.end()).first - got.begin();
+    const size_t line = std::count(want.begin(), want.begin() + at, '\n');
+    auto line_of = [&](const std::string &t) {
+        const size_t b = at == 0 ? 0 : t.rfind('\n', at - 1) + 1;
+        return t.substr(b, t.find('\n', b) - b);
+    };
+    return name + " differs from " + path + " at byte " + std::to_string(at) + ", line " +
+           std::to_string(line + 1) + ":\n  got:  " + line_of(got) + "\n  want: " + line_of(want);
+}
+
 // The deck reads back whole with the library's deck reader.
 void expect_deck(const std::string &file) {
     sorvan::analysis::Deck deck;
@@ -365,27 +374,29 @@ void expect_deck(const std::string &file) {
 }
 
 // The example model through KAVEL2PELDA_BDF_WRITE: export units mm, N,
-// megagram and s from the unit objects, connecting values in the MAP file's
-// own units (mm, N, s), external inputs included.
+// megagram and s from the unit objects; the connecting values stiffness
+// N/mm, damping N*s/mm, torsional stiffness N*mm/rad and torsional damping
+// N*mm*s/rad in the MAP file's own units; external inputs included.
 TEST_F(Golden, ExampleThroughTheHostCommand) {
     initialize();
     auto convert =
         registered<plexa_object_files_function>("KAVEL2PELDA_BDF_WRITE", "kavel2pelda_full");
     ASSERT_NE(convert, nullptr);
-    copy_model(sorvan::test::example_folder, "vehicle.map", "vehicle_");
-    ac_object command = sorvan::test::example_command();
+    copy_model(SORVAN_EXAMPLES "/vehicle", "vehicle.map", "vehicle_");
+    const char *labels[] = {"mm", "N", "mgg", "s"};
+    const double values[] = {1, 2, 3, 4, 2.5e5, 1.2e3, 7.5e8, 3.3e6};
+    ac_object command = sorvan::test::command_object(labels, values, 8);
     int32_t rc = 0;
     const std::string out =
         sorvan::test::printed([&] { rc = convert(command, "vehicle.map", "vehicle_"); });
     ASSERT_EQ(rc, 1) << out;
-    EXPECT_EQ(differs_from_golden_text("vehicle.bdf", "vehicle.bdf"), "");
+    EXPECT_EQ(differs_from_golden("vehicle.bdf"), "");
     expect_deck("vehicle.bdf");
 #ifdef _WIN32
     EXPECT_NE(sorvan::test::read_bytes("vehicle.bdf").find("\r\n"), std::string::npos)
         << "a text file gets the platform's line ends";
 #endif
 }
-
 // The test truck through the exported plain converter, in export units
 // whose factors are not powers of ten and a time unit of milliseconds.
 TEST_F(Golden, TruckThroughThePlainConverter) {
@@ -397,7 +408,7 @@ TEST_F(Golden, TruckThroughThePlainConverter) {
         sorvan::test::printed([&] { rc = convert("truck.map", "truck_", lu, fu, mu, '0'); });
     ASSERT_EQ(rc, 1) << out;
     EXPECT_STREQ(lu, "INCH");
-    EXPECT_EQ(differs_from_golden_text("truck.bdf", "truck.bdf"), "");
+    EXPECT_EQ(differs_from_golden("truck.bdf"), "");
     expect_deck("truck.bdf");
 }
 
@@ -432,29 +443,24 @@ TEST_F(Golden, ReducedStateMatrices) {
     sorvan::test::set_state_matrix(model, 3, outputs, inputs, d);
     ASSERT_EQ(write(model, "reduced_", 10.0, 1.0), 1.0);
     for (const char *name : {"reduced_a", "reduced_b", "reduced_c", "reduced_d"})
-        EXPECT_EQ(differs_from_golden_text(name, name), "");
+        EXPECT_EQ(differs_from_golden(name), "");
 
     // Read back: exactly the kept states' rows and columns.
     auto read = get<decltype(&ABCread_mtx)>("ABCread_mtx");
     auto release = get<decltype(&ABCfree)>("ABCfree");
-    auto value = [&](char letter, int32_t rows, int32_t cols, int32_t i, int32_t j) {
-        ABCmtx *m = read("reduced_", letter);
-        EXPECT_TRUE(m && m->nrows == rows && m->ncols == cols) << letter;
-        const double v = m && i < m->nrows && j < m->ncols ? m->rows[i][j] : NAN;
+    const double *given[4] = {a, b, c, d};
+    const int32_t cols[4] = {n, inputs, n, inputs}, rows[4] = {3, 3, outputs, outputs};
+    for (int k = 0; k < 4; ++k) {
+        ABCmtx *m = read("reduced_", char('a' + k));
+        ASSERT_NE(m, nullptr);
+        ASSERT_EQ(m->nrows, rows[k]);
+        ASSERT_EQ(m->ncols, k % 2 ? inputs : 3);
+        for (int32_t i = 0; i < m->nrows; ++i)
+            for (int32_t j = 0; j < m->ncols; ++j)
+                EXPECT_EQ(m->rows[i][j],
+                          given[k][(k < 2 ? kept[i] : i) * cols[k] + (k % 2 ? j : kept[j])])
+                    << char('a' + k) << " " << i << "," << j;
         release(m);
-        return v;
-    };
-    for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j)
-            EXPECT_EQ(value('a', 3, 3, i, j), a[kept[i] * n + kept[j]]) << i << "," << j;
-        for (int j = 0; j < inputs; ++j)
-            EXPECT_EQ(value('b', 3, inputs, i, j), b[kept[i] * inputs + j]);
-    }
-    for (int i = 0; i < outputs; ++i) {
-        for (int j = 0; j < 3; ++j)
-            EXPECT_EQ(value('c', outputs, 3, i, j), c[i * n + kept[j]]);
-        for (int j = 0; j < inputs; ++j)
-            EXPECT_EQ(value('d', outputs, inputs, i, j), d[i * inputs + j]);
     }
 }
 
@@ -466,40 +472,38 @@ TEST_F(Golden, RoadProfileFile) {
     auto road_command =
         registered<plexa_arrays_function>("GENRPROF_SAYERS", "cmd_to_genrprof_sayers");
     ASSERT_NE(road_command, nullptr);
-    const sorvan::test::RoadCase road;
-    plexa_rpc_set_date(road.date);
-    vc_array ints = plexa_array_create(VC_INTEGER, 2);
-    vc_array reals = plexa_array_create(VC_REAL, 6);
-    vc_array strings = plexa_array_create(VC_TEXT, 3);
-    plexa_array_set_int(ints, 0, road.nprofs);
-    plexa_array_set_int(ints, 1, road.seed);
-    const double values[] = {road.ga,          road.ge,     road.gs,
-                             road.corr_length, road.length, road.interval};
-    for (int32_t i = 0; i < 6; ++i)
-        plexa_array_set_real(reals, i, values[i]);
-    plexa_array_set_text(strings, 0, "road.rsp");
-    plexa_array_set_text(strings, 1, road.label1);
-    plexa_array_set_text(strings, 2, road.label2);
+    const char *const date = "11-Jul-2005 23:46:29";
+    plexa_rpc_set_date(date);
+    // ga, ge, gs, corr_length, length, interval; tracks and seed; the names
+    const double reals[] = {0.5, 0.01, 0.05, 1.5, 100.0, 0.25};
+    const int32_t ints[] = {2, 2005};
+    const char *const texts[] = {"road.rsp", "Left track", "Right track"};
+    vc_array args[3] = {plexa_array_create(VC_INTEGER, 2), plexa_array_create(VC_REAL, 6),
+                        plexa_array_create(VC_TEXT, 3)};
+    for (int32_t i = 0; i < 6; ++i) {
+        if (i < 2) plexa_array_set_int(args[0], i, ints[i]);
+        plexa_array_set_real(args[1], i, reals[i]);
+        if (i < 3) plexa_array_set_text(args[2], i, texts[i]);
+    }
     vc_array result = nullptr;
     const std::string out =
-        sorvan::test::printed([&] { result = road_command(ints, reals, strings); });
+        sorvan::test::printed([&] { result = road_command(args[0], args[1], args[2]); });
     int32_t status = -1;
     ASSERT_TRUE(plexa_array_get_int(result, 0, &status));
     EXPECT_EQ(status, 0) << out;
-    for (vc_array arr : {ints, reals, strings, result})
-        plexa_array_free(arr);
-    EXPECT_EQ(differs_from_golden_bytes("road.rsp", "road.rsp"), "");
+    for (vc_array a : {args[0], args[1], args[2], result})
+        plexa_array_free(a);
+    EXPECT_EQ(differs_from_golden("road.rsp", false), "");
 
     // The file on its own terms: two channels holding the synthesised tracks
     // to within the short-integer resolution of each channel.
     rpc3test::File file;
     ASSERT_EQ(rpc3test::read_file("road.rsp", file), "");
     EXPECT_EQ(file.channels, 2);
-    EXPECT_EQ(file.value("DATE"), road.date);
-    EXPECT_EQ(file.value("DESC.CHAN_2"), road.label2);
+    EXPECT_EQ(file.value("DATE"), date);
+    EXPECT_EQ(file.value("DESC.CHAN_2"), texts[2]);
     RprofResult *r = get<decltype(&genrprof_sayers)>("genrprof_sayers")(
-        road.ga, road.ge, road.gs, road.corr_length, road.length, road.interval, road.nprofs,
-        road.seed);
+        reals[0], reals[1], reals[2], reals[3], reals[4], reals[5], ints[0], ints[1]);
     ASSERT_EQ(r->n, 401);
     ASSERT_EQ(file.values.size(), 2u);
     for (int ch = 0; ch < 2; ++ch) {

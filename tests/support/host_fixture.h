@@ -17,8 +17,17 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace sorvan::test {
+
+// The stand-in host's call record, one entry per operation asked of it.
+inline std::vector<std::string> host_calls() {
+    std::vector<std::string> v;
+    for (int32_t i = 0; i < plexa_calls_count(); ++i)
+        v.emplace_back(plexa_calls_get(i));
+    return v;
+}
 
 class HostFolder : public ::testing::Test {
   protected:
