@@ -1,6 +1,7 @@
-// A write that fails at any byte position of any output: the BDF of both
-// converter entries, each member of an ABC set written by STATEMAT_WRITE,
-// and the RPC III file of GENRPROF_SAYERS. The failure comes from a file
+// A write that fails at any byte position of any output: the BDF (both
+// converter entries share its writer), each member of an ABC set written
+// by STATEMAT_WRITE, and the RPC III file of GENRPROF_SAYERS; and memory
+// exhausted inside the host command. The failure comes from a file
 // size limit in a forked child (SIGXFSZ ignored, so every write past the
 // limit fails with EFBIG, as on a full disk). Each failure must give the
 // failure result, leave no file under the final name (and no temporary
@@ -128,15 +129,6 @@ TEST_F(FaultInjection, BdfOfThePlainConverter) {
         char lu[64] = "m", fu[64] = "N", mu[64] = "kg";
         return converted(kavel2pelda("truck.map", "truck_", lu, fu, mu, '1'));
     });
-}
-
-TEST_F(FaultInjection, BdfOfTheHostCommand) {
-    copy_truck();
-    const char *labels[4] = {"mm", "N", "kg", "s"};
-    const double values[8] = {1, 2, 3, 4, 1e9, 1e6, 1e6, 1e4};
-    ac_object obj = sorvan::test::command_object(labels, values, 8);
-    cut_everywhere("truck.bdf",
-                   [obj] { return converted(kavel2pelda_full(obj, "truck.map", "truck_")); });
 }
 
 TEST_F(FaultInjection, RpcFileOfTheRoadProfileCommand) {
