@@ -357,7 +357,8 @@ void step(Bench &b, const std::string &raw) {
         if (at != std::string::npos) write_bytes(file, text.substr(0, at + extra));
     } else if (verb == "drop") { // FILE N: all but the last N bytes
         const std::string text = read_bytes(file);
-        write_bytes(file, text.substr(0, text.size() - std::min(text.size(), std::stoul(arg(2)))));
+        write_bytes(
+            file, text.substr(0, text.size() - std::min<size_t>(text.size(), std::stoul(arg(2)))));
     } else if (verb == "lengthen") { // FILE LINE TEXT: TEXT at the end of line LINE
         std::string text = read_bytes(file);
         size_t at = 0;
