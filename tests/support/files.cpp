@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -114,7 +115,9 @@ bool has_line(const std::string &text, const std::string &line) {
 std::map<std::string, std::string> snapshot(const fs::path &dir) {
     std::map<std::string, std::string> files;
     for (const auto &e : fs::recursive_directory_iterator(dir)) {
-        std::string &entry = files[crt_name(fs::relative(e.path(), dir))];
+        std::string name = crt_name(fs::relative(e.path(), dir));
+        std::replace(name.begin(), name.end(), '\\', '/'); // one spelling on every system
+        std::string &entry = files[name];
         if (e.is_symlink() || !(e.is_regular_file() || e.is_directory()))
             entry = "(link or special file)";
         else if (e.is_directory())

@@ -72,7 +72,7 @@ int64_t diff_value_count();
 bool has_line(const std::string &text, const std::string &line);
 
 // A folder and everything under it: each entry's name relative to dir (as
-// the C library spells it) with its contents; "(folder)" for a folder,
+// the C library spells it, folders separated by "/") with its contents; "(folder)" for a folder,
 // "(link or special file)" for anything but a regular file, and "(N
 // bytes)" for a file beyond 64 MiB.
 std::map<std::string, std::string> snapshot(const std::filesystem::path &dir);
