@@ -1,16 +1,14 @@
-// A write that fails at any byte position of any output: the BDF of both
-// converter entries, each member of an ABC set written by STATEMAT_WRITE,
-// and the RPC III file of GENRPROF_SAYERS. The failure comes from a file
+// A write that fails at any byte position of any output: the BDF (both
+// converter entries share its writer), each member of an ABC set written
+// by STATEMAT_WRITE, and the RPC III file of GENRPROF_SAYERS; and memory
+// exhausted inside the host command. The failure comes from a file
 // size limit in a forked child (SIGXFSZ ignored, so every write past the
 // limit fails with EFBIG, as on a full disk). Each failure must give the
 // failure result, leave no file under the final name (and no temporary
 // file), and leave a file that already had that name as it was. With room
 // for the whole file the same child writes it byte for byte as without a
 // limit.
-#include "host/plexa_setup.h"
-#include "support/bdf_check.h"
-#include "support/files.h"
-#include "support/host_objects.h"
+#include "support/host_fixture.h"
 
 #include "sorvan_view.h"
 
@@ -25,9 +23,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -39,7 +35,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string data_dir = std::string(SORVAN_TEST_DATA) + "/bdf/";
 const std::string older = "an older file\n";
 
 const auto &read_file = sorvan::test::read_bytes;
@@ -93,35 +88,9 @@ std::vector<size_t> positions(size_t lo, size_t hi, size_t spread = 24) {
     return in_range;
 }
 
-class FaultInjection : public ::testing::Test {
+class FaultInjection : public sorvan::test::ConverterFolder {
   protected:
-    void SetUp() override {
-        plexa_reset();
-        dir = fs::temp_directory_path() /
-              ("sorvan_faults_" + std::to_string(getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        previous = fs::current_path();
-        fs::current_path(dir);
-    }
-    void TearDown() override {
-        fs::current_path(previous);
-        fs::remove_all(dir);
-        plexa_reset();
-    }
-
-    std::map<std::string, std::string> folder() const {
-        std::map<std::string, std::string> files;
-        for (const auto &e : fs::directory_iterator(dir))
-            files[e.path().filename().string()] = read_file(e.path());
-        return files;
-    }
-
-    void copy_truck() {
-        for (const char *name : {"truck.map", "truck_a", "truck_b", "truck_c", "truck_d"})
-            fs::copy_file(data_dir + name, dir / name);
-    }
+    FaultInjection() : ConverterFolder("faults") {}
 
     // Writes output with every limit of positions(0, size): the entry must
     // fail and the folder must hold what it held before, with the output's
@@ -148,9 +117,6 @@ class FaultInjection : public ::testing::Test {
         fs::remove(output);
         EXPECT_EQ(folder(), inputs);
     }
-
-    fs::path dir, previous;
-    sorvan::test::SavedParameters saved;
 };
 
 Result converted(int32_t rc) {
@@ -163,15 +129,6 @@ TEST_F(FaultInjection, BdfOfThePlainConverter) {
         char lu[64] = "m", fu[64] = "N", mu[64] = "kg";
         return converted(kavel2pelda("truck.map", "truck_", lu, fu, mu, '1'));
     });
-}
-
-TEST_F(FaultInjection, BdfOfTheHostCommand) {
-    copy_truck();
-    const char *labels[4] = {"mm", "N", "kg", "s"};
-    const double values[8] = {1, 2, 3, 4, 1e9, 1e6, 1e6, 1e4};
-    ac_object obj = sorvan::test::command_object(labels, values, 8);
-    cut_everywhere("truck.bdf",
-                   [obj] { return converted(kavel2pelda_full(obj, "truck.map", "truck_")); });
 }
 
 TEST_F(FaultInjection, RpcFileOfTheRoadProfileCommand) {

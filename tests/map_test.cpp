@@ -1,5 +1,6 @@
-// MAP file: the record, the key-line sections, the tables and the files that
-// break the layout.
+// MAP file: the record, the key-line sections, the tables and the files
+// that read as the readers have always read them. What they refuse is in
+// the catalogue of bad input.
 #include "model_input/map.h"
 #include "support/files.h"
 
@@ -58,18 +59,9 @@ Outcome read_map(const std::string &text, size_t n = std::size(sequence)) {
     return read_map(text_file(text).get(), n);
 }
 
-// A small model: 2 inputs (one external), 1 output, 1 node, 1 element and 1
-// wheel, so n_output_all = 1 + 3 + 6 = 10. Line numbers in the comments.
-const std::string small = "[FILE_SUMMARY]\nABCD_INPUT_N = 2\nABCD_OUTPUT_N = 1\n"
-                          "ABCD_EXTERNAL_N = 1\nGRAPHICS_ELEMENT_N = 1\n"
-                          "GRAPHICS_NODE_N = 1\nWHEEL_GRAPHICS_N = 1\n"               // 6, 7
-                          "[UNITS]\nLENGTH = 'm'\n"                                   // 8, 9
-                          "[STATE_SPACE_INPUTS]\n{abcd_index id dof}\n1 7 1\n"        // 12
-                          "[STATE_SPACE_OUTPUTS]\n{abcd_index}\n1 7 1 1\n"            // 15
-                          "[STATE_SPACE_EXTERNAL]\n{abcd_index}\n2 $ext\n1\n"         // 18, 19
-                          "(NODES)\n{id}\n5 0 0 0 2 3 4\n"                            // 22
-                          "(CONNECTIVITY)\n{id}\n9 1 1\n"                             // 25
-                          "(WHEEL_GRAPHICS)\n{id}\n6 0 0 0 0 0 0 1 1 5 6 7 8 9 10\n"; // 26-28
+// The small model of tests/data/map: 2 inputs (one external), 1 output, 1
+// node, 1 element and 1 wheel, so n_output_all = 1 + 3 + 6 = 10.
+const std::string small = sorvan::test::read_bytes(SORVAN_TEST_DATA "/map/small.map");
 
 std::string small_with(const std::string &from, const std::string &to) {
     std::string text = small;
@@ -225,101 +217,6 @@ TEST(MapTable, ValidTwinsOfTheRefusals) {
         EXPECT_EQ(r.map->wheel_out[0][5], 9);
         EXPECT_EQ(r.map->ext_index[0], 1);
     }
-}
-
-TEST(MapMalformed, RefusedThroughMapError) {
-    // Each change to the small model, what it breaks, the message (fragment).
-    const std::string malformed[][4] = {
-        {"2 $ext\n", "2 ext\n", "a name line without \"$\"",
-         "MAP external input section, line 18: the name line has no \"$\""},
-        {"(NODES)\n", "(NODE)\n", "a missing section",
-         "MAP nodes section: no line begins with \"(NODES)\" (records expected: 1)"},
-        {"(WHEEL_GRAPHICS)\n{id}", "(WHEEL_GRAPHICS)\n id}", "a missing head line",
-         "MAP wheels section, line 26: no head line \"{id\" follows the marker"},
-        {"WHEEL_GRAPHICS_N = 1", "WHEEL_GRAPHICS_N = 2", "fewer records than declared",
-         "MAP wheels section, line 29: the file ends after 1 of 2 records"},
-        {"{id}\n5", "{id}\n\n5", "a blank line among the records",
-         "MAP nodes section, line 22: 1 fields found, 7 required"},
-        {"1 7 1\n", "1\t7\t1\n", "fields separated by tabs alone",
-         "MAP state-space input section, line 12: 1 fields found, 3 required"},
-        {"9 10\n", "9\n", "a wheel line with too few fields", "line 28: 14 fields found, 15"},
-        {"1 7 1\n", "0 7 1\n", "an abcd index below 1",
-         "MAP state-space input section, line 12: abcd index 0 outside 1 to 2"},
-        {"1 7 1 1\n", "11 7 1 1\n", "an abcd index beyond the outputs",
-         "MAP state-space output section, line 15: abcd index 11 outside 1 to 10"},
-        {"2 3 4\n", "2 0 4\n", "an output row below 1",
-         "Illegal output index... 0 (MAP nodes section, line 22)"},
-        {"9 10\n", "9 11\n", "an output row above n_output_all",
-         "Illegal output index... 11 (MAP wheels section, line 28)"},
-        {"$ext\n1\n", "$ext\n2\n", "an external index beyond its array",
-         "MAP external input section, line 19: external index 2 outside 1 to 1"},
-        {"9 1 1\n", "9 1 2\n", "an element node beyond the nodes",
-         "MAP connectivity section, line 25: node position 2 outside 1 to 1"},
-        {"9 1 1\n", "9 0 1\n", "an element node below 1", "node position 0 outside 1 to 1"},
-        {"NODE_N = 1", "NODE_N = -1", "a negative count",
-         "MAP summary section, line 6: negative count GRAPHICS_NOD = -1"},
-        {"WHEEL_GRAPHICS_N = 1", "WHEEL_GRAPHICS_N = 400000000", "n_output_all beyond int32",
-         "MAP summary section, line 1: n_output + 3 n_node + 6 n_wheel = 2400000004 exceeds"},
-        {"'m'", "'furlong'", "an unknown unit label",
-         "Unsupported unit label... furlong (MAP units section, line 9)"},
-        {"'m'\n", "m\n", "a label that keeps its line break", "Unsupported unit label... m\\n ("},
-        {"LENGTH = ", "LENGTH ", "a unit key without \"=\"",
-         "Unsupported unit label...  (no \"=\"; MAP units section, line 9)"},
-        {"'m'", "'mmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmmm'", "a label of 40 characters",
-         "Unsupported unit label... mmmmmmmmmmmmmmmmmmmmmmmmmmmmmmm (longer than 31"},
-        // Summary values: digits up to the first other character; none is no value.
-        {"ABCD_INPUT_N = 2", "ABCD_INPUT_N = two", "a summary value without digits",
-         "MAP summary section, line 2: ABCD_INPUT_N has no number after \"=\""},
-        {"GRAPHICS_NODE_N = 1", "GRAPHICS_NODE_N =", "a summary key with no value",
-         "MAP summary section, line 6: GRAPHICS_NOD has no number after \"=\""},
-        // Table fields: a number whole, or refused.
-        {"1 7 1\n", "1 abc 1\n", "a field that holds no number",
-         "MAP state-space input section, line 12: field 2 \"abc\" is not a number"},
-        {"1 7 1\n", "1 7 1abc\n", "characters after a number",
-         "MAP state-space input section, line 12: field 3 \"1abc\" is not a number"},
-        {"5 0 0 0 2", "5 0 nan 0 2", "a coordinate that is not finite",
-         "MAP nodes section, line 22: field 3 \"nan\" is not a finite number"},
-        {"5 0 0 0 2", "5 0 0 0 3e9", "an output row beyond int32",
-         "MAP nodes section, line 22: field 5 \"3e9\" is beyond the 32-bit integers"},
-        {"$ext\n1\n", "$ext\n1 x\n", "an external index line with more than a number",
-         "MAP external input section, line 19: field 1 \"1 x\" is not a number"},
-        // One record per row; a coupling output needs a component.
-        {"1 7 1 1\n", "1 7 7 1\n", "a coupling output with component 7",
-         "MAP state-space output section, line 15: output 1 of kind 1 has component 7, outside "
-         "1 to 6"},
-        {"1 7 1 1\n", "1 7 0 2\n", "a coupling velocity with component 0",
-         "output 1 of kind 2 has component 0"},
-        // Limits of a line.
-        {"1 7 1\n", "1 7 1" + std::string(300, ' ') + "\n", "a record of 306 characters",
-         "MAP state-space input section, line 12: a record of 306 characters; a MAP line holds at "
-         "most 255"},
-        {"LENGTH = 'm'", "LENGTH = 'm'" + std::string(250, ' '), "a key line of 263 characters",
-         "MAP units section, line 9: a key line of 263 characters"},
-        {"2 $ext\n", "2 $" + std::string(255, 'n') + "\n", "a name of 255 characters",
-         "MAP external input section, line 18: a name of 255 characters; a name holds at most "
-         "254"},
-        {"[FILE_SUMMARY]", std::string("[FILE_\0SUMMARY]", 15), "a NUL byte",
-         "MAP file, line 1: a NUL byte: not a text file"},
-    };
-    for (const auto &c : malformed) {
-        SCOPED_TRACE(c[2]);
-        Outcome r = read_map(small_with(c[0], c[1]));
-        EXPECT_EQ(r.status, MAP_FAILED);
-        EXPECT_NE(r.out.find(c[3]), std::string::npos) << r.out;
-        EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << "one line: " << r.out;
-    }
-    EXPECT_EQ(read_map(small).status, MAP_OK);
-
-    // Two internal inputs whose records both name row 1: input 2 would
-    // never be described.
-    std::string twice = small_with("ABCD_INPUT_N = 2", "ABCD_INPUT_N = 3");
-    twice.replace(twice.find("1 7 1\n"), 6, "1 7 1\n1 8 2\n");
-    Outcome r = read_map(twice);
-    EXPECT_EQ(r.status, MAP_FAILED);
-    EXPECT_NE(r.out.find("MAP state-space input section, line 13: abcd index 1 appears twice "
-                         "(first on line 12)"),
-              std::string::npos)
-        << r.out;
 }
 
 TEST(MapRecord, AllocErrorAndFree) {

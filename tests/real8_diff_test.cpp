@@ -8,9 +8,9 @@
 #include "bdf_export/bdf.h"
 #include "bdf_export/cards.h"
 #include "bench/baseline.h"
-#include "support/bdf_check.h"
 #include "support/bits.h"
 #include "support/files.h"
+#include "support/host_objects.h"
 
 #include <gtest/gtest.h>
 

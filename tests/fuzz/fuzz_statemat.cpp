@@ -54,39 +54,16 @@ int32_t size_value(uint8_t b) {
     return sizes[b % 16];
 }
 
+// Zeros of both signs, ones, a NaN, infinities, extremes, 2 pi, the
+// example's reals; eight raw bytes; else a small integer.
 double real_value(Input &in) {
     const double inf = std::numeric_limits<double>::infinity();
+    const double picks[] = {0.0,  -0.0, 1.0,   -1.0,     std::nan(""),
+                            inf,  -inf, 1e308, 4.9e-324, 6.28318530717958,
+                            -2.0, -50.0};
     const uint8_t b = in.byte();
-    switch (b % 16) {
-    case 0:
-        return 0.0;
-    case 1:
-        return -0.0;
-    case 2:
-        return 1.0;
-    case 3:
-        return -1.0;
-    case 4:
-        return std::nan("");
-    case 5:
-        return inf;
-    case 6:
-        return -inf;
-    case 7:
-        return 1e308;
-    case 8:
-        return 4.9e-324;
-    case 9:
-        return 6.28318530717958;
-    case 10:
-        return -2.0;
-    case 11:
-        return -50.0;
-    case 12:
-        return in.raw();
-    default:
-        return static_cast<double>(b) - 200.0;
-    }
+    if (b % 16 < 12) return picks[b % 16];
+    return b % 16 == 12 ? in.raw() : static_cast<double>(b) - 200.0;
 }
 
 // Sets the size attributes; returns the sizes as stored (0 when absent).
@@ -108,23 +85,9 @@ void set_values(ac_object obj, Input &in, const int32_t sizes[8]) {
     for (int k = 0; k < 4; ++k) {
         const uint8_t b = in.byte();
         const int64_t product = int64_t{sizes[2 * k]} * sizes[2 * k + 1];
-        int64_t count = 0;
-        switch (b % 8) {
-        case 0:
-            continue; // missing
-        case 1:
-            count = product;
-            break;
-        case 2:
-            count = product - 1;
-            break;
-        case 3:
-            count = product + 1;
-            break;
-        default:
-            count = b % 8 - 4;
-            break;
-        }
+        if (b % 8 == 0) continue;               // missing
+        const int64_t offset[] = {0, 0, -1, 1}; // the sizes' product, one less, one more
+        int64_t count = b % 8 < 4 ? product + offset[b % 8] : b % 8 - 4;
         if (count < 0 || count > max_values) count = b % 5;
         std::vector<double> values(static_cast<size_t>(count));
         for (double &v : values)

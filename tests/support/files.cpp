@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -111,10 +112,30 @@ bool has_line(const std::string &text, const std::string &line) {
     return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
 }
 
+std::map<std::string, std::string> snapshot(const fs::path &dir) {
+    std::map<std::string, std::string> files;
+    for (const auto &e : fs::recursive_directory_iterator(dir)) {
+        std::string name = crt_name(fs::relative(e.path(), dir));
+        std::replace(name.begin(), name.end(), '\\', '/'); // one spelling on every system
+        std::string &entry = files[name];
+        if (e.is_symlink() || !(e.is_regular_file() || e.is_directory()))
+            entry = "(link or special file)";
+        else if (e.is_directory())
+            entry = "(folder)";
+        else if (e.file_size() > (64u << 20))
+            entry = "(" + std::to_string(e.file_size()) + " bytes)";
+        else
+            entry = read_bytes(e.path());
+    }
+    return files;
+}
+
 ScratchDir::ScratchDir(const std::string &prefix) {
     const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = fs::temp_directory_path() /
-            (prefix + "_" + std::to_string(getpid()) + "_" + (info ? info->name() : "none"));
+    std::string name = info ? info->name() : "none";
+    for (char &c : name)
+        if (c == '/') c = '_';
+    path_ = fs::temp_directory_path() / (prefix + "_" + std::to_string(getpid()) + "_" + name);
     fs::remove_all(path_);
     fs::create_directories(path_);
 }

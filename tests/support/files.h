@@ -3,10 +3,13 @@
 #ifndef SORVAN_TESTS_SUPPORT_FILES_H
 #define SORVAN_TESTS_SUPPORT_FILES_H
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -54,6 +57,13 @@ int run_in_folder(const std::filesystem::path &dir, const std::string &words,
 // What write puts into a temporary stream, byte for byte.
 std::string written(const std::function<void(std::FILE *)> &write);
 
+// What body prints on the standard output stream while it runs.
+template <class Body> std::string printed(Body &&body) {
+    ::testing::internal::CaptureStdout();
+    body();
+    return ::testing::internal::GetCapturedStdout();
+}
+
 // How many values a differential test compares: SORVAN_DIFF_VALUES when it
 // is set to a positive number, 10^6 otherwise.
 int64_t diff_value_count();
@@ -61,8 +71,15 @@ int64_t diff_value_count();
 // Whether text holds line as a whole line ended by "\n".
 bool has_line(const std::string &text, const std::string &line);
 
+// A folder and everything under it: each entry's name relative to dir (as
+// the C library spells it, folders separated by "/") with its contents; "(folder)" for a folder,
+// "(link or special file)" for anything but a regular file, and "(N
+// bytes)" for a file beyond 64 MiB.
+std::map<std::string, std::string> snapshot(const std::filesystem::path &dir);
+
 // A fresh, empty folder for the running test:
-// temp_directory_path()/<prefix>_<process id>_<test name>, unique across
+// temp_directory_path()/<prefix>_<process id>_<test name> (a "/" of a
+// parameterised test's name becomes "_"), unique across
 // test programs and tests that run at once. Removed again when the object
 // goes (unless kept); a failure to remove it is a test failure.
 class ScratchDir {
