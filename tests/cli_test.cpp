@@ -64,7 +64,7 @@ TEST_P(Row, RunsAsTheCaseSays) {
         const Result first = exec(words.substr(0, at));
         ASSERT_EQ(first.status, 0) << words.substr(0, at) << "\n" << first.err;
     }
-    const auto before = snapshot(dir);
+    const auto before = file_contents(dir);
     const int status = std::stoi(c.fields[1]);
     const Result plain = exec(words);
     EXPECT_EQ(plain.status, status) << "stdout:\n" << plain.out << "stderr:\n" << plain.err;

@@ -112,7 +112,7 @@ inline void expect_check(const std::string &check, const Result &plain, const nl
 }
 
 // Every file under dir by its name relative to dir, with its content.
-inline std::map<std::string, std::string> snapshot(const fs::path &dir) {
+inline std::map<std::string, std::string> file_contents(const fs::path &dir) {
     std::map<std::string, std::string> files;
     for (const auto &e : fs::recursive_directory_iterator(dir))
         if (e.is_regular_file())
