@@ -8,7 +8,6 @@
 #include "frame/file_identity.h"
 
 #include "analysis/deck.h"
-#include "frame/file_identity.h"
 #include "frame/host_codes.h"
 #include "model_input/map.h"
 #include "model_input/units.h"
@@ -25,6 +24,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace sorvan::cli {
 
@@ -284,28 +284,38 @@ struct BdfSummary {
 };
 
 // Counts the cards of a written BDF: every line that starts a card names it
-// in its first field; comments, continuations and "*" lines start none.
+// in its first field (up to eight characters); comments, continuations and
+// "*" lines start none. The deck of a large model has millions of lines, so
+// it is read in large blocks and only each line's first characters kept.
 bool summarise(const std::string &name, BdfSummary &out) {
     std::string why;
     std::FILE *f = open_input(name.c_str(), "rb", analysis::deck_file_max, nullptr, why);
     if (!f) return false;
-    char line[512];
-    bool line_start = true;
-    while (std::fgets(line, sizeof line, f)) {
-        size_t len = std::strlen(line);
-        out.bytes += static_cast<long>(len);
-        bool starts = line_start;
-        line_start = len > 0 && line[len - 1] == '\n'; // else the rest follows
-        if (line_start) ++out.lines;
-        if (!starts || line[0] == '$' || line[0] == ' ' || line[0] == '*' || line[0] == '\n' ||
-            line[0] == '+')
-            continue;
-        size_t end = std::strcspn(line, " \n");
-        if (end > 8) end = 8;
-        ++out.cards[std::string(line, end)];
+    constexpr size_t field = 8;
+    std::string head; // the current line's first characters
+    auto count_card = [&] {
+        if (!head.empty() && std::strchr("$ *+\n", head[0]) == nullptr)
+            ++out.cards[head.substr(0, head.find(' '))];
+        head.clear();
+    };
+    std::vector<char> block(size_t{1} << 20);
+    for (size_t got; (got = std::fread(block.data(), 1, block.size(), f)) > 0;) {
+        out.bytes += static_cast<long>(got);
+        for (const char *p = block.data(), *end = p + got; p < end;) {
+            const auto *newline = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
+            const char *stop = newline ? newline : end;
+            if (head.size() < field)
+                head.append(p, std::min(size_t(stop - p), field - head.size()));
+            if (!newline) break;
+            ++out.lines;
+            count_card();
+            p = newline + 1;
+        }
     }
+    count_card(); // a last line without its line end
+    const bool read = !std::ferror(f);
     std::fclose(f);
-    return true;
+    return read;
 }
 
 // What the conversion wrote, for people and for scripts.
