@@ -407,19 +407,7 @@ constexpr std::size_t records_max = 1024; // 256 blocks of four
 
 using Records = std::vector<std::pair<std::string, std::string>>;
 
-std::string header_real(double v) {
-    return rpc3_real(v);
-}
 } // namespace
-
-std::string rpc3_real(double v) {
-    char text[32];
-    auto r = std::to_chars(text, text + sizeof text, v, std::chars_format::scientific, 6);
-    std::string out(text, r.ptr);
-    for (char &c : out)
-        if (c == 'e') c = 'E';
-    return out;
-}
 
 namespace {
 
@@ -460,7 +448,7 @@ double channel_scale(const std::vector<double> &v, std::string &text) {
     for (double x : v)
         peak = std::max(peak, std::fabs(x));
     double s = peak == 0.0 ? 1.0 : std::max(peak / int_full_scale, 2.2250738585072014e-308);
-    text = header_real(s);
+    text = rpc3_real(s);
     std::from_chars(text.data(), text.data() + text.size(), s);
     return s;
 }
@@ -477,7 +465,7 @@ bool check_output(const Rpc3Output &out, std::string &error) {
         return false;
     }
     if (!(out.delta_t > 0.0) || !std::isfinite(out.delta_t)) {
-        error = "DELTA_T " + header_real(out.delta_t) + " is not a positive number";
+        error = "DELTA_T " + rpc3_real(out.delta_t) + " is not a positive number";
         return false;
     }
     for (std::size_t k = 0; k < c; ++k) {
@@ -520,7 +508,7 @@ bool rpc3_image(const Rpc3Output &out, std::string &bytes, std::string &error) {
                  {"FILE_TYPE", "TIME_HISTORY"},
                  {"DATA_TYPE", "SHORT_INTEGER"},
                  {"TIME_TYPE", out.time_type},
-                 {"DELTA_T", header_real(out.delta_t)},
+                 {"DELTA_T", rpc3_real(out.delta_t)},
                  {"PTS_PER_FRAME", std::to_string(write_per_frame)},
                  {"CHANNELS", std::to_string(c)},
                  {"PTS_PER_GROUP", std::to_string(write_per_group)},
@@ -535,8 +523,8 @@ bool rpc3_image(const Rpc3Output &out, std::string &bytes, std::string &error) {
         std::string text;
         scales[k] = channel_scale(out.channels[k].values, text);
         r.insert(r.end(), {{"SCALE.CHAN_" + i, text},
-                           {"UPPER_LIMIT.CHAN_" + i, header_real(1.0)},
-                           {"LOWER_LIMIT.CHAN_" + i, header_real(-1.0)},
+                           {"UPPER_LIMIT.CHAN_" + i, rpc3_real(1.0)},
+                           {"LOWER_LIMIT.CHAN_" + i, rpc3_real(-1.0)},
                            {"MAP.CHAN_" + i, i}});
     }
     r.insert(r.end(),

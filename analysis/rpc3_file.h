@@ -16,6 +16,8 @@
 #ifndef SORVAN_ANALYSIS_RPC3_FILE_H
 #define SORVAN_ANALYSIS_RPC3_FILE_H
 
+#include "frame/rpc3_text.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -106,8 +108,7 @@ struct Rpc3Output {
     std::vector<Rpc3Channel> channels; // label, unit and values; scale is set by the writer
 };
 
-// A real as the header writes it: "%.6E", the same on every platform.
-std::string rpc3_real(double v);
+using sorvan::rpc3_real; // a real as the header writes it
 
 // The bytes of the file. False with error set when there is no channel or
 // more than 128, the channels differ in length or hold no point or more

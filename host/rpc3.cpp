@@ -44,7 +44,7 @@ bool encode_short(const double *values, int32_t n, Channel &ch) {
     }
     // Quantise with the scale as a reader parses it from the header, so that
     // writer and reader use the same number.
-    std::string text = real_text(scale_for(peak));
+    std::string text = rpc3_real(scale_for(peak));
     double s = 0.0;
     std::from_chars(text.data(), text.data() + text.size(), s);
     std::vector<unsigned char> data(static_cast<size_t>(n) * 2);
@@ -67,7 +67,7 @@ bool encode_float(const double *values, int32_t n, Channel &ch) {
         put_le32(&data[static_cast<size_t>(i) * 4],
                  std::bit_cast<uint32_t>(static_cast<float>(values[i])));
     }
-    ch.scale = real_text(1.0); // floats are in engineering units already
+    ch.scale = rpc3_real(1.0); // floats are in engineering units already
     ch.data = std::move(data);
     return true;
 }
@@ -93,7 +93,7 @@ Records records(const Layout &l, const std::vector<Channel> &chans) {
         {"FILE_TYPE", "TIME_HISTORY"},
         {"DATA_TYPE", ints ? "SHORT_INTEGER" : "FLOATING_POINT"},
         {"TIME_TYPE", "RESPONSE"},
-        {"DELTA_T", real_text(l.step)},
+        {"DELTA_T", rpc3_real(l.step)},
         {"PTS_PER_FRAME", std::to_string(PTS_PER_FRAME)},
         {"CHANNELS", std::to_string(c)},
         {"PTS_PER_GROUP", std::to_string(PTS_PER_GROUP)},
@@ -105,8 +105,8 @@ Records records(const Layout &l, const std::vector<Channel> &chans) {
     };
     for (size_t i = 1; i <= c; ++i) {
         r.emplace_back(channel_key("SCALE", i), chans[i - 1].scale);
-        r.emplace_back(channel_key("UPPER_LIMIT", i), real_text(1.0));
-        r.emplace_back(channel_key("LOWER_LIMIT", i), real_text(-1.0));
+        r.emplace_back(channel_key("UPPER_LIMIT", i), rpc3_real(1.0));
+        r.emplace_back(channel_key("LOWER_LIMIT", i), rpc3_real(-1.0));
         r.emplace_back(channel_key("MAP", i), std::to_string(i));
     }
     r.emplace_back("PARTITIONS", "1");
@@ -123,15 +123,6 @@ Records records(const Layout &l, const std::vector<Channel> &chans) {
 }
 
 } // namespace
-
-std::string real_text(double value) {
-    char buf[32];
-    auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 6);
-    std::string text(buf, r.ptr);
-    for (char &ch : text)
-        if (ch == 'e') ch = 'E';
-    return text;
-}
 
 std::string clean_text(const char *text) {
     std::string out;

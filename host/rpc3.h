@@ -9,6 +9,8 @@
 #ifndef SORVAN_HOST_RPC3_H
 #define SORVAN_HOST_RPC3_H
 
+#include "frame/rpc3_text.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -54,7 +56,7 @@ inline int64_t groups(int32_t points) {
 }
 
 // A real as the header writes it: "%.6E" style, the same on every platform.
-std::string real_text(double value);
+using sorvan::rpc3_real;
 
 // Printable ASCII text cut to TEXT_MAX characters; other bytes become '?'.
 std::string clean_text(const char *text);
