@@ -150,6 +150,14 @@ bool read_abc_set(const std::string &base, const MAPmodel &map, analysis::StateS
     return true;
 }
 
+int read_model(const char *command, const std::string &map_file, const std::string &abc_base,
+               MapRecord &map, analysis::StateSpace &model) {
+    std::string error;
+    if (read_map_file(map_file, map, error) && read_abc_set(abc_base, *map, model, error)) return 0;
+    complain(command, error);
+    return model_read_exit();
+}
+
 // ---- the check ----------------------------------------------------------------
 
 namespace {

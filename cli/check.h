@@ -35,6 +35,11 @@ bool read_abc_set(const std::string &base, const MAPmodel &map, analysis::StateS
 // 66 when a file could not be opened, 65 when its content was refused.
 int model_read_exit();
 
+// The MAP file and the ABC set of a model, as info and ride read them: 0, or
+// the exit status of the failed read after complaining in command's name.
+int read_model(const char *command, const std::string &map_file, const std::string &abc_base,
+               MapRecord &map, analysis::StateSpace &model);
+
 // A matrix the ABC reader read, as the analysis library takes it.
 Eigen::MatrixXd dense_matrix(const ABCmtx &m);
 

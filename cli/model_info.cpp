@@ -248,11 +248,7 @@ int run_info(int argc, char **argv) {
     const std::string &map_file = args.words()[0], &abc_base = args.words()[1];
     MapRecord record;
     analysis::StateSpace model;
-    std::string error;
-    if (!read_map_file(map_file, record, error) || !read_abc_set(abc_base, *record, model, error)) {
-        complain("info", error);
-        return model_read_exit();
-    }
+    if (int status = read_model("info", map_file, abc_base, record, model)) return status;
     const MAPmodel &m = *record;
     std::vector<analysis::Mode> modes;
     try {

@@ -422,10 +422,7 @@ int run_ride(int argc, char **argv) {
     MapRecord record;
     analysis::StateSpace model;
     std::string error;
-    if (!read_map_file(map_file, record, error) || !read_abc_set(abc_base, *record, model, error)) {
-        complain("ride", error);
-        return model_read_exit();
-    }
+    if (int status = read_model("ride", map_file, abc_base, record, model)) return status;
     const MAPmodel &m = *record;
     if (!(m.unit_length > 0.0)) {
         complain("ride", map_file + ": the MAP file's units section names no length unit");
