@@ -45,7 +45,7 @@ double from_bits(uint64_t b) {
 }
 
 // For each table exponent e: the smallest positive double x with
-// x / 10^e >= 0.999, and 1 / 10^e rounded. Rounded division is monotone, so
+// x / 10^e >= 0.999. Rounded division is monotone, so
 // a magnitude reaches a mantissa of 0.999 at e exactly when it is at least
 // that threshold: the search for the exponent becomes comparisons. The
 // thresholds are found by bisection over the bit patterns with the very
@@ -54,9 +54,7 @@ double from_bits(uint64_t b) {
 // its bounds.
 struct Real8Tables {
     double thresholds[2 * max_exponent + 3];
-    double reciprocals[2 * max_exponent + 1];
     double threshold(int e) const { return thresholds[e + max_exponent + 1]; }
-    double reciprocal(int e) const { return reciprocals[e + max_exponent]; }
 };
 
 Real8Tables make_tables() {
@@ -74,7 +72,6 @@ Real8Tables make_tables() {
                 fails = mid;
         }
         t.thresholds[e + max_exponent + 1] = from_bits(passes);
-        t.reciprocals[e + max_exponent] = 1.0 / power;
     }
     return t;
 }
@@ -120,16 +117,26 @@ uint64_t rounded(double m, uint64_t scale) {
     return x.whole + (x.rest > x.half || (x.rest == x.half && (x.whole & 1)));
 }
 
-// The same from an estimate of m within a few units in its last place
-// (the product with the reciprocal instead of the quotient, which costs a
-// division): false when the estimate lies so near a half that only the
-// quotient itself can decide. 16 units of the estimate's last place, at
-// least twice the distance between product and quotient, keep it safe.
-bool rounded_estimate(double estimate, uint64_t scale, uint64_t *r) {
-    const Scaled x = scaled(estimate, scale);
-    const uint64_t margin = scale << 4;
-    if (x.rest + margin > x.half && x.rest < x.half + margin) return false;
-    *r = x.whole + (x.rest > x.half);
+// 10^-28 to 10^33: the scale 10^3 or 10^2 over 10^e for every exponent
+// BDFreal8 gives, as correctly rounded literals.
+constexpr double scale_powers[62] = {
+    1e-28, 1e-27, 1e-26, 1e-25, 1e-24, 1e-23, 1e-22, 1e-21, 1e-20, 1e-19, 1e-18, 1e-17, 1e-16,
+    1e-15, 1e-14, 1e-13, 1e-12, 1e-11, 1e-10, 1e-9,  1e-8,  1e-7,  1e-6,  1e-5,  1e-4,  1e-3,
+    1e-2,  1e-1,  1e0,   1e1,   1e2,   1e3,   1e4,   1e5,   1e6,   1e7,   1e8,   1e9,   1e10,
+    1e11,  1e12,  1e13,  1e14,  1e15,  1e16,  1e17,  1e18,  1e19,  1e20,  1e21,  1e22,  1e23,
+    1e24,  1e25,  1e26,  1e27,  1e28,  1e29,  1e30,  1e31,  1e32,  1e33};
+
+// The rounded mantissa from one product: t = magnitude * scale_power (the
+// scale over 10^e) differs from the quotient magnitude / 10^e times the
+// scale by a few units of 10^-12 at most (t is below 10^4), both roundings
+// counted. Away from a half the two round alike; within 2^-20 of one only
+// the quotient itself can decide, and the answer is false.
+bool rounded_product(double magnitude, double scale_power, uint64_t *r) {
+    const double t = magnitude * scale_power;
+    const auto whole = static_cast<uint64_t>(t);
+    const double fraction = t - static_cast<double>(whole);
+    if (std::fabs(fraction - 0.5) < 0x1p-20) return false;
+    *r = whole + (fraction > 0.5);
     return true;
 }
 
@@ -212,7 +219,7 @@ BDFreal8_text BDFreal8(double value) {
     const bool three = e > -10 && e < 10;
     const uint64_t scale = three ? 1000 : 100;
     uint64_t r;
-    if (!rounded_estimate(value * t.reciprocal(e), scale, &r))
+    if (!rounded_product(std::fabs(value), scale_powers[(three ? 3 : 2) - e + 28], &r))
         r = rounded(value / pow10_table[e + max_exponent], scale);
     if (r < 100000 && put_real8(out.text, value < 0, static_cast<uint32_t>(r), three, e))
         return out;
