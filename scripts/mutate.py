@@ -6,6 +6,10 @@
         --out before.json                             run it
     scripts/mutate.py compare before.json after.json  kills lost between two runs
 
+A long run can be split over checkouts that run side by side: --shard 1/2
+in one and --shard 2/2 in another take every second mutant of the same
+sample each; compare takes the shards' files joined by commas.
+
 Each mutant changes one token of one line of the product sources (the
 folders in PRODUCT): a relational, arithmetic or logical operator, a
 constant, or the condition of an if. The candidates come from the product
@@ -330,6 +334,9 @@ def show(m):
 
 def run(args):
     mutants = sample(args.seed, args.count)
+    if args.shard:
+        k, n = args.shard
+        mutants = mutants[k - 1::n]
     if args.list:
         for m in mutants:
             print(show(m))
@@ -342,6 +349,8 @@ def run(args):
     revision = git("rev-parse", "HEAD").strip() + ("-dirty" if git("status", "--porcelain", "-uno") else "")
     options = {k: getattr(args, k) for k in ("timeout", "exclude_label", "R", "E", "first_failure")}
     report = dict(seed=args.seed, count=args.count, revision=revision, options=options, mutants=[])
+    if args.shard:
+        report["shard"] = "%d/%d" % args.shard
     print(f"building {args.build} and running the unmutated suite")
     ok, error = build(args)
     rc, failed, out = ctest(args) if ok else (1, [], error)
@@ -367,8 +376,17 @@ def run(args):
     return 130 if interrupted else 0
 
 
+def load(files):
+    """One run's results from its file, or from its shards' files joined by
+    commas: the mutants back in the sample's order."""
+    runs = [json.loads(Path(f).read_text()) for f in files.split(",")]
+    joined = dict(runs[0], mutants=sorted((m for r in runs for m in r["mutants"]), key=lambda m: m["id"]))
+    joined.pop("shard", None)
+    return joined
+
+
 def compare(before_file, after_file):
-    before, after = (json.loads(Path(f).read_text()) for f in (before_file, after_file))
+    before, after = load(before_file), load(after_file)
     key = lambda m: (m["id"], m["file"], m["line"], m["operator"], m["original"], m["mutated"])
     if [key(m) for m in before["mutants"]] != [key(m) for m in after["mutants"]]:
         print("the two runs do not hold the same mutants: the seed, the count or the product code "
@@ -386,6 +404,13 @@ def compare(before_file, after_file):
         print(f"{name} ({r['revision'][:12]}): {summary(r['mutants'])}")
     print(f"{len(lost)} kill(s) lost")
     return 1 if lost else 0
+
+
+def shard(text):
+    k, _, n = text.partition("/")
+    if not (k.isdigit() and n.isdigit() and 1 <= int(k) <= int(n)):
+        raise argparse.ArgumentTypeError("K/N with 1 <= K <= N")
+    return int(k), int(n)
 
 
 def main():
@@ -409,6 +434,7 @@ def main():
     p.add_argument("--first-failure", action="store_true", help="stop a mutant's tests at the first failure")
     p.add_argument("--out", default="mutants.json", help="the results (default mutants.json)")
     p.add_argument("--force", action="store_true", help="run despite uncommitted product changes")
+    p.add_argument("--shard", type=shard, help="K/N: run the K-th of N interleaved parts of the sample")
     return run(p.parse_args())
 
 
