@@ -50,15 +50,6 @@ def test_command_failures_raise_the_message(vehicle, tmp_path):
         sorvan.convert(tmp_path / "none.map", base)
     with pytest.raises(sorvan.Error, match="cannot load plug-in"):
         sorvan.convert(map_file, base, plugin=tmp_path / "none.so")
-    with pytest.raises(sorvan.Error, match="cannot read the deck .*none.bdf"):
-        sorvan.check(tmp_path / "none.bdf", map_file, base)
-    (tmp_path / "bad.bdf").write_text("CBAR    1\n")
-    with pytest.raises(sorvan.Error, match="bad.bdf.*line 1.*CBAR"):
-        sorvan.check(tmp_path / "bad.bdf", map_file, base)
-    with pytest.raises(sorvan.Error, match="--tracks"):
-        sorvan.road(100.0, 0.1, tracks=3)
-    with pytest.raises(sorvan.Error, match="not-there.rsp"):
-        sorvan.read_profile(tmp_path / "not-there.rsp")
     with pytest.raises(ValueError, match="11 m"):
         sorvan.iri(np.zeros(50), 0.1)
     assert not map_file.with_suffix(".bdf").exists()

@@ -1,6 +1,6 @@
-// The converter's bulk data read back: the golden decks whole, their models
-// rebuilt against the ABC sets they came from, deliberate changes seen by
-// the comparison, and the fields and damaged decks of
+// The converter's bulk data read back: the golden truck deck, its model
+// rebuilt against the ABC set it came from, deliberate changes seen by the
+// comparison, and the fields and damaged decks of
 // tests/data/cases/decks.txt.
 #include "analysis/deck.h"
 #include "analysis/deck_model.h"
@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <sstream>
 
 using namespace sorvan::analysis;
@@ -120,6 +119,9 @@ INSTANTIATE_TEST_SUITE_P(Deck, Cases, testing::ValuesIn(sorvan::test::read_cases
 
 } // namespace
 
+// The golden truck deck's header and the geometry cards, which the check
+// only counts; its TF and DMIG cards are the model's (below, and sorvan
+// check).
 TEST(DeckRead, GoldenTruckWhole) {
     Deck deck;
     std::string error;
@@ -133,17 +135,7 @@ TEST(DeckRead, GoldenTruckWhole) {
     EXPECT_EQ(deck.header.threshold, 1e-9);
     EXPECT_EQ(deck.header.wheel_divisions, 24);
 
-    // Inputs 1001-1003, the external input 1004, outputs 1005-1030, states
-    // 1031-1033; 3 nodes and per wheel a centre and 48 rim points; 2
-    // elements and per wheel 72 rim elements and one RBE2 of 48 points.
-    ASSERT_EQ(deck.epoints.size(), 4u);
-    EXPECT_EQ(deck.epoints[0].first, 1001);
-    EXPECT_EQ(deck.epoints[0].last, 1003);
-    EXPECT_EQ(deck.epoints[1].first, 1004);
-    EXPECT_EQ(deck.epoints[1].last, 1004);
-    EXPECT_EQ(deck.epoints[3].last, 1033);
-    EXPECT_EQ(deck.grids.size(), 3u + 2u * 49u);
-    EXPECT_EQ(deck.plotels.size(), 2u + 2u * 72u);
+    // Per wheel an RBE2 of its 48 rim points and a coordinate system.
     ASSERT_EQ(deck.rbe2s.size(), 2u);
     EXPECT_EQ(deck.rbe2s[0].dependent.size(), 48u);
     EXPECT_EQ(deck.rbe2s[0].independent, 1038);
@@ -158,24 +150,6 @@ TEST(DeckRead, GoldenTruckWhole) {
     EXPECT_EQ(deck.grids[0].id, 1035);
     EXPECT_EQ(deck.grids[0].x[2], 19.68504);
     EXPECT_EQ(deck.grids[3].cp, 2003);
-    // 3 state, 26 output, 3 coupling and 3 force cards.
-    ASSERT_EQ(deck.tfs.size(), 35u);
-    const TfCard &first = deck.tfs[0];
-    EXPECT_EQ(first.point, 1031);
-    EXPECT_EQ(first.b0, -2.5);
-    EXPECT_EQ(first.b1, -1.0);
-    ASSERT_EQ(first.terms.size(), 2u);
-    EXPECT_EQ(first.terms[0].point, 1032);
-    EXPECT_EQ(first.terms[0].a0, 0.125);
-    EXPECT_EQ(deck.tfs[32].point, 101);
-    EXPECT_EQ(deck.tfs[32].component, 3);
-    EXPECT_EQ(deck.tfs[32].terms[0].a0, 0.2248);
-    ASSERT_EQ(deck.dmig_headers.size(), 1u);
-    EXPECT_EQ(deck.dmig_headers[0].name, "K2P");
-    ASSERT_EQ(deck.dmig_entries.size(), 21u);
-    EXPECT_EQ(deck.dmig_entries[0].column_point, 1010);
-    EXPECT_EQ(deck.dmig_entries[0].row_point, 1035);
-    EXPECT_EQ(deck.dmig_entries[0].value, -0.03937);
 
     // CR LF line ends read the same.
     std::string crlf;
@@ -185,9 +159,6 @@ TEST(DeckRead, GoldenTruckWhole) {
     ASSERT_TRUE(read_deck_text(crlf, "truck.bdf", again, error)) << error;
     EXPECT_EQ(again.tfs.size(), deck.tfs.size());
     EXPECT_EQ(again.grids.size(), deck.grids.size());
-
-    EXPECT_FALSE(read_deck(golden + "no such deck.bdf", deck, error));
-    EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
 }
 
 // The rebuilt matrices are the ABC set's within the 8-character rounding
@@ -219,37 +190,6 @@ TEST(DeckModel, TruckMatchesItsAbcSet) {
     }
     EXPECT_EQ(small, 1); // A(1, 2) = 3e-10 (from 0) was left out
     EXPECT_EQ(rebuilt.a(2, 0), 1e-9);
-}
-
-// The example vehicle (offset 1000000, 6 inputs of which 2 external, 8
-// state-space outputs, 31 nodes, 4 wheels, 26 states) through its golden
-// deck: the diagonal and the frequency terms of each block are rounded to 4
-// digits, so frequencies move by at most 0.0005 / 0.999 of themselves and
-// damping ratios by about twice that; none changes stability.
-TEST(DeckModel, VehicleBehavesLikeItsAbcSet) {
-    Deck deck;
-    std::string error;
-    ASSERT_TRUE(read_deck(golden + "vehicle.bdf", deck, error)) << error;
-    EXPECT_EQ(deck.header.length_unit, "MILLIMETER");
-    EXPECT_EQ(deck.header.mass_unit, "MEGAGRAM");
-    StateSpace rebuilt;
-    ASSERT_TRUE(rebuild_model(deck, layout_from_map(1000000, 6, 2, 8, 31, 4, 26), rebuilt, error))
-        << error;
-    EXPECT_TRUE(modal_form(rebuilt.a));
-    const StateSpace abc = read_abc_set(std::string(SORVAN_EXAMPLES) + "/vehicle/vehicle_");
-    ModelComparison cmp;
-    ASSERT_TRUE(compare_models(abc, rebuilt, cmp, error)) << error;
-    ASSERT_EQ(cmp.first_modes.size(), 13u);
-    for (size_t k = 0; k < cmp.match.size(); ++k)
-        EXPECT_EQ(cmp.match[k], k);
-    EXPECT_LE(cmp.frequency_change, 0.0005 / 0.999);
-    EXPECT_LE(cmp.damping_change, 2 * 0.0005 / 0.999);
-    EXPECT_FALSE(cmp.stability_changed);
-    EXPECT_EQ(cmp.peak.rows(), 125);
-    EXPECT_EQ(cmp.peak.cols(), 6);
-    EXPECT_GE(cmp.grid.front(), 0.01);
-    EXPECT_LE(cmp.grid.front(), 1.133 / 10);
-    EXPECT_GE(cmp.grid.back(), 463.86);
 }
 
 // One output coefficient 5 % larger (the output of point 1008, line 441):

@@ -1,12 +1,9 @@
 // Model reduction against closed form: a two-mode model whose dropped mode's
-// static and dynamic contributions are known, the modal form judged within
-// its tolerance, and a model in physical coordinates brought to modal form.
+// static and dynamic contributions are known, and the modal form judged
+// within its tolerance.
 #include "analysis/reduction.h"
-#include "models.h"
 
 #include <gtest/gtest.h>
-
-#include <Eigen/Eigenvalues>
 
 #include <algorithm>
 #include <numbers>
@@ -95,33 +92,4 @@ TEST(Reduction, ModalFormWithinItsTolerance) {
     const ModalForm broken = judge_modal_form(m.a);
     EXPECT_FALSE(broken.modal);
     EXPECT_EQ(broken.why, "A(1, 4) = 0.001 lies outside the diagonal blocks");
-}
-
-TEST(Reduction, PhysicalCoordinatesToModalForm) {
-    // The quarter car, x = (body, wheel, their velocities).
-    const StateSpace car = sorvan::test::quarter_car();
-    EXPECT_FALSE(judge_modal_form(car.a).modal);
-
-    StateSpace modal;
-    double condition = 0.0;
-    std::string error;
-    ASSERT_TRUE(to_modal(car, modal, condition, error)) << error;
-    EXPECT_GT(condition, 1.0);
-    ASSERT_TRUE(judge_modal_form(modal.a).modal);
-    // The same modes, the body's first, and the same transfer function.
-    const auto expected = modes(car.a), got = modes(modal.a);
-    ASSERT_EQ(got.size(), expected.size());
-    for (std::size_t k = 0; k < got.size(); ++k)
-        EXPECT_LT(std::abs(got[k].eigenvalue - expected[k].eigenvalue),
-                  1e-12 * std::abs(expected[k].eigenvalue));
-    EXPECT_LT(std::abs(modal.a(0, 1)), std::abs(modal.a(2, 3)));
-    for (double f : {0.0, 1.0, 10.0})
-        EXPECT_LT((frequency_response(modal, f) - frequency_response(car, f)).norm(),
-                  1e-9 * frequency_response(car, f).norm());
-
-    // A defective A has no basis to trust.
-    StateSpace jordan{Eigen::Matrix2d{{-1.0, 1.0}, {0.0, -1.0}}, Eigen::MatrixXd::Ones(2, 1),
-                      Eigen::MatrixXd::Ones(1, 2), Eigen::MatrixXd::Zero(1, 1)};
-    EXPECT_FALSE(to_modal(jordan, modal, condition, error));
-    EXPECT_NE(error.find("condition number"), std::string::npos) << error;
 }

@@ -94,22 +94,6 @@ TEST(RoadClass, FitFindsTheLevelOfTheLine) {
     }
 }
 
-TEST(RoadClass, FitOfASayersRoadLandsInItsClass) {
-    // The white noise lifts the density above the line at the shortest
-    // wavelengths of the band, by a few per cent in all.
-    std::mt19937_64 rng(3);
-    for (char c : {'B', 'C', 'E', 'G'}) {
-        SayersCoefficients s = class_coefficients(c);
-        auto sayers = [s](double v) { return s.ge + s.gs / (4.0 * pi * pi * v * v); };
-        std::vector<double> z = gaussian_profile(sayers, 1 << 14, 0.1, rng);
-        DensityFit fit;
-        std::string error;
-        ASSERT_TRUE(fit_class_density(z.data(), z.size(), 0.1, fit, error)) << error;
-        EXPECT_EQ(road_class_of(fit.gd01), c) << fit.gd01;
-        EXPECT_NEAR(fit.gd01, class_density(c), 0.15 * class_density(c)) << c;
-    }
-}
-
 TEST(RoadClass, FitRefusesProfilesThatDoNotResolveTheBand) {
     auto refused = [](const std::vector<double> &z, double interval, const char *fragment) {
         DensityFit fit;

@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -16,7 +15,6 @@
 #include "analysis/profile_table.h"
 #include "analysis/rpc3_file.h"
 #include "cases.h"
-#include "support/files.h"
 
 namespace {
 
@@ -170,34 +168,6 @@ void expect_values(const Shape &s, const Rpc3File &f, std::int64_t points) {
     }
 }
 
-TEST(Rpc3File, ReadsOurWritersLayoutFromAFile) {
-    // Two channels of 5000 points in groups of 2048: 32 records in 8 blocks
-    // and 3 groups of data, 4096 + 3 x 2 x 2048 x 2 = 28672 bytes.
-    Shape s;
-    s.channels = 2;
-    s.points = 5000;
-    s.per_frame = 1024;
-    s.per_group = 2048;
-    std::string bytes = file_bytes(s);
-    ASSERT_EQ(bytes.size(), 28672u);
-    sorvan::test::ScratchDir dir("rpc3_file");
-    std::filesystem::path path = dir.path() / "road.rsp";
-    sorvan::test::write_bytes(path, bytes);
-    Rpc3File f;
-    std::string error;
-    ASSERT_TRUE(read_rpc3(sorvan::test::crt_name(path), f, error)) << error;
-    EXPECT_EQ(f.stored_points, 6144);
-    EXPECT_FALSE(f.padding_known);
-    expect_values(s, f, 6144); // the padding comes back as zeros
-    EXPECT_EQ(f.value("OPERATION"), "TEST");
-    EXPECT_EQ(f.header.size(), 32u);
-    EXPECT_EQ(f.channels[1].scale, 0.125);
-
-    std::string missing = sorvan::test::crt_name(dir.path() / "absent.rsp");
-    EXPECT_FALSE(read_rpc3(missing, f, error));
-    EXPECT_NE(error.find(missing), std::string::npos) << error;
-}
-
 TEST(Rpc3File, ReadsBothTypesOrdersAndPaddings) {
     struct Case {
         const char *what;
@@ -205,6 +175,8 @@ TEST(Rpc3File, ReadsBothTypesOrdersAndPaddings) {
         std::int64_t points; // as read
     } cases[] = {
         {"one channel, whole groups", {false, false, 1, 1024}, 1024},
+        // 5000 points in 3 groups of 2048: the padding comes back as zeros.
+        {"groups of two frames", {false, false, 2, 5000, 1024, 2048}, 6144},
         {"three float channels, padding named",
          {true, false, 3, 1061, 256, 512, 0, false, true},
          1061},
@@ -223,6 +195,7 @@ TEST(Rpc3File, ReadsBothTypesOrdersAndPaddings) {
         ASSERT_TRUE(read(file_bytes(c.shape), f, error)) << error;
         EXPECT_EQ(f.big_endian, c.shape.big_endian);
         EXPECT_EQ(f.padding_known, c.shape.padded_key);
+        EXPECT_EQ(f.stored_points, frames_of(c.shape) * c.shape.per_frame);
         expect_values(c.shape, f, c.points);
     }
 }

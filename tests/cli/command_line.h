@@ -15,7 +15,6 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -109,15 +108,6 @@ inline void expect_check(const std::string &check, const Result &plain, const nl
     } else {
         ADD_FAILURE() << "no such check";
     }
-}
-
-// Every file under dir by its name relative to dir, with its content.
-inline std::map<std::string, std::string> file_contents(const fs::path &dir) {
-    std::map<std::string, std::string> files;
-    for (const auto &e : fs::recursive_directory_iterator(dir))
-        if (e.is_regular_file())
-            files[fs::relative(e.path(), dir).generic_string()] = read_bytes(e.path());
-    return files;
 }
 
 // Messages compared as text: a Windows program's console output ends its
@@ -214,20 +204,8 @@ class CommandLine : public testing::Test {
     }
 
     static constexpr double pi = 3.14159265358979323846;
-    // A parameterised test's name holds a '/', which makes the scratch
-    // folder a folder's child: the parent goes too, after it.
-    struct Parent {
-        fs::path path;
-        ~Parent() {
-            std::error_code ignored;
-            if (path.filename().string().rfind("cli_", 0) == 0) fs::remove(path, ignored);
-        }
-    } parent;
     ScratchDir scratch{"cli"};
     const fs::path &dir = scratch.path();
-    CommandLine() {
-        parent.path = dir.parent_path();
-    }
 };
 
 } // namespace sorvan::test
