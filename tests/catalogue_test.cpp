@@ -616,9 +616,25 @@ const std::vector<Row> &rows() {
     return all;
 }
 
-// A row's name in the test report: the entry and the row's line in the file.
+// A row's name in the test report: the entry, the row number and the
+// first words of what it breaks, letters and digits only.
 std::string row_name(size_t index) {
-    return rows()[index].entry + "_line_" + std::to_string(rows()[index].line);
+    const Row &r = rows()[index];
+    char number[8];
+    std::snprintf(number, sizeof number, "%03zu", index);
+    std::string name = r.entry + "_" + number + "_";
+    bool gap = false;
+    for (const char c : r.breaks) {
+        if (name.size() >= 60) break;
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
+            if (gap && name.back() != '_') name += '_';
+            name += c;
+            gap = false;
+        } else {
+            gap = true;
+        }
+    }
+    return name;
 }
 
 class Catalogue : public sorvan::test::ConverterFolder,
