@@ -33,11 +33,6 @@ int64_t value_count() {
 using sorvan::test::bits;
 using sorvan::test::from_bits;
 
-std::string scratch(const std::string &name) {
-    static const std::string run = std::to_string(std::random_device()());
-    return testing::TempDir() + "abc_diff_" + run + "_" + name;
-}
-
 // ---- writing ----------------------------------------------------------
 
 bool same_field(double v, std::string *why) {
@@ -190,14 +185,14 @@ void compare_batch(std::mt19937_64 &random, int rows, const std::string &base) {
 
 TEST(AbcDiff, ReadingMatchesTheThreePassReaderWithStrtod) {
     std::mt19937_64 random(3);
-    const std::string base = scratch("read_");
+    sorvan::test::ScratchDir dir("abc_diff");
+    const std::string base = (dir.path() / "read_").string();
     constexpr int rows_per_file = 25000; // 10^6 values, 25 MB
     for (int64_t done = 0, n = value_count(); done < n; done += rows_per_file * 40) {
         compare_batch(
             random, static_cast<int>(std::min<int64_t>(rows_per_file, (n - done + 39) / 40)), base);
         if (HasFatalFailure()) break;
     }
-    std::remove((base + "a").c_str());
 }
 
 } // namespace

@@ -10,7 +10,6 @@
 #include <cfloat>
 #include <cstdio>
 #include <memory>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,10 +32,9 @@ std::string field(double v) {
     return out;
 }
 
-// A scratch base name, unique across test processes that run at once.
-std::string scratch(const std::string &name) {
-    static const std::string run = std::to_string(std::random_device()());
-    return testing::TempDir() + "abc_test_" + run + "_" + name;
+// A name in the running test's scratch folder.
+std::string in(const sorvan::test::ScratchDir &dir, const std::string &name) {
+    return (dir.path() / name).string();
 }
 
 using sorvan::test::write_bytes;
@@ -54,7 +52,8 @@ std::string pad(const std::string &token) {
 } // namespace
 
 TEST(AbcWrite, RowsAndWriteErrors) {
-    const std::string path = scratch("row");
+    sorvan::test::ScratchDir dir("abc_test");
+    const std::string path = in(dir, "row");
     FILE *f = std::fopen(path.c_str(), "wb");
     const double row[] = {1.0, -0.00125};
     EXPECT_EQ(ABCwrite_row(f, row, 2), 0);
@@ -68,7 +67,6 @@ TEST(AbcWrite, RowsAndWriteErrors) {
     EXPECT_EQ(text, one + small + "\n\n");
     EXPECT_EQ(ABCwrite_row(f, row, 2), -1);
     std::fclose(f);
-    std::remove(path.c_str());
 }
 
 // The data set model[a-d]: one 2 x 3 matrix with LF, with CR LF and without
@@ -118,7 +116,8 @@ TEST(AbcRead, ColumnRuleAndTokens) {
         {one + small + std::string(23, ' ') + "\n", 1, 2, {1.0, -0.00125}}, // blanks after
         {one + " \t\r\n", 1, 1, {1.0}}, // blank, tab and CR LF after the last field
     };
-    const std::string base = scratch("cols_");
+    sorvan::test::ScratchDir dir("abc_test");
+    const std::string base = in(dir, "cols_");
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
         write_bytes(base + "a", c.text);
@@ -133,11 +132,9 @@ TEST(AbcRead, ColumnRuleAndTokens) {
         }
     }
     // Any length of base name.
-    const std::string longer = scratch(std::string(200, 'x'));
+    const std::string longer = in(dir, std::string(200, 'x'));
     write_bytes(longer + "c", one + "\n");
     EXPECT_NE(read_abc(longer, 'c'), nullptr);
-    std::remove((base + "a").c_str());
-    std::remove((longer + "c").c_str());
 }
 
 // A one-column file of exactly `size` bytes (size >= 26 * 27): LF lines of
@@ -157,7 +154,8 @@ std::string file_of_size(size_t size) {
 // The reader sizes its first read to the file: every file size around a
 // page and around the largest first read reads whole, in order.
 TEST(AbcRead, FileSizesAroundTheFirstRead) {
-    const std::string base = scratch("sizes_");
+    sorvan::test::ScratchDir dir("abc_test");
+    const std::string base = in(dir, "sizes_");
     for (size_t size : {4095, 4096, 4097, 8192, 1048575, 1048576, 1048577, 3000000}) {
         SCOPED_TRACE(size);
         const std::string text = file_of_size(size);
@@ -171,13 +169,13 @@ TEST(AbcRead, FileSizesAroundTheFirstRead) {
         for (int32_t i = 0; i < rows; ++i)
             ASSERT_EQ(m->rows[i][0], i);
     }
-    std::remove((base + "a").c_str());
 }
 
 #ifndef _WIN32
 // A file that cannot be measured (a pipe) reads like any other.
 TEST(AbcRead, FromAPipe) {
-    const std::string base = scratch("pipe_");
+    sorvan::test::ScratchDir dir("abc_test");
+    const std::string base = in(dir, "pipe_");
     ASSERT_EQ(mkfifo((base + "a").c_str(), 0600), 0);
     const std::string text = file_of_size(100000);
     std::thread writer([&] {
@@ -191,6 +189,5 @@ TEST(AbcRead, FromAPipe) {
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(m->nrows, rows_in(100000));
     EXPECT_EQ(m->rows[m->nrows - 1][0], m->nrows - 1);
-    std::remove((base + "a").c_str());
 }
 #endif

@@ -690,12 +690,4 @@ INSTANTIATE_TEST_SUITE_P(Row, Catalogue, ::testing::Range<size_t>(0, rows().size
                              return row_name(info.param);
                          });
 
-TEST(CatalogueRows, EveryEntryHasSeveral) {
-    int counted[8] = {};
-    for (const Row &r : rows())
-        ++counted[entry_index(r.entry)];
-    for (int e = 0; e < 8; ++e)
-        EXPECT_GE(counted[e], 3) << entries[e] << " has too few rows";
-}
-
 } // namespace

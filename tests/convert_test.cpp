@@ -9,12 +9,10 @@
 #include "support/host_fixture.h"
 
 #include "bdf_export/bdf.h"
-#include "bdf_export/cards.h"
 #include "sorvan_view.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -259,28 +257,6 @@ TEST_F(Convert, InputWithoutOutputsIsReported) {
     const Deck d = deck("loose.bdf");
     EXPECT_EQ(card(d, 1002), nullptr);
     EXPECT_NE(card(d, 1001), nullptr);
-}
-
-// Extra points with names that end in CR LF or in nothing: each EPOINT card
-// still stands on a line of its own. (Names as the MAP reader stores them end
-// in one line break; only a caller of the card writer passes others.)
-TEST_F(Convert, ExternalNamesWithoutTheirLineBreak) {
-    MAPmodel map{};
-    map.n_input = 2;
-    map.n_external = 2;
-    map.n_output = 1;
-    char names[2][MAP_NAME_SIZE] = {"no line end", "crlf\r\n"};
-    map.ext_name = names;
-    ABCmtx a{0, 0, nullptr};
-    grid_id = 1000;
-    const std::string text = sorvan::test::written([&](FILE *f) { BDFwrite_epoint(f, &map, &a); });
-    EXPECT_NE(text.find("$* KAVEL Variable Name: no line end\nEPOINT      1001\n"),
-              std::string::npos)
-        << text;
-    EXPECT_NE(text.find("$* KAVEL Variable Name: crlf\nEPOINT      1002\n"), std::string::npos)
-        << text;
-    const std::string end = "$* State variable\n"; // and no range for no states
-    EXPECT_EQ(text.substr(text.size() - std::min(text.size(), end.size())), end);
 }
 
 // ======================================================================

@@ -28,6 +28,7 @@
 namespace {
 
 using sorvan::bench::baseline_real8;
+using sorvan::test::written;
 
 int64_t value_count() {
     return sorvan::test::diff_value_count();
@@ -124,15 +125,6 @@ TEST(Real8Diff, RandomValuesOverEveryMagnitudeMatchTheExponentLoop) {
 
 // ---- card lines -------------------------------------------------------
 
-std::string file_text(std::FILE *f) {
-    std::string text;
-    std::rewind(f);
-    char chunk[65536];
-    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, f)) > 0;)
-        text.append(chunk, got);
-    return text;
-}
-
 // A matrix of rows x cols from values, taken in turn.
 struct Matrix {
     ABCmtx m{};
@@ -170,15 +162,14 @@ void compare_cards(double threshold, int32_t states, int32_t inputs, int32_t out
     Matrix c(outputs, states, values, next), d(outputs, inputs, values, next);
     for (int32_t i = 0; i < states; ++i) // the diagonal is always written: no NaN there
         if (std::isnan(a.data[i][i])) a.data[i][i] = 0.0;
-    std::FILE *mine = sorvan::test::temp_stream(), *theirs = sorvan::test::temp_stream();
-    ASSERT_TRUE(mine && theirs);
-    BDFwrite_tf_state(mine, &a.m, &b.m);
-    BDFwrite_tf_output(mine, &c.m, &d.m);
-    sorvan::bench::baseline_write_tf_state(theirs, &a.m, &b.m);
-    sorvan::bench::baseline_write_tf_output(theirs, &c.m, &d.m);
-    const std::string ours = file_text(mine), expected = file_text(theirs);
-    std::fclose(mine);
-    std::fclose(theirs);
+    const std::string ours = written([&](std::FILE *f) {
+        BDFwrite_tf_state(f, &a.m, &b.m);
+        BDFwrite_tf_output(f, &c.m, &d.m);
+    });
+    const std::string expected = written([&](std::FILE *f) {
+        sorvan::bench::baseline_write_tf_state(f, &a.m, &b.m);
+        sorvan::bench::baseline_write_tf_output(f, &c.m, &d.m);
+    });
     ASSERT_GT(expected.size(), 1000000u); // the gathering buffer is filled several times
     if (ours == expected) return;
     size_t at = 0;
@@ -207,15 +198,15 @@ TEST(CardDiff, IdentifiersOfEveryWidth) {
         state_id_base = input_id_base = output_id_base = base;
         size_t next = 0;
         Matrix a(12, 12, values, next), b(12, 3, values, next);
-        std::FILE *mine = sorvan::test::temp_stream(), *theirs = sorvan::test::temp_stream();
-        ASSERT_TRUE(mine && theirs);
-        BDFwrite_tf_state(mine, &a.m, &b.m);
-        BDFwrite_tf_output(mine, &a.m, &b.m);
-        sorvan::bench::baseline_write_tf_state(theirs, &a.m, &b.m);
-        sorvan::bench::baseline_write_tf_output(theirs, &a.m, &b.m);
-        EXPECT_EQ(file_text(mine), file_text(theirs)) << "base " << base;
-        std::fclose(mine);
-        std::fclose(theirs);
+        const std::string ours = written([&](std::FILE *f) {
+            BDFwrite_tf_state(f, &a.m, &b.m);
+            BDFwrite_tf_output(f, &a.m, &b.m);
+        });
+        EXPECT_EQ(ours, written([&](std::FILE *f) {
+                      sorvan::bench::baseline_write_tf_state(f, &a.m, &b.m);
+                      sorvan::bench::baseline_write_tf_output(f, &a.m, &b.m);
+                  }))
+            << "base " << base;
     }
 }
 

@@ -1,17 +1,16 @@
 // STATEMAT_WRITE through the stand-in host: which states the frequency limit
 // and the real-state switch keep (tests/data/cases/statemat_selection.txt),
-// the reduced set read back with the ABC reader bit for bit, the order in
-// which the attributes are fetched, and the bundled example reduced and
-// converted again. What it refuses is in the catalogue of bad input; its
-// write failures are injected by fault_injection_test.
-#include "analysis/deck.h"
+// the reduced set read back with the ABC reader bit for bit and the order in
+// which the attributes are fetched. The bundled example reduced and
+// converted again is a case of the command line's reduce; what it refuses
+// is in the catalogue of bad input; its write failures are injected by
+// fault_injection_test.
 #include "support/host_fixture.h"
 
 #include "sorvan_view.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -188,36 +187,6 @@ TEST_F(StateMatrix, MissingSizeStopsTheFetches) {
     EXPECT_EQ(run(obj, 0.0, 1), -1.0);
     EXPECT_EQ(run(nullptr, 1.0, 1), -1.0);
     EXPECT_TRUE(folder().empty());
-}
-
-// At 20 Hz the example keeps its ten slowest modes, 20 of 26 states, and
-// the reduced set converts again: one TF card per state and output, a
-// coupling and a force card per internal input (4 internal and 2 external
-// inputs, 125 outputs).
-TEST_F(StateMatrix, ExampleReducedAt20HzConvertsAgain) {
-    const std::string source = std::string(SORVAN_EXAMPLES "/vehicle/vehicle_");
-    Model m{read_back(source, 'a'), read_back(source, 'b'), read_back(source, 'c'),
-            read_back(source, 'd')};
-    ASSERT_EQ(m.a.rows, 26);
-    ASSERT_EQ(m.c.rows, 125);
-    ASSERT_EQ(run(object(m), 20.0, 1), 1.0) << out;
-    std::vector<int> keep(26, 0);
-    std::fill(keep.begin(), keep.begin() + 20, 1);
-    expect_set(m, keep, "example");
-
-    fs::copy_file(SORVAN_EXAMPLES "/vehicle/vehicle.map", "vehicle.map");
-    char lu[64] = "mm", fu[64] = "n", mu[64] = "mgg";
-    int32_t rc = 0;
-    out =
-        sorvan::test::printed([&] { rc = kavel2pelda("vehicle.map", "model_", lu, fu, mu, '1'); });
-    ASSERT_EQ(rc, 1) << out;
-    sorvan::analysis::Deck deck;
-    std::string error;
-    ASSERT_TRUE(sorvan::analysis::read_deck("vehicle.bdf", deck, error)) << error;
-    ASSERT_EQ(deck.epoints.size(), 5u); // internal, 2 external, outputs, states
-    EXPECT_EQ(deck.epoints.back().first, 1000132);
-    EXPECT_EQ(deck.epoints.back().last, 1000151);
-    EXPECT_EQ(deck.tfs.size(), 20u + 125u + 4u + 4u);
 }
 
 } // namespace

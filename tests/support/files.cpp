@@ -108,10 +108,6 @@ void write_bytes(const fs::path &path, const std::string &bytes) {
     write_file(path, bytes, std::ios::binary);
 }
 
-bool has_line(const std::string &text, const std::string &line) {
-    return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
-}
-
 std::map<std::string, std::string> snapshot(const fs::path &dir) {
     std::map<std::string, std::string> files;
     for (const auto &e : fs::recursive_directory_iterator(dir)) {

@@ -68,9 +68,6 @@ template <class Body> std::string printed(Body &&body) {
 // is set to a positive number, 10^6 otherwise.
 int64_t diff_value_count();
 
-// Whether text holds line as a whole line ended by "\n".
-bool has_line(const std::string &text, const std::string &line);
-
 // A folder and everything under it: each entry's name relative to dir (as
 // the C library spells it, folders separated by "/") with its contents; "(folder)" for a folder,
 // "(link or special file)" for anything but a regular file, and "(N
