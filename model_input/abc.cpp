@@ -311,7 +311,8 @@ const char *add_row(reader *r, ABCmtx *m, int32_t *capacity) {
     if (!grow_rows(m, capacity)) return "out of memory";
     double *row = nullptr;
     if (m->ncols > 0) {
-        row = static_cast<double *>(std::calloc(static_cast<size_t>(m->ncols), sizeof *row));
+        // Not cleared: the row is either filled whole or refused and freed.
+        row = static_cast<double *>(std::malloc(static_cast<size_t>(m->ncols) * sizeof *row));
         if (row == nullptr) return "out of memory";
     }
     m->rows[m->nrows++] = row;
