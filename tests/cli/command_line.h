@@ -165,10 +165,12 @@ class CommandLine : public testing::Test {
         return dir / name;
     }
 
-    // The built program with these words, in the folder.
-    Result run(const std::string &words) {
+    // The built program with these words, in the folder, after what the
+    // shell is given to run first.
+    Result run(const std::string &words, const std::string &shell = "") {
         Result r;
-        r.status = run_in_folder(dir, "\"" SORVAN_CLI "\" " + words, "program.out", "program.err");
+        r.status =
+            run_in_folder(dir, shell + "\"" SORVAN_CLI "\" " + words, "program.out", "program.err");
         r.out = without_cr(read_text(file("program.out")));
         r.err = without_cr(read_text(file("program.err")));
         fs::remove(file("program.out"));
