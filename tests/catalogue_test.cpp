@@ -1,5 +1,5 @@
 // The catalogue of bad input (tests/data/cases/catalogue.txt): one row per
-// fault, for every reader, every host function and the command line. Each
+// fault, for every reader and every host function. Each
 // row starts from the test truck in a fresh folder, breaks one thing, runs
 // one entry and states the result and a fragment of the message the fault
 // must give. Afterwards the folder must hold what it held before, plus the
@@ -12,7 +12,6 @@
 #include "sorvan_view.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <cstdio>
@@ -215,9 +214,6 @@ struct Bench {
     std::optional<std::vector<std::string>> strings =
         std::vector<std::string>{"road.rsp", "left", "right"};
     std::optional<std::vector<std::string>> reals_as_texts; // replaces reals
-    // the command line: sorvan's words (the plug-in option is added), and
-    // what the shell runs before it
-    std::string words, shell;
 };
 
 double number(const std::string &text) {
@@ -294,47 +290,10 @@ size_t find(const std::string &file, const std::string &whole, const std::string
     return at;
 }
 
-// A file of the given size that holds nothing (sparse where the file system
-// allows it): only its size is ever looked at.
-void sized(const std::string &file, std::uintmax_t size) {
-    write_bytes(file, "");
-    fs::resize_file(file, size);
-}
-
-// A CSV profile of n rows 0.25 m apart, every elevation `value` with
-// alternating sign, under the column label.
-void csv_profile(const std::string &file, int n, const std::string &value,
-                 const std::string &label) {
-    std::string t = "distance_m," + label + "\n";
-    for (int i = 0; i < n; ++i)
-        t += std::to_string(i * 0.25) + "," + (i % 2 ? "-" : "") + value + "\n";
-    write_bytes(file, t);
-}
-
-// The road profile of the golden files with the scale of channel 1 replaced
-// (the value field of its header record, 96 bytes).
-void rpc_scale(const std::string &file, const std::string &scale) {
-    std::string bytes = read_bytes(std::string(SORVAN_TEST_DATA) + "/golden/road.rsp");
-    const size_t key = find("road.rsp", bytes, "SCALE.CHAN_1");
-    std::string value = scale;
-    value.resize(96, '\0');
-    bytes.replace(key - key % 128 + 32, 96, value);
-    write_bytes(file, bytes);
-}
-
 // One step of a row's setup (see the file's header).
 void step(Bench &b, const std::string &raw) {
     const std::string op = trim(raw);
     const std::string verb = op.substr(0, op.find(' '));
-    const std::string rest = op.size() > verb.size() ? decode(trim(op.substr(verb.size()))) : "";
-    if (verb == "sorvan") {
-        b.words = rest;
-        return;
-    }
-    if (verb == "shell") {
-        b.shell = rest + " ";
-        return;
-    }
     std::vector<std::string> w;
     for (const std::string &token : split(op, ' ', Quotes::out))
         w.push_back(decode(token));
@@ -391,12 +350,6 @@ void step(Bench &b, const std::string &raw) {
     } else if (verb == "fifo") {
         ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
 #endif
-    } else if (verb == "sized") { // FILE BYTES
-        sized(file, std::stoull(arg(2)));
-    } else if (verb == "csv") { // FILE ROWS VALUE [LABEL]
-        csv_profile(file, integer(arg(2)), arg(3), w.size() > 4 ? w[4] : "left_mm");
-    } else if (verb == "rpcscale") { // FILE SCALE
-        rpc_scale(file, arg(2));
     } else {
         ADD_FAILURE() << "unknown step " << verb;
     }
@@ -507,61 +460,13 @@ double road(const Bench &b) {
     return status;
 }
 
-// The built sorvan on the row's words, with standard output and error
-// beside the folder so that the folder holds only what the command leaves.
-int run_cli(const Bench &b, const std::string &extra, const std::string &out,
-            const std::string &err) {
-    const std::string program =
-        b.shell + "\"" SORVAN_CLI "\" " + b.words + extra + " --plugin \"" SORVAN_PLUGIN_FILE "\"";
-    return sorvan::test::run_in_folder(fs::current_path(), program, out, err);
-}
-
-// Once as given, and once with --json: one object on the standard output
-// stream, whatever the outcome, with the status of the plain run (names
-// and labels of any bytes included: a byte sequence that is no UTF-8 is
-// replaced).
-double command_line(const Bench &b) {
-    const fs::path here = fs::current_path();
-    const std::string out = (here.parent_path() / (here.filename().string() + ".out")).string();
-    const std::string err = out + ".err";
-    const int status = run_cli(b, "", out, err);
-    std::printf("%s%s", read_bytes(out).c_str(), read_bytes(err).c_str());
-    EXPECT_EQ(run_cli(b, " --json", out, err), status);
-    try {
-        const nlohmann::json j = nlohmann::json::parse(read_bytes(out)); // one value, no more
-        EXPECT_TRUE(j.is_object());
-        if (status != 0) {
-            EXPECT_EQ(j.value("exit", -1), status);
-            EXPECT_FALSE(j.value("error", std::string()).empty());
-        }
-    } catch (const std::exception &e) {
-        ADD_FAILURE() << "--json printed no single JSON object: " << e.what() << "\n"
-                      << read_bytes(out);
-    }
-    fs::remove(out);
-    fs::remove(err);
-    return status;
-}
-
-// A picture whose text came from names and labels of any bytes must still
-// be XML: well-formed UTF-8 (the strict JSON encoder refuses anything
-// else) and no control character but the line ends and tabs.
-void expect_xml_text(const std::string &name, const std::string &text) {
-    EXPECT_NO_THROW(static_cast<void>(nlohmann::json(text).dump())) << name << " is no UTF-8";
-    for (const char c : text)
-        if (static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\r' && c != '\t') {
-            ADD_FAILURE() << name << " holds the control character " << int(c);
-            break;
-        }
-}
-
 // ======================================================================
 // The rows
 // ======================================================================
 
 struct Row {
     int line;            // in the file
-    std::string entry;   // abc, map, units, convert, command, statemat, road, cli
+    std::string entry;   // abc, map, units, convert, command, statemat, road
     std::string breaks;  // what the row breaks
     std::string setup;   // its steps, raw
     double code;         // the result the entry must give
@@ -570,13 +475,12 @@ struct Row {
     std::string unsaid;  // a fragment that must not be printed, raw
 };
 
-const char *const entries[] = {"abc",     "map",      "units", "convert",
-                               "command", "statemat", "road",  "cli"};
+const char *const entries[] = {"abc", "map", "units", "convert", "command", "statemat", "road"};
 double (*const runners[])(const Bench &) = {read_set, read_map, lookup_unit, convert,
-                                            command,  statemat, road,        command_line};
+                                            command,  statemat, road};
 
 int entry_index(const std::string &name) {
-    for (int k = 0; k < 8; ++k)
+    for (int k = 0; k < 7; ++k)
         if (name == entries[k]) return k;
     return -1;
 }
@@ -677,8 +581,6 @@ TEST_P(Catalogue, RefusedAsTheRowSays) {
             EXPECT_TRUE(sorvan::analysis::read_deck_text(after[name], name, deck, error)) << error;
             EXPECT_FALSE(deck.tfs.empty()) << name;
         }
-        if (name.size() > 4 && name.substr(name.size() - 4) == ".svg")
-            expect_xml_text(name, after[name]);
         after.erase(name);
         before.erase(name); // a file the row replaces
     }

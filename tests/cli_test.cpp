@@ -13,17 +13,36 @@
 #include <cmath>
 #include <map>
 #include <regex>
+#include <sstream>
 #include <string>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace {
 
 using namespace sorvan::test;
 constexpr auto npos = std::string::npos;
 
+// Whether the address sanitizer is in, whose reserved memory leaves no room
+// for a limit on the address space.
+bool under_sanitizer() {
+#if defined(__SANITIZE_ADDRESS__)
+    return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    return true;
+#endif
+#endif
+    return false;
+}
+
 class Row : public CommandLine, public testing::WithParamInterface<Case> {
   protected:
     // The commands that need no plug-in run in this process (where the
-    // memory checker sees them), the others in the built program.
+    // memory checker sees them), the others, and all under a limit of the
+    // shell, in the built program.
     Result exec(const std::string &line) {
         const std::map<std::string, int (*)(int, char **)> here = {
             {"check", sorvan::cli::run_check},
@@ -31,7 +50,7 @@ class Row : public CommandLine, public testing::WithParamInterface<Case> {
             {"view", sorvan::cli::run_view},
             {"profile", sorvan::cli::run_profile}};
         const auto command = here.find(line.substr(0, line.find(' ')));
-        if (command == here.end()) return run(line);
+        if (command == here.end() || !limit.empty()) return run(line, limit);
         std::vector<std::string> words; // split at spaces outside "..."
         bool quoted = false, open = false;
         for (char c : line) {
@@ -48,6 +67,31 @@ class Row : public CommandLine, public testing::WithParamInterface<Case> {
         }
         return call(command->second, words);
     }
+
+    // A step before the words: a file of a size, a pipe, a limit; any
+    // other a command that must succeed.
+    void prepare(const std::string &step) {
+        std::istringstream words(step);
+        std::string verb, name;
+        words >> verb >> name;
+        if (verb == "sized") {
+            std::uintmax_t size = 0;
+            words >> size;
+            write_text(file(name), "");
+            fs::resize_file(file(name), size);
+#ifndef _WIN32
+        } else if (verb == "fifo") {
+            ASSERT_EQ(mkfifo(file(name).c_str(), 0600), 0);
+#endif
+        } else if (verb == "ulimit") {
+            limit = step + "; ";
+        } else {
+            const Result r = exec(step);
+            ASSERT_EQ(r.status, 0) << step << "\n" << r.err;
+        }
+    }
+
+    std::string limit; // what the shell runs before the program
 };
 
 // The case's exit status and message, the envelope of its --json run (one
@@ -57,12 +101,19 @@ class Row : public CommandLine, public testing::WithParamInterface<Case> {
 TEST_P(Row, RunsAsTheCaseSays) {
     const Case &c = GetParam();
     ASSERT_GE(c.fields.size(), 2u);
+#ifdef _WIN32
+    if (c.fields[1].find("posix") != npos) GTEST_SKIP() << "a case for POSIX systems";
+#endif
+    if (c.fields[1].find("unsanitized") != npos && under_sanitizer())
+        GTEST_SKIP() << "no room for a limit beside the sanitizer's memory";
     std::string words = c.fields[0];
     if (const std::size_t at = words.find("$PLUGIN"); at != npos)
         words.replace(at, 7, "\"" SORVAN_PLUGIN_FILE "\"");
+    if (const std::size_t at = words.find("$LONG"); at != npos)
+        words.replace(at, 5, std::string(4096, 'x'));
     for (std::size_t at; (at = words.find(" ;; ")) != npos; words.erase(0, at + 4)) {
-        const Result first = exec(words.substr(0, at));
-        ASSERT_EQ(first.status, 0) << words.substr(0, at) << "\n" << first.err;
+        prepare(words.substr(0, at));
+        if (HasFatalFailure()) return;
     }
     const auto before = snapshot(dir);
     const int status = std::stoi(c.fields[1]);

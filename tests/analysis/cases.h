@@ -1,7 +1,7 @@
 // Tables of cases kept as data in tests/data/cases: one case a line,
 // fields separated by '|', each trimmed of spaces unless it stands in
-// quotes; "\n" in a field is a line end; empty lines and lines starting
-// with '#' are comments.
+// quotes; "\n" in a field is a line end, "\xHH" the byte HH; empty lines
+// and lines starting with '#' are comments.
 #ifndef SORVAN_TESTS_ANALYSIS_CASES_H
 #define SORVAN_TESTS_ANALYSIS_CASES_H
 
@@ -40,6 +40,8 @@ inline std::vector<Case> read_cases(const std::string &name) {
         for (std::string f; std::getline(fields, f, '|');) {
             for (std::size_t at; (at = f.find("\\n")) != std::string::npos;)
                 f.replace(at, 2, "\n");
+            for (std::size_t at; (at = f.find("\\x")) != std::string::npos;)
+                f.replace(at, 4, 1, static_cast<char>(std::stoi(f.substr(at + 2, 2), nullptr, 16)));
             const std::size_t first = f.find_first_not_of(' '), last = f.find_last_not_of(' ');
             f = first == std::string::npos ? "" : f.substr(first, last - first + 1);
             if (f.size() >= 2 && f.front() == '"' && f.back() == '"') f = f.substr(1, f.size() - 2);

@@ -121,8 +121,8 @@ inline std::string without_cr(std::string text) {
 // of tests/data/cli (its README says what they are), the bundled examples
 // vehicle and quarter, the truck of tests/data/bdf, the golden decks as
 // golden.bdf and truck.bdf, the golden road.rsp, nod_a-c (an ABC set
-// without d), plot.svg (a folder), s.rsp and s.csv (one file, a hard
-// link), deck.svg (a link to golden.bdf) and run.d/model (a MAP file).
+// without d), plot.svg and fold_d (folders), s.rsp and s.csv (one file, a
+// hard link), deck.svg (a link to golden.bdf) and run.d/model (a MAP file).
 class CommandLine : public testing::Test {
   protected:
     void SetUp() override {
@@ -145,6 +145,7 @@ class CommandLine : public testing::Test {
         copy(data / "golden" / "truck.bdf", "truck.bdf");
         copy(data / "golden" / "road.rsp", "road.rsp");
         fs::create_directory(file("plot.svg"));
+        fs::create_directory(file("fold_d"));
         write_text(file("s.rsp"), "");
         fs::create_hard_link(file("s.rsp"), file("s.csv"));
 #ifdef _WIN32 // a symbolic link needs rights there
@@ -165,10 +166,12 @@ class CommandLine : public testing::Test {
         return dir / name;
     }
 
-    // The built program with these words, in the folder.
-    Result run(const std::string &words) {
+    // The built program with these words, in the folder, after what the
+    // shell is given to run first.
+    Result run(const std::string &words, const std::string &shell = "") {
         Result r;
-        r.status = run_in_folder(dir, "\"" SORVAN_CLI "\" " + words, "program.out", "program.err");
+        r.status =
+            run_in_folder(dir, shell + "\"" SORVAN_CLI "\" " + words, "program.out", "program.err");
         r.out = without_cr(read_text(file("program.out")));
         r.err = without_cr(read_text(file("program.err")));
         fs::remove(file("program.out"));
