@@ -7,6 +7,7 @@
 // may be left open, and the sanitizer build checks that nothing leaks. The
 // file's header describes its columns, the setup steps and the escapes.
 #include "analysis/deck.h"
+#include "support/cases.h"
 #include "support/host_fixture.h"
 
 #include "sorvan_view.h"
@@ -18,7 +19,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <string>
@@ -40,147 +40,13 @@ extern "C" const char *__asan_default_options() {
 
 namespace {
 
+// A field's escapes, steps and words are those of the shared table reader.
+using sorvan::test::decode;
+using sorvan::test::Quotes;
 using sorvan::test::read_bytes;
+using sorvan::test::split;
+using sorvan::test::trim;
 using sorvan::test::write_bytes;
-
-bool under_sanitizer() {
-#if defined(__SANITIZE_ADDRESS__)
-    return true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-    return true;
-#endif
-#endif
-    return false;
-}
-
-// ======================================================================
-// The text of a field: escapes and generated text
-// ======================================================================
-
-// The end of the macro whose "(" is text[at], just past its ")".
-size_t macro_end(const std::string &text, size_t at) {
-    int depth = 0;
-    for (size_t i = at; i < text.size(); ++i) {
-        if (text[i] == '\\') {
-            ++i;
-        } else if (text[i] == '(') {
-            ++depth;
-        } else if (text[i] == ')' && --depth == 0) {
-            return i + 1;
-        }
-    }
-    ADD_FAILURE() << "unclosed \\( in " << text;
-    return text.size();
-}
-
-// Bytes that are no text: NULs and the upper half, no spaces, no line ends.
-std::string garbage(size_t n) {
-    std::string g;
-    uint32_t x = 12345;
-    for (size_t i = 0; i < n; ++i) {
-        x = x * 1103515245u + 12345u;
-        g += static_cast<char>((x >> 16) % 7 == 0 ? 0 : 0x80 | ((x >> 16) & 0x7f));
-    }
-    return g;
-}
-
-std::string decode(const std::string &text);
-
-// \(N*TEXT) TEXT N times, \(garbage N), \(file NAME) the file's bytes,
-// \(pad TEXT) TEXT right-aligned in a field of 25 characters.
-std::string expand(const std::string &inner) {
-    const size_t star = inner.find('*');
-    if (star != std::string::npos && star > 0 && inner.find_first_not_of("0123456789") == star) {
-        const std::string unit = decode(inner.substr(star + 1));
-        std::string out;
-        for (long n = std::stol(inner.substr(0, star)); n > 0; --n)
-            out += unit;
-        return out;
-    }
-    const size_t space = inner.find(' ');
-    const std::string word = inner.substr(0, space);
-    const std::string rest = space == std::string::npos ? "" : decode(inner.substr(space + 1));
-    if (word == "garbage") return garbage(std::stoul(rest));
-    if (word == "file") return read_bytes(rest);
-    if (word == "pad") return std::string(25 - std::min<size_t>(25, rest.size()), ' ') + rest;
-    ADD_FAILURE() << "unknown macro " << inner;
-    return "";
-}
-
-int hex(char c) {
-    return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
-}
-
-// \n \r \t \0 \xHH, \( ... ) as above; a backslash before any other
-// character stands for that character.
-std::string decode(const std::string &text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 == text.size()) {
-            out += text[i];
-            continue;
-        }
-        const char c = text[++i];
-        if (c == 'n') {
-            out += '\n';
-        } else if (c == 'r') {
-            out += '\r';
-        } else if (c == 't') {
-            out += '\t';
-        } else if (c == '0') {
-            out += '\0';
-        } else if (c == 'x' && i + 2 < text.size()) {
-            out += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
-            i += 2;
-        } else if (c == '(') {
-            const size_t end = macro_end(text, i);
-            out += expand(text.substr(i + 1, end - i - 2));
-            i = end - 1;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-// Splits raw text at the separator where no backslash escapes it and no
-// macro holds it; with quotes, "..." groups too (kept or taken out).
-enum class Quotes { plain, kept, out };
-std::vector<std::string> split(const std::string &raw, char separator, Quotes quotes) {
-    // Blanks separate words, and runs of them count as one.
-    const bool words = separator == ' ';
-    std::vector<std::string> parts;
-    std::string part;
-    bool quoted = false, open = !words;
-    for (size_t i = 0; i < raw.size(); ++i) {
-        const char c = raw[i];
-        if (!quoted && (c == separator || (words && c == '\t'))) {
-            if (open) parts.push_back(part);
-            part.clear();
-            open = !words;
-            continue;
-        }
-        open = true;
-        if (c == '\\' && i + 1 < raw.size()) {
-            const size_t end = raw[i + 1] == '(' ? macro_end(raw, i + 1) : i + 2;
-            part += raw.substr(i, end - i);
-            i = end - 1;
-        } else if (quotes != Quotes::plain && c == '"') {
-            quoted = !quoted;
-            if (quotes == Quotes::kept) part += c;
-        } else {
-            part += c;
-        }
-    }
-    if (open) parts.push_back(part);
-    return parts;
-}
-
-std::string trim(const std::string &s) {
-    const size_t b = s.find_first_not_of(" \t");
-    return b == std::string::npos ? "" : s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
 
 // ======================================================================
 // What a row may change
@@ -486,30 +352,22 @@ int entry_index(const std::string &name) {
 }
 
 // The rows of this system: "posix" rows need names of any bytes, devices
-// and pipes, "unsanitized" ones an address space limit that the sanitizers'
-// reserved memory leaves no room for.
+// and pipes.
 std::vector<Row> load_rows() {
-    std::ifstream in(SORVAN_TEST_DATA "/cases/catalogue.txt", std::ios::binary);
     std::vector<Row> rows;
-    int number = 0;
-    for (std::string line; std::getline(in, line);) {
-        ++number;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (trim(line).empty() || trim(line)[0] == '#') continue;
-        std::vector<std::string> f = split(line, '|', Quotes::plain);
+    for (sorvan::test::Case &c :
+         sorvan::test::read_cases("catalogue.txt", sorvan::test::Fields::raw)) {
+        std::vector<std::string> &f = c.fields;
         f.resize(7);
-        for (std::string &field : f)
-            field = trim(field);
         std::vector<std::string> entry = split(f[0], ' ', Quotes::plain);
         bool here = !entry.empty() && entry_index(entry[0]) >= 0;
         for (size_t k = 1; k < entry.size(); ++k) {
 #ifdef _WIN32
             here = here && entry[k] != "posix";
 #endif
-            here = here && !(entry[k] == "unsanitized" && under_sanitizer());
         }
         if (here)
-            rows.push_back({number, entry[0], f[1], f[2], std::strtod(f[3].c_str(), nullptr), f[4],
+            rows.push_back({c.line, entry[0], f[1], f[2], std::strtod(f[3].c_str(), nullptr), f[4],
                             f[5], f[6]});
     }
     return rows;

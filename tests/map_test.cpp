@@ -2,6 +2,7 @@
 // that read as the readers have always read them. What they refuse is in
 // the catalogue of bad input.
 #include "model_input/map.h"
+#include "support/cases.h"
 #include "support/files.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,8 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -188,28 +191,21 @@ TEST(MapTable, FieldRules) {
     EXPECT_EQ(r.map->wheel_geom, nullptr);
 }
 
-// What the refusals must leave alone: files as the readers have always taken
-// them, each read to the same record as the small model.
+// What the refusals must leave alone: the small model with CR LF line ends
+// and edited as tests/data/cases/map_twins.txt says, each read to the same
+// record.
 TEST(MapTable, ValidTwinsOfTheRefusals) {
     std::string crlf;
     for (char c : small)
         crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    const std::string twins[][2] = {
-        {crlf, "CR LF line ends"},
-        {small.substr(0, small.size() - 1), "no line end after the last record"},
-        {small_with("1 7 1\n", "1 7 1\n{closing line} with anything after the records\n"),
-         "a closing line after a table"},
-        {small_with("ABCD_INPUT_N = 2", "ABCD_INPUT_N = 5\nABCD_INPUT_N = 2"),
-         "a repeated key line (the later counts)"},
-        {small_with("[UNITS]", "[UNITS]\n[UNITS]"), "a repeated marker (the first counts)"},
-        {small_with("ABCD_INPUT_N = 2", "ABCD_INPUT_N = 2.0 ! two inputs"),
-         "a summary value written as a real, with a comment"},
-        {small_with("1 7 1 1\n", "1.0 7 1 3.0E+00\n"), "integer fields written as reals"},
-        {"# " + std::string(100000, '[') + "\n" + small, "a comment of 100,000 characters"},
-    };
-    for (const auto &t : twins) {
-        SCOPED_TRACE(t[1]);
-        Outcome r = read_map(t[0]);
+    std::vector<std::pair<std::string, std::string>> twins = {{"CR LF line ends", crlf}};
+    for (const sorvan::test::Case &c : sorvan::test::read_cases("map_twins.txt")) {
+        ASSERT_EQ(c.fields.size(), 3u) << "line " << c.line;
+        twins.push_back({c.fields[0], small_with(c.fields[1], c.fields[2])});
+    }
+    for (const auto &[what, text] : twins) {
+        SCOPED_TRACE(what);
+        Outcome r = read_map(text);
         ASSERT_EQ(r.status, MAP_OK) << r.out;
         EXPECT_EQ(r.map->n_input, 2);
         EXPECT_EQ(r.map->n_output_all, 10);

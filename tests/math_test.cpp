@@ -3,11 +3,12 @@
 // everywhere. The expected values (tests/data/cases/trig.txt) include the
 // multiples of pi/2 where a careless argument reduction loses most digits
 // (cos of the double nearest pi/2 is 6.123233995736766e-17).
+#include "support/cases.h"
+
 #include <gtest/gtest.h>
 
 #include <charconv>
 #include <cmath>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -19,17 +20,11 @@ struct Case {
 
 // tests/data/cases/trig.txt, read exactly on every build.
 std::vector<Case> cases() {
-    std::ifstream in(SORVAN_TEST_DATA "/cases/trig.txt");
     std::vector<Case> v;
-    for (std::string line; std::getline(in, line);) {
-        if (line.empty() || line[0] == '#') continue;
+    for (const sorvan::test::Case &c : sorvan::test::read_cases("trig.txt")) {
         double x[3] = {};
-        const char *p = line.data(), *end = line.data() + line.size();
-        for (double &d : x) {
-            while (p < end && (*p == ' ' || *p == '|'))
-                ++p;
-            p = std::from_chars(p, end, d).ptr;
-        }
+        for (size_t k = 0; k < 3 && k < c.fields.size(); ++k)
+            std::from_chars(c.fields[k].data(), c.fields[k].data() + c.fields[k].size(), x[k]);
         v.push_back({x[0], x[1], x[2]});
     }
     EXPECT_EQ(v.size(), 31u);

@@ -1,6 +1,7 @@
 // RPC III files written by the stand-in host's durability services, read
 // back with an independent reader; the error codes; whole-or-nothing
 // output (a write cut short is injected by fault_injection_test).
+#include "support/cases.h"
 #include "support/host_fixture.h"
 #include "support/rpc3_reader.h"
 
@@ -49,6 +50,18 @@ class Rpc3 : public sorvan::test::HostFolder {
         return ac_dur_rpc_writeclose(h);
     }
 };
+
+// The cases of one kind in tests/data/cases/rpc3_writer.txt, each of the
+// given number of fields.
+std::vector<sorvan::test::Case> cases(const std::string &kind, size_t fields) {
+    std::vector<sorvan::test::Case> some;
+    for (const sorvan::test::Case &c : sorvan::test::read_cases("rpc3_writer.txt")) {
+        if (c.fields[0] != kind) continue;
+        EXPECT_EQ(c.fields.size(), fields) << "line " << c.line;
+        if (c.fields.size() == fields) some.push_back(c);
+    }
+    return some;
+}
 
 std::vector<double> wave(size_t n, double amplitude, double phase) {
     std::vector<double> v(n);
@@ -120,31 +133,23 @@ TEST_F(Rpc3, OneChannelHeaderInOrder) {
     expect_values(f, 0, z);
 }
 
+// The size cases of tests/data/cases/rpc3_writer.txt.
 TEST_F(Rpc3, WorkedSizes) {
-    struct Case {
-        int channels, n, type;
-        int64_t frames, size;
-    } cases[] = {
-        // 33 records take 9 header blocks with two channels, 27 take 7 with one.
-        {2, 5000, PLEXA_RPC_SHORT_INTEGER, 6, 4608 + 24576},
-        {2, 5000, PLEXA_RPC_FLOATING_POINT, 6, 4608 + 49152},
-        {1, 5000, PLEXA_RPC_SHORT_INTEGER, 6, 15872},
-        {1, 2048, PLEXA_RPC_SHORT_INTEGER, 2, 3584 + 4096},
-        {1, 4096, PLEXA_RPC_SHORT_INTEGER, 4, 3584 + 8192},
-        {1, 2049, PLEXA_RPC_SHORT_INTEGER, 4, 3584 + 8192},
-        {1, 1, PLEXA_RPC_SHORT_INTEGER, 2, 3584 + 4096},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(std::to_string(c.channels) + " x " + std::to_string(c.n));
-        ASSERT_EQ(plexa_rpc_set_data_type(c.type), 1);
-        std::vector<std::vector<double>> chans(size_t(c.channels), wave(size_t(c.n), 3.0, 0.2));
+    for (const sorvan::test::Case &c : cases("size", 7)) {
+        SCOPED_TRACE("line " + std::to_string(c.line));
+        const int64_t n = std::stol(c.fields[2]), frames = std::stol(c.fields[4]);
+        const int64_t size = std::stol(c.fields[5]) + std::stol(c.fields[6]);
+        ASSERT_EQ(plexa_rpc_set_data_type(c.fields[3] == "float" ? PLEXA_RPC_FLOATING_POINT
+                                                                 : PLEXA_RPC_SHORT_INTEGER),
+                  1);
+        std::vector<std::vector<double>> chans(std::stoul(c.fields[1]), wave(size_t(n), 3.0, 0.2));
         ASSERT_EQ(write(path("sized.rsp"), chans), 0);
         rpc3test::File f;
         ASSERT_EQ(rpc3test::read_file(path("sized.rsp"), f), "");
-        EXPECT_EQ(f.frames, c.frames);
-        EXPECT_EQ(f.padded, c.frames * 1024 - c.n); // none for whole groups
-        EXPECT_EQ(f.size, c.size);
-        EXPECT_EQ(fs::file_size(path("sized.rsp")), uintmax_t(c.size));
+        EXPECT_EQ(f.frames, frames);
+        EXPECT_EQ(f.padded, frames * 1024 - n); // none for whole groups
+        EXPECT_EQ(f.size, size);
+        EXPECT_EQ(fs::file_size(path("sized.rsp")), uintmax_t(size));
     }
 }
 
@@ -244,33 +249,18 @@ TEST_F(Rpc3, EveryCodeHasItsOwnText) {
     EXPECT_EQ(ac_dur_rpc_geterror(1, nullptr), -1);
 }
 
+// The create cases of tests/data/cases/rpc3_writer.txt.
 TEST_F(Rpc3, CreateRefusesBadArguments) {
-    struct Case {
-        const char *file;
-        int32_t channels, points;
-        double step;
-        int32_t code;
-    } cases[] = {
-        {"a.rsp", 0, 10, 0.1, PLEXA_RPC_E_ARGUMENTS},
-        {"a.rsp", 129, 10, 0.1, PLEXA_RPC_E_ARGUMENTS},
-        {"a.rsp", 1, 0, 0.1, PLEXA_RPC_E_ARGUMENTS},
-        {"a.rsp", 1, -5, 0.1, PLEXA_RPC_E_ARGUMENTS},
-        {"a.rsp", 1, 10, 0.0, PLEXA_RPC_E_ARGUMENTS},
-        {"a.rsp", 1, 10, -0.1, PLEXA_RPC_E_ARGUMENTS},
-        {"a.rsp", 1, 10, NAN, PLEXA_RPC_E_ARGUMENTS},
-        {"a.rsp", 1, 10, INFINITY, PLEXA_RPC_E_ARGUMENTS},
-        {"", 1, 10, 0.1, PLEXA_RPC_E_ARGUMENTS},
-        {nullptr, 1, 10, 0.1, PLEXA_RPC_E_ARGUMENTS},
-        {"no/such/folder/a.rsp", 1, 10, 0.1, PLEXA_RPC_E_CREATE},
-    };
-    for (const Case &c : cases) {
-        std::string file = c.file ? (c.file[0] ? path(c.file) : std::string()) : std::string();
+    for (const sorvan::test::Case &c : cases("create", 6)) {
+        SCOPED_TRACE("line " + std::to_string(c.line));
+        const std::string &name = c.fields[1];
+        const std::string file = name.empty() ? "" : path(name.c_str());
         int32_t err = 0;
         ac_dur_rpc h =
-            ac_dur_rpc_create(c.file ? file.c_str() : nullptr, c.channels, c.points, c.step, &err);
+            ac_dur_rpc_create(name == "null" ? nullptr : file.c_str(), std::stoi(c.fields[2]),
+                              std::stoi(c.fields[3]), std::stod(c.fields[4]), &err);
         EXPECT_EQ(h, nullptr);
-        EXPECT_EQ(err, c.code) << (c.file ? c.file : "(null)") << " " << c.channels << " "
-                               << c.points << " " << c.step;
+        EXPECT_EQ(err, c.fields[5] == "create" ? PLEXA_RPC_E_CREATE : PLEXA_RPC_E_ARGUMENTS);
     }
     EXPECT_TRUE(folder().empty());
     EXPECT_EQ(text_of(PLEXA_RPC_E_CREATE),

@@ -5,6 +5,7 @@
 // converted again is a case of the command line's reduce; what it refuses
 // is in the catalogue of bad input; its write failures are injected by
 // fault_injection_test.
+#include "support/cases.h"
 #include "support/host_fixture.h"
 
 #include "sorvan_view.h"
@@ -13,7 +14,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -112,38 +112,30 @@ std::vector<double> numbers(const std::string &text) {
     return v;
 }
 
-TEST_F(StateMatrix, SelectsStatesByLimitAndSwitch) {
-    std::ifstream cases(SORVAN_TEST_DATA "/cases/statemat_selection.txt");
-    int count = 0;
-    for (std::string line; std::getline(cases, line);) {
-        if (line.empty() || line[0] == '#') continue;
-        std::vector<std::string> f;
-        std::istringstream fields(line);
-        for (std::string field; std::getline(fields, field, '|');)
-            f.push_back(field);
-        ASSERT_EQ(f.size(), 6u) << line;
-        const std::string &what = f[0];
-        const int32_t n = std::stoi(f[1]);
-        const Model m{mat(n, n, numbers(f[2])), mat(n, 2), mat(3, n), mat(3, 2)};
-        ASSERT_EQ(m.a.v.size(), size_t(n) * size_t(n)) << what;
-        for (const auto &e : fs::directory_iterator(dir))
-            fs::remove(e.path());
-        plexa_db_reset();
-        const double rc = run(object(m), std::stod(f[3]), std::stod(f[4]));
-        ++count;
-        if (f[5].find("none") != std::string::npos) {
-            EXPECT_EQ(rc, -3.0) << what;
-            EXPECT_TRUE(folder().empty()) << what;
-            continue;
-        }
-        ASSERT_EQ(rc, 1.0) << what << ": " << out;
-        std::vector<int> keep;
-        for (double k : numbers(f[5]))
-            keep.push_back(static_cast<int>(k));
-        expect_set(m, keep, what);
+class Selection : public StateMatrix, public testing::WithParamInterface<sorvan::test::Case> {};
+
+TEST_P(Selection, KeepsTheStatesTheCaseSays) {
+    const std::vector<std::string> &f = GetParam().fields;
+    ASSERT_EQ(f.size(), 6u);
+    const int32_t n = std::stoi(f[1]);
+    const Model m{mat(n, n, numbers(f[2])), mat(n, 2), mat(3, n), mat(3, 2)};
+    ASSERT_EQ(m.a.v.size(), size_t(n) * size_t(n));
+    const double rc = run(object(m), std::stod(f[3]), std::stod(f[4]));
+    if (f[5] == "none") {
+        EXPECT_EQ(rc, -3.0);
+        EXPECT_TRUE(folder().empty());
+        return;
     }
-    EXPECT_GE(count, 20);
+    ASSERT_EQ(rc, 1.0) << out;
+    std::vector<int> keep;
+    for (double k : numbers(f[5]))
+        keep.push_back(static_cast<int>(k));
+    expect_set(m, keep, f[0]);
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, Selection,
+                         testing::ValuesIn(sorvan::test::read_cases("statemat_selection.txt")),
+                         sorvan::test::case_name);
 
 // A model without inputs and outputs: B's lines are empty, C and D are
 // empty files, and all of it reads back.

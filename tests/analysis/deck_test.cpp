@@ -5,8 +5,8 @@
 #include "analysis/deck.h"
 #include "analysis/deck_model.h"
 #include "analysis/model_compare.h"
-#include "cases.h"
 #include "models.h"
+#include "support/cases.h"
 
 #include <gtest/gtest.h>
 

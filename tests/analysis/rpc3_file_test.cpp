@@ -14,7 +14,7 @@
 
 #include "analysis/profile_table.h"
 #include "analysis/rpc3_file.h"
-#include "cases.h"
+#include "support/cases.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #ifndef SORVAN_TESTS_CLI_COMMAND_LINE_H
 #define SORVAN_TESTS_CLI_COMMAND_LINE_H
 
-#include "../analysis/cases.h"
 #include "cli/json_output.h"
+#include "support/cases.h"
 #include "support/files.h"
 
 #include <gtest/gtest.h>
