@@ -1,5 +1,5 @@
-// Modes, modal form, the writer's reduction and frequency responses against
-// closed forms and the writer's stated rules.
+// Modes, the writer's judgement of the modal form and frequency responses
+// against closed forms and the writer's stated rules.
 #include "analysis/state_space.h"
 #include "models.h"
 
