@@ -8,7 +8,9 @@
 
 A long run can be split over checkouts that run side by side: --shard 1/2
 in one and --shard 2/2 in another take every second mutant of the same
-sample each; compare takes the shards' files joined by commas.
+sample each; compare takes the shards' files joined by commas. Whether a
+rework lost a kill needs only the mutants the earlier run killed
+(--killed-in before.json); the rest can follow (--not-killed-in).
 
 Each mutant changes one token of one line of the product sources (the
 folders in PRODUCT): a relational, arithmetic or logical operator, a
@@ -334,6 +336,10 @@ def show(m):
 
 def run(args):
     mutants = sample(args.seed, args.count)
+    for given, want in ((args.killed_in, True), (args.not_killed_in, False)):
+        if given:  # a part of the sample chosen by an earlier run's outcome
+            killed = {m["id"] for m in load(given)["mutants"] if m["status"] in KILLS}
+            mutants = [m for m in mutants if (m["id"] in killed) == want]
     if args.shard:
         k, n = args.shard
         mutants = mutants[k - 1::n]
@@ -388,10 +394,16 @@ def load(files):
 def compare(before_file, after_file):
     before, after = load(before_file), load(after_file)
     key = lambda m: (m["id"], m["file"], m["line"], m["operator"], m["original"], m["mutated"])
+    ran = {m["id"] for m in after["mutants"]}
+    left_out = [m for m in before["mutants"] if m["id"] not in ran]
+    before = dict(before, mutants=[m for m in before["mutants"] if m["id"] in ran])
     if [key(m) for m in before["mutants"]] != [key(m) for m in after["mutants"]]:
         print("the two runs do not hold the same mutants: the seed, the count or the product code "
               "differ, or a run was interrupted", file=sys.stderr)
         return 2
+    if left_out:
+        print(f"note: {len(left_out)} mutant(s) of the first run not run in the second; compared "
+              f"on the {len(ran)} both ran")
     if before["options"] != after["options"]:
         print(f"note: the runs selected tests differently: {before['options']} / {after['options']}")
     lost = [(b, a) for b, a in zip(before["mutants"], after["mutants"])
@@ -435,6 +447,8 @@ def main():
     p.add_argument("--out", default="mutants.json", help="the results (default mutants.json)")
     p.add_argument("--force", action="store_true", help="run despite uncommitted product changes")
     p.add_argument("--shard", type=shard, help="K/N: run the K-th of N interleaved parts of the sample")
+    p.add_argument("--killed-in", metavar="FILE", help="only the mutants an earlier run (FILE) killed")
+    p.add_argument("--not-killed-in", metavar="FILE", help="only those it did not kill")
     return run(p.parse_args())
 
 
