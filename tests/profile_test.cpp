@@ -1,6 +1,6 @@
 // The road profile model: the stated example profile, the sample count rule,
 // the seeding, each track against the model's equations written out here,
-// the exported steps, the arguments at their limits and memory running out.
+// the exported steps, what a refusal leaves and memory running out.
 #include <gtest/gtest.h>
 
 #include <cmath>
