@@ -1,10 +1,9 @@
 // STATEMAT_WRITE through the stand-in host: which states the frequency limit
 // and the real-state switch keep (tests/data/cases/statemat_selection.txt),
-// the reduced set read back with the ABC reader bit for bit and the order in
-// which the attributes are fetched. The bundled example reduced and
-// converted again is a case of the command line's reduce; what it refuses
-// is in the catalogue of bad input; its write failures are injected by
-// fault_injection_test.
+// the reduced set read back with the ABC reader bit for bit. The bundled
+// example reduced and converted again is a case of the command line's
+// reduce; what it refuses is in the catalogue of bad input; its write
+// failures are injected by fault_injection_test.
 #include "support/cases.h"
 #include "support/host_fixture.h"
 
@@ -19,7 +18,6 @@
 #include <vector>
 
 namespace fs = std::filesystem;
-using sorvan::host_codes::state_matrices;
 
 namespace {
 
@@ -145,40 +143,6 @@ TEST_F(StateMatrix, ModelWithoutInputsOrOutputsReadsBack) {
     EXPECT_EQ(fs::file_size("model_c"), 0u);
     EXPECT_EQ(fs::file_size("model_d"), 0u);
     expect_set(m, {1, 1}, "no inputs or outputs");
-}
-
-// The sizes are fetched in order, A's rows and columns first; a missing
-// one ends the fetching there with -1. A size held as reals is missing as
-// an integer, and values held as integers are no matrix.
-TEST_F(StateMatrix, MissingSizeStopsTheFetches) {
-    int32_t order[8];
-    for (int k = 0; k < 4; ++k) {
-        order[2 * k] = state_matrices[k].rows;
-        order[2 * k + 1] = state_matrices[k].cols;
-    }
-    for (int k = 0; k < 8; ++k) {
-        plexa_db_reset();
-        ac_object obj = plexa_object_create(1, nullptr);
-        for (int i = 0; i < 8; ++i)
-            if (i != k) plexa_set_int(obj, order[i], 2);
-        plexa_calls_clear();
-        EXPECT_EQ(run(obj, 1.0, 1), -1.0) << order[k];
-        std::vector<std::string> want = {"ac_initialize KAVEL_VIEW"};
-        for (int i = 0; i <= k; ++i)
-            want.push_back("ac_get_int " + std::to_string(order[i]));
-        EXPECT_EQ(sorvan::test::host_calls(), want) << order[k];
-    }
-    plexa_db_reset();
-    const Model m{mat(2, 2, {0, 1, -1, 0}), mat(2, 2), mat(3, 2), mat(3, 2)};
-    ac_object obj = object(m);
-    const double two = 2;
-    plexa_set_reals(obj, state_matrices[2].cols, &two, 1);
-    EXPECT_EQ(run(obj, 1.0, 1), -1.0);
-    obj = object(m);
-    plexa_set_int(obj, state_matrices[3].values, 0);
-    EXPECT_EQ(run(obj, 0.0, 1), -1.0);
-    EXPECT_EQ(run(nullptr, 1.0, 1), -1.0);
-    EXPECT_TRUE(folder().empty());
 }
 
 } // namespace
