@@ -16,7 +16,6 @@
 
 #ifndef _WIN32
 
-#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -70,7 +69,8 @@ int run_limited(rlim_t limit, const std::function<Result()> &body) {
 // Byte positions from lo to hi - 1 at which a write is made to fail: the
 // first and last bytes, both sides of the block and buffer sizes the
 // streams use, and an even spread between.
-std::vector<size_t> positions(size_t lo, size_t hi, size_t spread = 24) {
+std::vector<size_t> positions(size_t lo, size_t hi) {
+    const size_t spread = 24;
     std::set<size_t> p;
     for (size_t edge :
          {size_t{0}, size_t{1}, size_t{2}, size_t{511}, size_t{512}, size_t{513}, size_t{4095},
@@ -92,29 +92,43 @@ class FaultInjection : public sorvan::test::ConverterFolder {
   protected:
     FaultInjection() : ConverterFolder("faults") {}
 
-    // Writes output with every limit of positions(0, size): the entry must
-    // fail and the folder must hold what it held before, with the output's
-    // older version at every other position. With room for the whole file
-    // it must be written as without a limit.
-    void cut_everywhere(const std::string &output, const std::function<Result()> &entry) {
+    // Writes the outputs (smallest first) with every limit of positions()
+    // from one output's size to the next's, so that a later output fails
+    // after the earlier ones were written: the entry must fail and the
+    // folder must hold what it held before, with the outputs' older versions
+    // at every other limit. With room for the largest file every output
+    // must be written as without a limit.
+    void cut_everywhere(const std::vector<std::string> &outputs,
+                        const std::function<Result()> &entry) {
         ASSERT_EQ(entry(), succeeded) << "the entry fails without a limit";
-        const std::string whole = read_file(output);
-        ASSERT_FALSE(whole.empty());
-        fs::remove(output);
+        std::vector<std::string> whole;
+        std::vector<size_t> limits;
+        for (const std::string &output : outputs) {
+            whole.push_back(read_file(output));
+            fs::remove(output);
+            const size_t lo = whole.size() == 1 ? 0 : whole[whole.size() - 2].size();
+            ASSERT_GT(whole.back().size(), lo) << output;
+            for (size_t limit : positions(lo, whole.back().size()))
+                limits.push_back(limit);
+        }
         const auto inputs = folder();
         int k = 0;
-        for (size_t limit : positions(0, whole.size())) {
-            SCOPED_TRACE(output + " cut at byte " + std::to_string(limit));
-            const bool existing = k++ % 2 == 0;
-            if (existing) write_file(output, older);
+        for (size_t limit : limits) {
+            SCOPED_TRACE("cut at byte " + std::to_string(limit));
+            if (k++ % 2 == 0)
+                for (const std::string &output : outputs)
+                    write_file(output, older);
             const auto before = folder();
             EXPECT_EQ(run_limited(limit, entry), failed);
             EXPECT_EQ(folder(), before);
-            fs::remove(output);
+            for (const std::string &output : outputs)
+                fs::remove(output);
         }
-        EXPECT_EQ(run_limited(whole.size(), entry), succeeded);
-        EXPECT_EQ(read_file(output), whole);
-        fs::remove(output);
+        EXPECT_EQ(run_limited(whole.back().size(), entry), succeeded);
+        for (size_t i = 0; i < outputs.size(); ++i) {
+            EXPECT_EQ(read_file(outputs[i]), whole[i]);
+            fs::remove(outputs[i]);
+        }
         EXPECT_EQ(folder(), inputs);
     }
 };
@@ -125,7 +139,7 @@ Result converted(int32_t rc) {
 
 TEST_F(FaultInjection, BdfOfThePlainConverter) {
     copy_truck();
-    cut_everywhere("truck.bdf", [] {
+    cut_everywhere({"truck.bdf"}, [] {
         char lu[64] = "m", fu[64] = "N", mu[64] = "kg";
         return converted(kavel2pelda("truck.map", "truck_", lu, fu, mu, '1'));
     });
@@ -144,7 +158,7 @@ TEST_F(FaultInjection, RpcFileOfTheRoadProfileCommand) {
     for (int k = 0; k < 3; ++k)
         plexa_array_set_text(strings, k, s[k]);
     plexa_rpc_set_date("01-Jan-2000 00:00:00"); // the same file every time
-    cut_everywhere("road.rsp", [=] {
+    cut_everywhere({"road.rsp"}, [=] {
         vc_array result = cmd_to_genrprof_sayers(ints, reals, strings);
         int32_t status = -1;
         plexa_array_get_int(result, 0, &status);
@@ -156,9 +170,10 @@ TEST_F(FaultInjection, RpcFileOfTheRoadProfileCommand) {
 
 // A model whose four members grow in size (A 2 x 2, B 2 x 8, C 16 x 2, D 16 x
 // 8: 102, 402, 816 and 3216 bytes), so that a limit between the sizes of
-// two members fails the later one after the earlier ones were written. The
-// first bytes of a later member are covered as the failure of an earlier,
-// smaller one, since the limit holds for every file.
+// two members fails the later one after the earlier ones were written: the
+// set is committed whole or not at all. The first bytes of a later member
+// are covered as the failure of an earlier, smaller one, since the limit
+// holds for every file.
 TEST_F(FaultInjection, EveryMemberOfTheStateMatrixSet) {
     const int32_t dims[4][2] = {{2, 2}, {2, 8}, {16, 2}, {16, 8}};
     ac_object obj = plexa_object_create(1, nullptr);
@@ -169,50 +184,10 @@ TEST_F(FaultInjection, EveryMemberOfTheStateMatrixSet) {
         if (k == 0) v = {-1.0, 0.0, 0.0, -2.0};
         sorvan::test::set_state_matrix(obj, k, dims[k][0], dims[k][1], v.data());
     }
-    auto entry = [obj] {
+    cut_everywhere({"set_a", "set_b", "set_c", "set_d"}, [obj] {
         const double rc = stmatwri(obj, "set_", 0.0, 1.0);
         return rc == 1.0 ? succeeded : rc == -2.0 ? failed : other;
-    };
-    ASSERT_EQ(entry(), succeeded);
-    const std::string names[4] = {"set_a", "set_b", "set_c", "set_d"};
-    std::string whole[4];
-    for (int k = 0; k < 4; ++k) {
-        whole[k] = read_file(names[k]);
-        fs::remove(names[k]);
-    }
-    ASSERT_TRUE(whole[0].size() < whole[1].size() && whole[1].size() < whole[2].size() &&
-                whole[2].size() < whole[3].size());
-
-    int n = 0;
-    for (int k = 0; k < 4; ++k) {
-        for (size_t limit : positions(k == 0 ? 0 : whole[k - 1].size(), whole[k].size(), 16)) {
-            SCOPED_TRACE(names[k] + " cut at byte " + std::to_string(limit));
-            const bool existing = n++ % 2 == 0;
-            if (existing)
-                for (const std::string &name : names)
-                    write_file(name, older);
-            EXPECT_EQ(run_limited(limit, entry), failed);
-            // The set is committed whole or not at all: every member as it
-            // was (older, or not there), never a mix; no temporary file.
-            auto after = folder();
-            for (int j = 0; j < 4; ++j) {
-                auto it = after.find(names[j]);
-                if (existing) {
-                    ASSERT_NE(it, after.end()) << names[j];
-                    EXPECT_EQ(it->second, older) << names[j];
-                } else {
-                    EXPECT_EQ(it, after.end()) << names[j];
-                }
-                if (it != after.end()) after.erase(it);
-            }
-            EXPECT_TRUE(after.empty()) << after.begin()->first;
-            for (const std::string &name : names)
-                fs::remove(name);
-        }
-    }
-    EXPECT_EQ(run_limited(whole[3].size(), entry), succeeded);
-    for (int k = 0; k < 4; ++k)
-        EXPECT_EQ(read_file(names[k]), whole[k]);
+    });
 }
 
 // The size of this process's address space in bytes, 0 when unknown.
