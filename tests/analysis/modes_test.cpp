@@ -23,14 +23,6 @@ constexpr double osc_m = 2.0, osc_c = 3.0, osc_k = 800.0;
 
 } // namespace
 
-TEST(Modes, RefusesWhatIsNoStateMatrix) {
-    EXPECT_THROW(modes(Eigen::MatrixXd::Zero(2, 3)), std::invalid_argument);
-    Eigen::MatrixXd a = Eigen::MatrixXd::Identity(2, 2);
-    a(0, 1) = std::nan("");
-    EXPECT_THROW(modes(a), std::invalid_argument);
-    EXPECT_TRUE(modes(Eigen::MatrixXd(0, 0)).empty());
-}
-
 // The writer's rules are reduce's rows in tests/data/cases/command_lines.txt;
 // its own judgement of the modal form, which is not reduce's (reduce brings
 // A to exact blocks before the writer sees it), the commands never show.

@@ -246,20 +246,4 @@ INSTANTIATE_TEST_SUITE_P(Profile, Broken,
                          testing::ValuesIn(sorvan::test::read_cases("profiles.txt")),
                          sorvan::test::case_name);
 
-TEST(Rpc3File, RefusesANonFiniteFloatAtItsOffset) {
-    Shape s;
-    s.floating = true;
-    s.channels = 2;
-    s.points = 600;
-    std::string bytes = file_bytes(s);
-    // Point 513 (k = 512) of channel 2: the second group, after channel 1's
-    // 512 points of it: 4096 + (2 x 512 + 512 + 0) x 4 = 10240.
-    const unsigned char nan_bits[4] = {0x00, 0x00, 0xc0, 0x7f};
-    bytes.replace(10240, 4, reinterpret_cast<const char *>(nan_bits), 4);
-    Rpc3File f;
-    std::string error;
-    EXPECT_FALSE(read(bytes, f, error));
-    EXPECT_NE(error.find("byte offset 10240"), std::string::npos) << error;
-}
-
 } // namespace
