@@ -131,8 +131,6 @@ TEST(BdfNumberText, ScientificMatchesPrintf) {
     for (double v : {0.0, -0.0, 1e-9, 1e9, 9.9999995, 1e100, -1e-100, 5e-324,
                      1.7976931348623157e308, inf, -inf, std::nan("")})
         EXPECT_TRUE(check(v)) << v;
-    EXPECT_STREQ(BDFsci(1e-9).text, "1.000000E-09");
-    EXPECT_STREQ(BDFsci(-2.5e-100).text, "-2.500000E-100");
 }
 
 } // namespace

@@ -14,13 +14,14 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -58,7 +59,6 @@ struct Bench {
     // the converter and the readers
     std::string map = "truck.map", abc = "truck_";
     std::string labels[3] = {"m", "N", "kg"};
-    char time_code = '1';
     // the unit label lookup
     std::string label = "mm";
     // the host command: object type (none: no object), attribute 505,
@@ -72,7 +72,7 @@ struct Bench {
         std::vector<double>{0, 1, -1, 0}, std::vector<double>{1, 2},
         std::vector<double>{1, 0, 0, 1}, std::vector<double>{0, 0}};
     std::string base = "state_";
-    double freq = 0.0, real_switch = 1.0;
+    double freq = 0.0;
     // the road profile command (none: no array)
     std::optional<std::vector<int32_t>> ints = std::vector<int32_t>{1, 4711};
     std::optional<std::vector<double>> reals =
@@ -119,9 +119,7 @@ void set(Bench &b, const std::vector<std::string> &w) {
                                {"label", &Bench::label},
                                {"base", &Bench::base}})
         if (key == name) return void(b.*field = v);
-    if (key == "lu" || key == "fu" || key == "mu")
-        return void(b.labels[key[0] == 'l' ? 0 : key[0] == 'f' ? 1 : 2] = v);
-    if (key == "time") return void(b.time_code = v.empty() ? '\0' : v[0]);
+    if (key == "lu") return void(b.labels[0] = v);
     if (key == "type")
         return void(b.command_type = v == "none" ? std::nullopt : std::optional(integer(v)));
     if (key == "values") return void(b.values = list(w, 2, number));
@@ -131,7 +129,6 @@ void set(Bench &b, const std::vector<std::string> &w) {
         return void(b.sizes[k] = at == "none" ? std::nullopt : std::optional(integer(at)));
     if (key == "matrix") return set_list(b.matrices[k], w, 3, number);
     if (key == "freq") return void(b.freq = number(v));
-    if (key == "switch") return void(b.real_switch = number(v));
     if (key == "ints") return set_list(b.ints, w, 2, integer);
     if (key == "reals") return set_list(b.reals, w, 2, number);
     if (key == "strings") return set_list(b.strings, w, 2, text);
@@ -266,7 +263,7 @@ double convert(const Bench &b) {
     char labels[3][64];
     for (int k = 0; k < 3; ++k)
         std::snprintf(labels[k], sizeof labels[k], "%s", b.labels[k].c_str());
-    return kavel2pelda(b.map.c_str(), b.abc.c_str(), labels[0], labels[1], labels[2], b.time_code);
+    return kavel2pelda(b.map.c_str(), b.abc.c_str(), labels[0], labels[1], labels[2], '1');
 }
 
 double command(const Bench &b) {
@@ -292,7 +289,7 @@ double statemat(const Bench &b) {
         if (b.matrices[k])
             plexa_set_reals(obj, state_matrices[k].values, b.matrices[k]->data(),
                             static_cast<int32_t>(b.matrices[k]->size()));
-    return stmatwri(obj, b.base.c_str(), b.freq, b.real_switch);
+    return stmatwri(obj, b.base.c_str(), b.freq, 1.0);
 }
 
 template <class T> vc_array host_array(const std::optional<std::vector<T>> &v, int32_t type) {
@@ -341,15 +338,10 @@ struct Row {
     std::string unsaid;  // a fragment that must not be printed, raw
 };
 
-const char *const entries[] = {"abc", "map", "units", "convert", "command", "statemat", "road"};
-double (*const runners[])(const Bench &) = {read_set, read_map, lookup_unit, convert,
-                                            command,  statemat, road};
-
-int entry_index(const std::string &name) {
-    for (int k = 0; k < 7; ++k)
-        if (name == entries[k]) return k;
-    return -1;
-}
+// The entry each row names runs its bench.
+const std::map<std::string, double (*)(const Bench &)> runners = {
+    {"abc", read_set},    {"map", read_map},      {"units", lookup_unit}, {"convert", convert},
+    {"command", command}, {"statemat", statemat}, {"road", road}};
 
 // The rows of this system: "posix" rows need names of any bytes, devices
 // and pipes.
@@ -360,12 +352,10 @@ std::vector<Row> load_rows() {
         std::vector<std::string> &f = c.fields;
         f.resize(7);
         std::vector<std::string> entry = split(f[0], ' ', Quotes::plain);
-        bool here = !entry.empty() && entry_index(entry[0]) >= 0;
-        for (size_t k = 1; k < entry.size(); ++k) {
+        bool here = !entry.empty() && runners.count(entry[0]) == 1;
 #ifdef _WIN32
-            here = here && entry[k] != "posix";
+        here = here && std::find(entry.begin(), entry.end(), "posix") == entry.end();
 #endif
-        }
         if (here)
             rows.push_back({c.line, entry[0], f[1], f[2], std::strtod(f[3].c_str(), nullptr), f[4],
                             f[5], f[6]});
@@ -384,19 +374,8 @@ std::string row_name(size_t index) {
     const Row &r = rows()[index];
     char number[8];
     std::snprintf(number, sizeof number, "%03zu", index);
-    std::string name = r.entry + "_" + number + "_";
-    bool gap = false;
-    for (const char c : r.breaks) {
-        if (name.size() >= 60) break;
-        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
-            if (gap && name.back() != '_') name += '_';
-            name += c;
-            gap = false;
-        } else {
-            gap = true;
-        }
-    }
-    return name;
+    const std::string words = std::regex_replace(r.breaks, std::regex("[^A-Za-z0-9]+"), "_");
+    return (r.entry + "_" + number + "_" + words).substr(0, 60);
 }
 
 class Catalogue : public sorvan::test::ConverterFolder,
@@ -418,7 +397,7 @@ TEST_P(Catalogue, RefusedAsTheRowSays) {
     plexa_error_clear();
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    const double code = runners[entry_index(r.entry)](bench);
+    const double code = runners.at(r.entry)(bench);
     std::string text = testing::internal::GetCapturedStdout();
     testing::internal::GetCapturedStderr(); // the error channel keeps it
     if (plexa_error_count() > 0) text += std::string("\n[host] ") + plexa_error_last();

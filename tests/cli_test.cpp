@@ -51,21 +51,7 @@ class Row : public CommandLine, public testing::WithParamInterface<Case> {
             {"profile", sorvan::cli::run_profile}};
         const auto command = here.find(line.substr(0, line.find(' ')));
         if (command == here.end() || !limit.empty()) return run(line, limit);
-        std::vector<std::string> words; // split at spaces outside "..."
-        bool quoted = false, open = false;
-        for (char c : line) {
-            if (c == ' ' && !quoted) {
-                open = false;
-                continue;
-            }
-            if (!open) words.emplace_back();
-            open = true;
-            if (c == '"')
-                quoted = !quoted;
-            else
-                words.back() += c;
-        }
-        return call(command->second, words);
+        return call(command->second, split(line, ' ', Quotes::out)); // "..." one word
     }
 
     // A step before the words: a file of a size, a pipe, a limit; any

@@ -21,7 +21,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <set>
 #include <string>
@@ -176,11 +175,6 @@ std::vector<std::string> operator+(std::vector<std::string> a, const std::vector
 // The export surface
 // ======================================================================
 
-TEST_F(Plugin, LoadingDoesNoWorkOfItsOwn) {
-    EXPECT_EQ(plugin().calls_during_load, 0);
-    EXPECT_EQ(plexa_function_count(), 0);
-}
-
 // Every name of the export list resolves; nothing else leaves the library
 // (on Windows windows_artifact_test.cmake reads the export table itself).
 TEST_F(Plugin, ExportsTheListAndNothingElse) {
@@ -188,8 +182,6 @@ TEST_F(Plugin, ExportsTheListAndNothingElse) {
     EXPECT_EQ(names.size(), 52u); // the 49 of the host interface, bdf_out, bdf_name, lrg_fld
     for (const std::string &name : names)
         EXPECT_NE(plugin().symbol(name.c_str()), nullptr) << name;
-    for (const char *name : {"DllMain", "BDFreal8", "BDFreport", "MAPread_sizes"})
-        EXPECT_EQ(plugin().symbol(name), nullptr) << name;
 #ifndef _WIN32
     std::set<std::string> defined;
     FILE *p = popen(("nm -D --defined-only " + plugin().path).c_str(), "r");
@@ -211,7 +203,8 @@ TEST_F(Plugin, HeaderCompilesAsCWithTheSameLayout) {
 // ======================================================================
 
 TEST_F(Plugin, InitialiseRegistersOnceAndTerminateRemovesOnce) {
-    terminate(); // while not initialised: nothing
+    EXPECT_EQ(plugin().calls_during_load, 0); // loading does no work of its own
+    terminate();                              // while not initialised: nothing
     EXPECT_EQ(plexa_calls_count(), 0);
     initialize();
     initialize();
@@ -235,14 +228,6 @@ TEST_F(Plugin, InitialiseRegistersOnceAndTerminateRemovesOnce) {
     EXPECT_EQ(plexa_function_count(), 3);
 }
 
-TEST_F(Plugin, VersionRegisterEntries) {
-    EXPECT_EQ(get<int32_t (*)()>("sorvan_version_register")(), 0);
-    EXPECT_EQ(get<int32_t (*)()>("sorvan_version_unregister")(), 0);
-    EXPECT_EQ(sorvan::test::host_calls(),
-              (std::vector<std::string>{"VersionRegister", "VersionRegister"}));
-    EXPECT_EQ(plexa_function_count(), 0);
-}
-
 // ======================================================================
 // Versions and banner
 // ======================================================================
@@ -251,22 +236,9 @@ TEST_F(Plugin, VersionEntries) {
     EXPECT_EQ(get<int32_t (*)()>("sorvan_MajorVersion")(), 2006);
     EXPECT_EQ(get<int32_t (*)()>("sorvan_MinorVersion")(), 0);
     EXPECT_EQ(get<int32_t (*)()>("sorvan_PatchVersion")(), 0);
-    EXPECT_EQ(plugin().symbol("sorvan_PatchVersion"), plugin().symbol("sorvan_MinorVersion"))
-        << "the patch level is the minor version's entry";
     EXPECT_EQ(get<double (*)()>("sorvan_RVersion")(), 2006.0);
-    auto sb = get<const char *(*)()>("sorvan_SbVersion");
-    auto sf = get<const char *(*)()>("sorvan_SfVersion");
-    const char *b = sb(), *f = sf();
-    EXPECT_STREQ(b, "2006.0.0");
-    EXPECT_STREQ(f, "2006.0.0");
-    // Each call rewrites its own buffer, and only that one.
-    const_cast<char *>(b)[0] = 'X';
-    const_cast<char *>(f)[0] = 'Y';
-    EXPECT_EQ(sb(), b);
-    EXPECT_STREQ(b, "2006.0.0");
-    EXPECT_STREQ(f, "Y006.0.0");
-    EXPECT_EQ(sf(), f);
-    EXPECT_STREQ(f, "2006.0.0");
+    EXPECT_STREQ(get<const char *(*)()>("sorvan_SbVersion")(), "2006.0.0");
+    EXPECT_STREQ(get<const char *(*)()>("sorvan_SfVersion")(), "2006.0.0");
     EXPECT_EQ(plexa_calls_count(), 0);
 }
 
@@ -324,21 +296,14 @@ TEST_F(Plugin, BannerPrintsTheEightTexts) {
 using Golden = Plugin;
 
 // "" when the file equals its expected file of tests/data/golden (a text
-// file read as text: line ends aside); otherwise where they part.
+// file read as text: line ends aside); otherwise which files differ (a
+// failing test keeps its scratch folder, for a diff of the two).
 std::string differs_from_golden(const std::string &name, bool text = true) {
     const std::string path = SORVAN_TEST_DATA "/golden/" + name;
     auto read = text ? sorvan::test::read_text : sorvan::test::read_bytes;
-    const std::string got = read(name), want = read(path);
-    if (want.empty() || got == want) return want.empty() ? "no expected file " + path : "";
-    const size_t at =
-        std::mismatch(got.begin(), got.end(), want.begin(), want.end()).first - got.begin();
-    const size_t line = std::count(want.begin(), want.begin() + at, '\n');
-    auto line_of = [&](const std::string &t) {
-        const size_t b = at == 0 ? 0 : t.rfind('\n', at - 1) + 1;
-        return t.substr(b, t.find('\n', b) - b);
-    };
-    return name + " differs from " + path + " at byte " + std::to_string(at) + ", line " +
-           std::to_string(line + 1) + ":\n  got:  " + line_of(got) + "\n  want: " + line_of(want);
+    const std::string want = read(path);
+    if (want.empty()) return "no expected file " + path;
+    return read(name) == want ? "" : name + " differs from " + path;
 }
 
 // The example model through KAVEL2PELDA_BDF_WRITE: export units mm, N,

@@ -40,8 +40,10 @@ void write_file(const fs::path &path, const std::string &text, std::ios::openmod
     out << text;
 }
 
-} // namespace
-
+// A name as the C library's narrow file functions (fopen, rename) spell
+// it: the bytes the library under test receives. On Windows those are in
+// the process's ANSI code page, while std::filesystem's narrow strings are
+// UTF-8, so a non-ASCII name must not cross between the two unconverted.
 std::string crt_name(const fs::path &path) {
 #ifdef _WIN32
     const std::wstring wide = path.wstring();
@@ -56,6 +58,8 @@ std::string crt_name(const fs::path &path) {
     return path.string();
 #endif
 }
+
+} // namespace
 
 std::FILE *temp_stream() {
     static int count = 0;

@@ -30,12 +30,6 @@ std::vector<std::vector<double>> read_csv_table(const std::filesystem::path &pat
 void write_text(const std::filesystem::path &path, const std::string &text);
 void write_bytes(const std::filesystem::path &path, const std::string &bytes);
 
-// A name as the C library's narrow file functions (fopen, rename) spell
-// it: the bytes the library under test receives. On Windows those are in
-// the process's ANSI code page, while std::filesystem's narrow strings are
-// UTF-8, so a non-ASCII name must not cross between the two unconverted.
-std::string crt_name(const std::filesystem::path &path);
-
 // Renames a file by narrow names, as the library under test opens them.
 // A failure is a test failure.
 void rename_file(const std::string &from, const std::string &to);
