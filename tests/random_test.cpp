@@ -1,5 +1,6 @@
-// The uniform and normal generators: the sequences a seed gives, the
-// initialisation rules and the shared cache of normal deviates.
+// The uniform and normal generators: the initialisation rules, the exact
+// step and the shared cache of normal deviates (the sequences a seed gives
+// are pinned by the golden road profile and the command line's seeded road).
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -14,15 +15,6 @@ int32_t lcg1(int32_t x) {
     return static_cast<int32_t>(40014LL * x % 2147483563LL);
 }
 
-TEST(Ran2, SequenceFromMinusOne) {
-    const double expected[] = {0.2853808990946861, 0.2533581892659171, 0.09346853100919404,
-                               0.6084968907396475, 0.90342026007861};
-    int32_t idum = -1;
-    for (double e : expected)
-        EXPECT_EQ(ran2(&idum), e);
-    EXPECT_EQ(idum, 1776642162);
-}
-
 TEST(Ran2, StepIsExactResidue) {
     // Positive states are stepped without reinitialisation; states up to
     // INT32_MAX (above the modulus too) must give the exact residue.
@@ -34,7 +26,6 @@ TEST(Ran2, StepIsExactResidue) {
 }
 
 TEST(Ran2, LargestOutputIsClamped) {
-    EXPECT_EQ(RAN2_MAX, 1.0 - 1.2e-7);
     // From this seed the fourth draw lands in the top sliver of the range,
     // where the scaled state would exceed the largest output.
     int32_t idum = -1132773;
