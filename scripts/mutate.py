@@ -259,7 +259,7 @@ def call(cmd):
     """Runs cmd in a process group of its own, which goes down with it when
     this script is interrupted: no compiler goes on writing to the build
     folder behind the final rebuild. Gives the exit status and the output."""
-    p = subprocess.Popen(cmd, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+    p = subprocess.Popen(cmd, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, errors="replace",
                          start_new_session=True)
     try:
         out = p.communicate()[0]
