@@ -25,19 +25,6 @@ namespace {
 using namespace sorvan::test;
 constexpr auto npos = std::string::npos;
 
-// Whether the address sanitizer is in, whose reserved memory leaves no room
-// for a limit on the address space.
-bool under_sanitizer() {
-#if defined(__SANITIZE_ADDRESS__)
-    return true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-    return true;
-#endif
-#endif
-    return false;
-}
-
 class Row : public CommandLine, public testing::WithParamInterface<Case> {
   protected:
     // The commands that need no plug-in run in this process (where the

@@ -201,13 +201,7 @@ size_t address_space() {
 }
 
 bool under_memory_tools() {
-#if defined(__SANITIZE_ADDRESS__)
-    return true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-    return true;
-#endif
-#endif
+    if (sorvan::test::under_sanitizer()) return true;
     const char *preload = std::getenv("LD_PRELOAD");
     return preload && std::string(preload).find("vgpreload") != std::string::npos;
 }

@@ -62,6 +62,19 @@ template <class Body> std::string printed(Body &&body) {
 // is set to a positive number, 10^6 otherwise.
 int64_t diff_value_count();
 
+// Whether the address sanitizer is in, whose reserved memory leaves no room
+// for a limit on the address space.
+inline bool under_sanitizer() {
+#if defined(__SANITIZE_ADDRESS__)
+    return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    return true;
+#endif
+#endif
+    return false;
+}
+
 // A folder and everything under it: each entry's name relative to dir (as
 // the C library spells it, folders separated by "/") with its contents; "(folder)" for a folder,
 // "(link or special file)" for anything but a regular file, and "(N
