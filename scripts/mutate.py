@@ -362,6 +362,10 @@ def run(args):
     rc, failed, out = ctest(args) if ok else (1, [], error)
     if rc:
         sys.exit("the unmutated suite does not pass:\n" + out[-3000:])
+    if args.resume and Path(args.out).exists():  # go on with an interrupted run
+        report["mutants"] = json.loads(Path(args.out).read_text())["mutants"]
+        done = {m["id"] for m in report["mutants"]}
+        mutants = [m for m in mutants if m["id"] not in done]
     Path(args.out).write_text(json.dumps(report, indent=1) + "\n")
     interrupted = False
     try:
@@ -447,6 +451,7 @@ def main():
     p.add_argument("--out", default="mutants.json", help="the results (default mutants.json)")
     p.add_argument("--force", action="store_true", help="run despite uncommitted product changes")
     p.add_argument("--shard", type=shard, help="K/N: run the K-th of N interleaved parts of the sample")
+    p.add_argument("--resume", action="store_true", help="keep the mutants --out holds and run the rest")
     p.add_argument("--killed-in", metavar="FILE", help="only the mutants an earlier run (FILE) killed")
     p.add_argument("--not-killed-in", metavar="FILE", help="only those it did not kill")
     return run(p.parse_args())
