@@ -407,10 +407,6 @@ constexpr std::size_t records_max = 1024; // 256 blocks of four
 
 using Records = std::vector<std::pair<std::string, std::string>>;
 
-} // namespace
-
-namespace {
-
 bool printable(const std::string &t) {
     if (t.size() > value_size - 1) return false;
     for (char c : t)
