@@ -2,6 +2,7 @@
 // TF card per state equation and per output equation.
 #include "bdf_export/bdf.h"
 #include "bdf_export/cards.h"
+#include "bdf_export/real8_fast.h"
 
 #include <bit>
 #include <charconv>
@@ -132,7 +133,8 @@ char *put_point(char *p, int32_t value) {
 }
 
 char *put_real8(char *p, double value) {
-    return put_text(p, BDFreal8(value).text, 8);
+    if (!sorvan::bdf::real8::put_fast(p, value)) std::memcpy(p, BDFreal8(value).text, 8);
+    return p + 8;
 }
 
 // "TF%14d%8d%8d" with the set, the dependent point and component 0.

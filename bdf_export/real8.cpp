@@ -1,7 +1,9 @@
 // The texts of real numbers in bulk data fields; see real8.h.
 #include "bdf_export/real8.h"
+#include "bdf_export/real8_fast.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -40,10 +42,6 @@ uint64_t to_bits(double v) {
     return std::bit_cast<uint64_t>(v);
 }
 
-double from_bits(uint64_t b) {
-    return std::bit_cast<double>(b);
-}
-
 // For each table exponent e: the smallest positive double x with
 // x / 10^e >= 0.999. Rounded division is monotone, so
 // a magnitude reaches a mantissa of 0.999 at e exactly when it is at least
@@ -54,32 +52,30 @@ double from_bits(uint64_t b) {
 // its bounds.
 struct Real8Tables {
     double thresholds[2 * max_exponent + 3];
-    double threshold(int e) const { return thresholds[e + max_exponent + 1]; }
+    constexpr double threshold(int e) const { return thresholds[e + max_exponent + 1]; }
 };
 
-Real8Tables make_tables() {
-    Real8Tables t;
+constexpr Real8Tables make_tables() {
+    Real8Tables t{};
     t.thresholds[0] = 0.0;
     t.thresholds[2 * max_exponent + 2] = std::numeric_limits<double>::infinity();
     for (int e = -max_exponent; e <= max_exponent; ++e) {
         const double power = pow10_table[e + max_exponent];
-        uint64_t fails = 0, passes = to_bits(1e32); // 0 / power < 0.999 <= 1e32 / power
+        uint64_t fails = 0,
+                 passes = std::bit_cast<uint64_t>(1e32); // 0 / power < 0.999 <= 1e32 / power
         while (passes - fails > 1) {
             const uint64_t mid = fails + (passes - fails) / 2;
-            if (from_bits(mid) / power >= 0.999)
+            if (std::bit_cast<double>(mid) / power >= 0.999)
                 passes = mid;
             else
                 fails = mid;
         }
-        t.thresholds[e + max_exponent + 1] = from_bits(passes);
+        t.thresholds[e + max_exponent + 1] = std::bit_cast<double>(passes);
     }
     return t;
 }
 
-const Real8Tables &real8_tables() {
-    static const Real8Tables tables = make_tables();
-    return tables;
-}
+constexpr Real8Tables real8_tables = make_tables();
 
 // The decimal exponent that BDFreal8 gives a magnitude above 1.0E-30 and
 // below BDF_REAL8_LIMIT: the first e from 30 down at which the mantissa
@@ -90,8 +86,9 @@ const Real8Tables &real8_tables() {
 // (b * 78913) >> 18 is for |b| <= 1650), the thresholds near 0.999 * 10^e
 // put that e at e0 - 1, e0 or e0 + 1: counting the two thresholds reached
 // finds it without a loop.
-int real8_exponent(const Real8Tables &t, double magnitude) {
-    const int b = static_cast<int>((to_bits(magnitude) >> 52) & 0x7FF) - 1023;
+constexpr int real8_exponent(double magnitude) {
+    const Real8Tables &t = real8_tables;
+    const int b = static_cast<int>((std::bit_cast<uint64_t>(magnitude) >> 52) & 0x7FF) - 1023;
     const int e0 = (b * 78913) >> 18; // -31 to 30 in the range
     const int e = e0 - 1 + (magnitude >= t.threshold(e0)) + (magnitude >= t.threshold(e0 + 1));
     return std::clamp(e, -max_exponent, max_exponent);
@@ -185,7 +182,47 @@ BDFreal8_text real8_general(double mantissa, int e) {
     return out;
 }
 
+// The tables of the inline common case (real8_fast.h), from the same
+// thresholds and scale powers.
+constexpr auto make_binades() {
+    using sorvan::bdf::real8::Binade;
+    std::array<Binade, sorvan::bdf::real8::binade_max - sorvan::bdf::real8::binade_min + 1> t{};
+    for (int b = sorvan::bdf::real8::binade_min; b <= sorvan::bdf::real8::binade_max; ++b) {
+        const double low = std::bit_cast<double>(static_cast<uint64_t>(b + 1023) << 52);
+        const double high = std::bit_cast<double>(static_cast<uint64_t>(b + 1024) << 52);
+        const int e = real8_exponent(low);
+        const double next = real8_tables.threshold(e + 1);
+        t[static_cast<size_t>(b - sorvan::bdf::real8::binade_min)] = {
+            next < high ? next : std::numeric_limits<double>::infinity(), e};
+    }
+    return t;
+}
+
+constexpr auto make_decades() {
+    std::array<sorvan::bdf::real8::Decade, 2 * max_exponent + 1> t{};
+    for (int e = -max_exponent; e <= max_exponent; ++e) {
+        const bool three = e > -10 && e < 10;
+        const uint64_t sign = e < 0 ? '-' : '+';
+        const auto magnitude = static_cast<uint64_t>(e < 0 ? -e : e);
+        // ' ', d, '.', d, d, d, sign, e  or  ' ', d, '.', d, d, sign, e, e
+        const uint64_t frame = three ? 0x00003030302E3020 | sign << 48 | ('0' + magnitude) << 56
+                                     : 0x00000030302E3020 | sign << 40 |
+                                           ('0' + magnitude / 10) << 48 |
+                                           ('0' + magnitude % 10) << 56;
+        t[static_cast<size_t>(e + max_exponent)] = {scale_powers[(three ? 3 : 2) - e + 28],
+                                                    three ? 1U : 10U, frame};
+    }
+    return t;
+}
+
 } // namespace
+
+namespace sorvan::bdf::real8 {
+
+constexpr std::array<Binade, binade_max - binade_min + 1> binades = make_binades();
+constexpr std::array<Decade, 61> decades = make_decades();
+
+} // namespace sorvan::bdf::real8
 
 size_t BDFformat_fixed(double value, int width, int precision, char *out, size_t size) {
     if (size == 0) return 0;
@@ -206,6 +243,8 @@ size_t BDFformat_fixed(double value, int width, int precision, char *out, size_t
 
 BDFreal8_text BDFreal8(double value) {
     BDFreal8_text out;
+    out.text[BDF_REAL8_SIZE - 1] = '\0';
+    if (sorvan::bdf::real8::put_fast(out.text, value)) return out;
     if (!(std::fabs(value) < BDF_REAL8_LIMIT)) { // what BDFreal8_fits refuses, NaN included
         std::memcpy(out.text, unprintable_real8, sizeof out.text);
         return out;
@@ -214,8 +253,7 @@ BDFreal8_text BDFreal8(double value) {
         std::memcpy(out.text, " 0.000+0", sizeof out.text);
         return out;
     }
-    const Real8Tables &t = real8_tables();
-    const int e = real8_exponent(t, std::fabs(value));
+    const int e = real8_exponent(std::fabs(value));
     const bool three = e > -10 && e < 10;
     const uint64_t scale = three ? 1000 : 100;
     uint64_t r;

@@ -30,32 +30,48 @@ namespace {
 
 using namespace sorvan::decimal;
 
-bool is_digit(char c) {
-    return c >= '0' && c <= '9';
+// Four characters as a little-endian word, the first in the lowest byte.
+uint32_t load4(const char *p) {
+    uint32_t v = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&v, p, 4);
+    } else {
+        for (int i = 3; i >= 0; --i)
+            v = v << 8 | static_cast<unsigned char>(p[i]);
+    }
+    return v;
 }
 
-bool is_sign(char c) {
-    return c == '+' || c == '-';
+// Whether the byte is '+' or '-'.
+bool sign_byte(uint32_t c) {
+    return ((c - '+') & ~2U) == 0;
 }
 
 // One field in exactly the writer's layout, " +d.ddddddddddddddddE+ddd" (a
 // lower-case "e" allowed), into *out; false when any character deviates, and
-// the caller parses the line the general way.
+// the caller parses the line the general way. The characters are checked
+// a word at a time, and all checks are taken together: in a model's file
+// every field passes.
 bool parse_field(const char *p, double *out) {
-    if (p[0] != ' ' || !is_sign(p[1]) || !is_digit(p[2]) || p[3] != '.' ||
-        (p[20] != 'E' && p[20] != 'e') || !is_sign(p[21]) || !is_digit(p[22]) || !is_digit(p[23]) ||
-        !is_digit(p[24]))
-        return false;
+    const uint32_t head = load4(p);      // ' ', sign, digit, '.'
+    const uint32_t tail = load4(p + 21); // sign, three digits
     const uint64_t high = load8(p + 4), low = load8(p + 12);
-    if (!eight_digits(high) || !eight_digits(low)) return false;
-    const uint64_t w = static_cast<uint64_t>(p[2] - '0') * 10000000000000000 +
-                       uint64_t{eight_digit_value(high)} * 100000000 + eight_digit_value(low);
-    int exponent = (p[22] - '0') * 100 + (p[23] - '0') * 10 + (p[24] - '0');
-    if (p[21] == '-') exponent = -exponent;
-    const bool negative = p[1] == '-';
+    const uint32_t lead = ((head >> 16) & 0xFF) - '0';
+    const uint32_t exponent_text = (tail & 0xFFFFFF00) | '0'; // the sign as a digit
+    const bool digits = eight_digits(high) & eight_digits(low) & (lead < 10) &
+                        eight_digits(uint64_t{exponent_text} << 32 | 0x30303030);
+    const bool frame = ((head & 0xFF0000FF) == 0x2E000020) & sign_byte((head >> 8) & 0xFF) &
+                       ((static_cast<unsigned char>(p[20]) | 0x20) == 'e') & sign_byte(tail & 0xFF);
+    if (!(digits & frame)) return false;
+    const uint64_t w =
+        lead * pow10_16 + uint64_t{eight_digit_value(high)} * 100000000 + eight_digit_value(low);
+    const uint32_t e = exponent_text - 0x30303030; // one digit a byte
+    const auto magnitude =
+        static_cast<int>(((e >> 8) & 0xFF) * 100 + ((e >> 16) & 0xFF) * 10 + (e >> 24));
+    const bool negative = ((head >> 8) & 0xFF) == '-';
     if (w == 0)
         *out = negative ? -0.0 : 0.0;
-    else if (!scale(w, exponent - 16, negative, out))
+    else if (!scale(w, ((tail & 0xFF) == '-' ? -magnitude : magnitude) - 16, negative, out))
         *out = MAPparse_real(p + 1, p + ABC_FIELD_WIDTH, nullptr);
     return true;
 }

@@ -16,19 +16,6 @@ namespace {
 // with 0 <= f < 1, and f = 0 exactly when exact is set. exp2 is
 // floor(log2(10^k)). The range covers every decimal exponent a double's 17
 // digits can need, in both directions.
-constexpr int pow10_min = -348;
-constexpr int pow10_max = 347;
-
-struct pow10_entry {
-    uint64_t hi, lo;
-    int32_t exp2;
-    bool exact;
-};
-
-struct pow10_table {
-    pow10_entry at[pow10_max - pow10_min + 1];
-};
-
 // Natural numbers of up to 1280 bits, for building the table: 5^348 has 809
 // bits, and 2^1279 / 5^348 keeps well over the 128 bits needed.
 constexpr int big_limbs = 40;
@@ -91,13 +78,13 @@ constexpr pow10_entry leading_bits(const big &b, int length, int32_t exp2, bool 
 // 10^k = 5^k * 2^k for k >= 0; for k = -n < 0 the quotient 2^1279 / 5^n,
 // rounded down, holds the leading bits of 10^-n * 2^(1279 + n). Rounding
 // down repeatedly by 5 is rounding down once by 5^n.
-constexpr pow10_table make_pow10() {
-    pow10_table t{};
+constexpr pow10_powers make_pow10() {
+    pow10_powers t{};
     big p{};
     p.limb[0] = 1;
     for (int k = 0; k <= pow10_max; ++k) {
         const int length = bit_length(p);
-        t.at[k - pow10_min] =
+        t[static_cast<size_t>(k - pow10_min)] =
             leading_bits(p, length, k + length - 1, !any_bit_below(p, length - 128));
         multiply_small(p, 5);
     }
@@ -107,42 +94,23 @@ constexpr pow10_table make_pow10() {
     for (int n = 1; n <= -pow10_min; ++n) {
         divide_small(q, 5);
         const int length = bit_length(q);
-        t.at[-n - pow10_min] = leading_bits(q, length, length - 1 - n - top, false);
+        t[static_cast<size_t>(-n - pow10_min)] =
+            leading_bits(q, length, length - 1 - n - top, false);
     }
     return t;
 }
 
-constexpr pow10_table pow10 = make_pow10();
+} // namespace
 
-constexpr const pow10_entry &pow10_of(int k) {
-    return pow10.at[k - pow10_min];
-}
+constexpr pow10_powers pow10 = make_pow10();
+
+namespace {
 
 static_assert(pow10_of(0).hi == uint64_t{1} << 63 && pow10_of(0).lo == 0 && pow10_of(0).exact);
 static_assert(pow10_of(1).hi == 0xA000000000000000 && pow10_of(1).exp2 == 3);
 static_assert(pow10_of(-1).hi == 0xCCCCCCCCCCCCCCCC && pow10_of(-1).lo == 0xCCCCCCCCCCCCCCCC &&
               pow10_of(-1).exp2 == -4 && !pow10_of(-1).exact);
 static_assert(pow10_of(55).exact && !pow10_of(56).exact);
-
-struct u128 {
-    uint64_t hi, lo;
-};
-
-u128 multiply(uint64_t a, uint64_t b) {
-#if defined(__SIZEOF_INT128__)
-    const unsigned __int128 p = static_cast<unsigned __int128>(a) * b;
-    return {static_cast<uint64_t>(p >> 64), static_cast<uint64_t>(p)};
-#else
-    const uint64_t a0 = a & 0xFFFFFFFF, a1 = a >> 32, b0 = b & 0xFFFFFFFF, b1 = b >> 32;
-    const uint64_t p00 = a0 * b0, p01 = a0 * b1, p10 = a1 * b0, p11 = a1 * b1;
-    const uint64_t mid = (p00 >> 32) + (p01 & 0xFFFFFFFF) + (p10 & 0xFFFFFFFF);
-    return {p11 + (p01 >> 32) + (p10 >> 32) + (mid >> 32), mid << 32 | (p00 & 0xFFFFFFFF)};
-#endif
-}
-
-double from_bits(uint64_t bits) {
-    return std::bit_cast<double>(bits);
-}
 
 uint64_t to_bits(double v) {
     return std::bit_cast<uint64_t>(v);
@@ -151,49 +119,7 @@ uint64_t to_bits(double v) {
 constexpr uint64_t sign_bit = uint64_t{1} << 63;
 constexpr uint64_t fraction_mask = (uint64_t{1} << 52) - 1;
 
-// ======================================================================
-// Text to double
-// ======================================================================
-
-// w * 10^q rounded to the nearest double, for 0 < w < 2^64, into *out.
-// False when the 128-bit product cannot decide the rounding, or the result
-// would be subnormal or out of range: the caller then converts the text
-// exactly. The normalised w times the table's leading bits gives the
-// leading bits of the result; where a carry from the bits left out could
-// still change them, the lower table word is taken in, and an exact tie
-// between two doubles is never decided here.
 } // namespace
-
-bool scale(uint64_t w, int q, bool negative, double *out) {
-    if (q < pow10_min || q > pow10_max) return false;
-    const pow10_entry &t = pow10_of(q);
-    const int shift = std::countl_zero(w);
-    w <<= shift;
-    u128 x = multiply(w, t.hi);
-    if ((x.hi & 0x1FF) == 0x1FF && x.lo + w < w) {
-        const u128 y = multiply(w, t.lo);
-        uint64_t hi = x.hi;
-        const uint64_t lo = x.lo + y.hi;
-        if (lo < x.lo) ++hi;
-        if ((hi & 0x1FF) == 0x1FF && lo + 1 == 0 && y.lo + w < w) return false;
-        x = {hi, lo};
-    }
-    const int top = static_cast<int>(x.hi >> 63);
-    uint64_t mantissa = x.hi >> (top + 9); // 54 bits: the double's 53 and one more
-    int64_t exponent = int64_t{t.exp2} + 1086 + top - shift; // biased
-    if (x.lo == 0 && (x.hi & 0x1FF) == 0 && (mantissa & 3) == 1)
-        return false; // halfway: the bits left out decide
-    mantissa += mantissa & 1;
-    mantissa >>= 1;
-    if (mantissa >> 53 != 0) {
-        mantissa >>= 1;
-        ++exponent;
-    }
-    if (exponent <= 0 || exponent >= 0x7FF) return false;
-    const uint64_t bits = static_cast<uint64_t>(exponent) << 52 | (mantissa & fraction_mask);
-    *out = from_bits(negative ? bits | sign_bit : bits);
-    return true;
-}
 
 // ======================================================================
 // Double to text
