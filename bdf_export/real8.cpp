@@ -205,12 +205,12 @@ constexpr auto make_decades() {
         const uint64_t sign = e < 0 ? '-' : '+';
         const auto magnitude = static_cast<uint64_t>(e < 0 ? -e : e);
         // ' ', d, '.', d, d, d, sign, e  or  ' ', d, '.', d, d, sign, e, e
-        const uint64_t frame = three ? 0x00003030302E3020 | sign << 48 | ('0' + magnitude) << 56
-                                     : 0x00000030302E3020 | sign << 40 |
-                                           ('0' + magnitude / 10) << 48 |
+        const uint64_t frame = three ? 0x2E0020 | sign << 48 | ('0' + magnitude) << 56
+                                     : 0x2E0020 | sign << 40 | ('0' + magnitude / 10) << 48 |
                                            ('0' + magnitude % 10) << 56;
         t[static_cast<size_t>(e + max_exponent)] = {scale_powers[(three ? 3 : 2) - e + 28],
-                                                    three ? 1U : 10U, frame};
+                                                    three ? 1U : 10U, frame,
+                                                    three ? 0xFFFFFF00FF00ULL : 0xFFFF00FF00ULL};
     }
     return t;
 }

@@ -11,6 +11,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "model_input/decimal.h"
+
 namespace sorvan::bdf::real8 {
 
 // Binary exponents b of the magnitudes taken here: every double of
@@ -30,13 +32,14 @@ struct Binade {
 // What the text needs of its decimal exponent e, -30 to 30: the product
 // that turns a magnitude into the mantissa in units of the last decimal
 // (10^3 or 10^2 over 10^e), the factor that spreads those units over four
-// digits (1 with three decimals, 10 with two), and the fixed characters of
-// the text as a little-endian word: the digits' '0', the point, the
-// exponent's sign and digits; the sign of the value (a blank) added.
+// digits (1 with three decimals, 10 with two), the fixed characters of the
+// text as a little-endian word (a blank for the sign, the point, the
+// exponent's sign and digits) and the bytes of that word the digits take.
 struct Decade {
     double scale_power;
     uint32_t spread;
     uint64_t frame;
+    uint64_t digit_bytes;
 };
 
 extern const std::array<Binade, binade_max - binade_min + 1> binades;
@@ -61,15 +64,13 @@ inline bool put_fast(char *out, double value) {
     const double fraction = t - static_cast<double>(whole);
     const auto units = static_cast<uint32_t>(whole + (fraction > 0.5)) * decade.spread;
     if (std::fabs(fraction - 0.5) < 0x1p-20 || units >= 10000) return false;
-    // Four digits: hundreds by (u * 5243) >> 19 (exact below 43699), tens
-    // of a two-digit number by (x * 103) >> 10; bytes 1, 3, 4 and 5.
+    // Four digits in two pairs, hundreds by (u * 5243) >> 19 (exact below
+    // 43699): bytes 1 and 3, then 4 and 5.
     const uint32_t high = (units * 5243) >> 19, low = units - 100 * high;
-    const uint32_t high_tens = (high * 103) >> 10, low_tens = (low * 103) >> 10;
-    const uint64_t digits = uint64_t{high_tens} << 8 | uint64_t{high - 10 * high_tens} << 24 |
-                            uint64_t{low_tens} << 32 | uint64_t{low - 10 * low_tens} << 40;
-    const uint64_t text = decade.frame + digits + ('-' - ' ') * (bits >> 63);
-    for (int i = 0; i < 8; ++i)
-        out[i] = static_cast<char>(text >> (8 * i));
+    const uint64_t high_pair = decimal::pair_at(high), low_pair = decimal::pair_at(low);
+    const uint64_t digits = (high_pair & 0xFF) << 8 | (high_pair >> 8) << 24 | low_pair << 32;
+    decimal::store8(out,
+                    (decade.frame | (digits & decade.digit_bytes)) + ('-' - ' ') * (bits >> 63));
     return true;
 }
 

@@ -106,38 +106,20 @@ bool seventeen_digits(double v, uint64_t *n, int *exp10);
 // "00" to "99", two characters each.
 extern const char digit_pairs[];
 
-// Eight characters as a little-endian word, the first in the lowest byte.
-inline uint64_t load8(const char *p) {
-    uint64_t v = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(&v, p, 8);
-    } else {
-        for (int i = 7; i >= 0; --i)
-            v = v << 8 | static_cast<unsigned char>(p[i]);
-    }
-    return v;
-}
-
-// Whether all eight bytes of the word are the digits '0' to '9'.
-inline bool eight_digits(uint64_t v) {
-    return ((v & 0xF0F0F0F0F0F0F0F0) | (((v + 0x0606060606060606) & 0xF0F0F0F0F0F0F0F0) >> 4)) ==
-           0x3333333333333333;
-}
-
-// The number that eight digit bytes spell, the first the most significant.
-inline uint32_t eight_digit_value(uint64_t v) {
-    v -= 0x3030303030303030;
-    v = v * 10 + (v >> 8); // pairs of digits
-    v = (((v & 0x000000FF000000FF) * 0x000F424000000064) +
-         (((v >> 16) & 0x000000FF000000FF) * 0x0000271000000001)) >>
-        32;
-    return static_cast<uint32_t>(v);
+// The two characters of v < 100 as a little-endian word.
+inline uint32_t pair_at(uint32_t v) {
+    return static_cast<unsigned char>(digit_pairs[2 * v]) |
+           static_cast<uint32_t>(static_cast<unsigned char>(digit_pairs[2 * v + 1])) << 8;
 }
 
 // Stores the eight bytes of v at out, the lowest byte first.
 inline void store8(char *out, uint64_t v) {
-    for (int i = 0; i < 8; ++i)
-        out[i] = static_cast<char>(v >> (8 * i));
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(out, &v, 8);
+    } else {
+        for (int i = 0; i < 8; ++i)
+            out[i] = static_cast<char>(v >> (8 * i));
+    }
 }
 
 // The eight decimal digits of v < 10^8, zero-padded, at out. The digits are

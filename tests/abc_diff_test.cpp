@@ -195,4 +195,30 @@ TEST(AbcDiff, ReadingMatchesTheThreePassReaderWithStrtod) {
     }
 }
 
+// A field in the writer's layout with one byte changed, at every position
+// and to every value but a line end, is read as the general tokeniser
+// reads it (the same line with a blank after it, which the layout's fast
+// path never takes): refused by both, or the same bits.
+TEST(AbcDiff, AFieldWithAnyByteChangedReadsAsTheTokeniserReadsIt) {
+    sorvan::test::ScratchDir dir("abc_bytes");
+    const std::string base = (dir.path() / "b_").string();
+    auto read = [&base](const std::string &line) -> std::string {
+        sorvan::test::write_bytes(base + "a", line + "\n");
+        Matrix m(ABCread_mtx(base.c_str(), 'a'), ABCfree);
+        return m && m->nrows == 1 && m->ncols == 1 ? std::to_string(bits(m->rows[0][0]))
+                                                   : "refused";
+    };
+    const std::string field = " -1.2345678901234567E-012";
+    ASSERT_EQ(read(field), std::to_string(bits(-1.2345678901234567E-012)));
+    sorvan::test::printed([&] { // the refusals' diagnostics
+        for (size_t at = 0; at < field.size(); ++at)
+            for (int byte = 0; byte < 256; ++byte) {
+                std::string changed = field;
+                changed[at] = static_cast<char>(byte);
+                if (byte == '\n' || byte == '\r') continue;
+                ASSERT_EQ(read(changed), read(changed + " ")) << "byte " << byte << " at " << at;
+            }
+    });
+}
+
 } // namespace
