@@ -3,6 +3,7 @@
 #include "bdf_export/bdf.h"
 #include "bdf_export/cards.h"
 #include "bdf_export/real8_fast.h"
+#include "model_input/decimal.h"
 
 #include <bit>
 #include <charconv>
@@ -111,13 +112,10 @@ char *put_int(char *p, int32_t value, int width) {
     return put_text(p, digits, n);
 }
 
-// The field of a point identifier: for 1 to 99999999 (every point of a
-// checked model) 8 characters, spelt in the lanes of one word (four digits,
-// two, one) with the leading zeros turned into blanks; otherwise as put_int
-// spells it, up to 11 characters.
-char *put_point(char *p, int32_t value) {
-    if (value < 1 || value > 99999999) return put_int(p, value, 8);
-    const uint32_t v = static_cast<uint32_t>(value);
+// The field of a point identifier from 1 to 99999999 (every point of a
+// checked model) as a little-endian word: the digits spelt in the lanes of
+// one word (four digits, two, one), the leading zeros turned into blanks.
+uint64_t point_text(uint32_t v) {
     uint64_t w = v / 10000 | uint64_t{v % 10000} << 32;
     const uint64_t hundreds = ((w * 10486) >> 20) & 0x0000007F0000007F; // / 100
     w = hundreds | (w - hundreds * 100) << 16;
@@ -126,9 +124,14 @@ char *put_point(char *p, int32_t value) {
     // One byte per digit, the most significant first; the leading zero
     // bytes (at most 7) become blanks.
     const uint64_t leading = (uint64_t{1} << (std::countr_zero(w) & ~7)) - 1;
-    w = ((w + 0x3030303030303030) & ~leading) | (0x2020202020202020 & leading);
-    for (int i = 0; i < 8; ++i)
-        p[i] = static_cast<char>(w >> (8 * i));
+    return ((w + 0x3030303030303030) & ~leading) | (0x2020202020202020 & leading);
+}
+
+// The field of a point identifier: 8 characters from 1 to 99999999,
+// otherwise as put_int spells it, up to 11 characters.
+char *put_point(char *p, int32_t value) {
+    if (value < 1 || value > 99999999) return put_int(p, value, 8);
+    sorvan::decimal::store8(p, point_text(static_cast<uint32_t>(value)));
     return p + 8;
 }
 
@@ -153,39 +156,44 @@ void write_tf_head(CardBuffer *b, int32_t point, double b0) {
 }
 
 // The point fields of base + 1, base + 2, ... along one matrix row, counted
-// up in decimal rather than spelt one by one. The text serves while the
+// up in decimal rather than spelt one by one, in a word (the text changes
+// in a register, not byte by byte in memory). The text serves while the
 // value lies in 1 to 99999999 (it is spelt anew on reaching 1); outside, as
 // a checked model never has, put_int spells each value.
 struct PointCounter {
     int32_t value;
-    char text[8];
+    uint64_t text;
 };
 
 void start_counter(PointCounter *c, int32_t first) {
     c->value = first;
-    std::memset(c->text, ' ', sizeof c->text);
-    if (first >= 1 && first <= 99999999) put_point(c->text, first); // 8 characters then
+    c->text = first >= 1 && first <= 99999999 ? point_text(static_cast<uint32_t>(first)) : 0;
 }
 
 void count_up(PointCounter *c) {
     if (c->value == INT32_MAX) return; // the row would not fit the range anyway
     if (++c->value == 1) {
-        put_point(c->text, 1);
+        c->text = point_text(1);
         return;
     }
-    for (int i = 7; i >= 0; --i) { // trailing nines become zeros, the digit before goes up
-        char &digit = c->text[i];
-        if (digit != '9') {
-            digit = digit == ' ' ? '1' : static_cast<char>(digit + 1);
-            return;
-        }
-        digit = '0';
+    if (c->text >> 56 != '9') { // nine times in ten: the last digit goes up
+        c->text += uint64_t{1} << 56;
+        return;
     }
+    // The trailing nines (the highest bytes) become zeros, the digit before
+    // them goes up, a blank to '1'. All nines: the value has left the range.
+    const int nines = std::countl_zero(c->text ^ 0x3939393939393939) & ~7; // 8 bits a nine
+    if (nines == 64) return;
+    const uint64_t zeros = nines == 0 ? 0 : ~uint64_t{0} << (64 - nines);
+    const int at = 56 - nines; // the lowest bit of the digit before them
+    const uint64_t text = (c->text & ~zeros) | (0x3030303030303030 & zeros);
+    c->text = text + ((((text >> at) & 0xFF) == ' ' ? uint64_t{'1' - ' '} : 1) << at);
 }
 
 char *put_counter(char *p, const PointCounter *c) {
     if (c->value < 1 || c->value > 99999999) return put_int(p, c->value, 8);
-    return put_text(p, c->text, 8);
+    sorvan::decimal::store8(p, c->text);
+    return p + 8;
 }
 
 // "        %8d%8d%8s%8.4f%8.4f": one term of an equation.

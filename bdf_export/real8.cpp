@@ -215,12 +215,21 @@ constexpr auto make_decades() {
     return t;
 }
 
+// The characters of 0 to 99 at bytes `first` and `second` of a word.
+constexpr std::array<uint64_t, 100> make_pairs(int first, int second) {
+    std::array<uint64_t, 100> t{};
+    for (uint64_t v = 0; v < 100; ++v)
+        t[v] = ('0' + v / 10) << (8 * first) | ('0' + v % 10) << (8 * second);
+    return t;
+}
+
 } // namespace
 
 namespace sorvan::bdf::real8 {
 
 constexpr std::array<Binade, binade_max - binade_min + 1> binades = make_binades();
 constexpr std::array<Decade, 61> decades = make_decades();
+constexpr std::array<uint64_t, 100> high_pairs = make_pairs(1, 3), low_pairs = make_pairs(4, 5);
 
 } // namespace sorvan::bdf::real8
 

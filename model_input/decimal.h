@@ -106,12 +106,6 @@ bool seventeen_digits(double v, uint64_t *n, int *exp10);
 // "00" to "99", two characters each.
 extern const char digit_pairs[];
 
-// The two characters of v < 100 as a little-endian word.
-inline uint32_t pair_at(uint32_t v) {
-    return static_cast<unsigned char>(digit_pairs[2 * v]) |
-           static_cast<uint32_t>(static_cast<unsigned char>(digit_pairs[2 * v + 1])) << 8;
-}
-
 // Stores the eight bytes of v at out, the lowest byte first.
 inline void store8(char *out, uint64_t v) {
     if constexpr (std::endian::native == std::endian::little) {
