@@ -288,11 +288,18 @@ void write_cards(FILE *bdf, const Conversion &c, MAPmodel *map, const Matrices &
     std::fputs("$*\n$* KAVEL2PELDA: End of BDF for PELDA:\n$*\n", bdf);
 }
 
+// The deck's stream buffer. The TF lines, nearly all of a large deck, come
+// in pieces of a megabyte gathered by their writers; stdio copies a piece
+// into the stream buffer as far as that has room and hands the rest to the
+// file directly, so a buffer this small lets most of the bytes through
+// uncopied, and still gathers the small writes of the other cards.
+constexpr size_t deck_buffer = size_t{1} << 16;
+
 // Writes under a temporary name and moves the file into place only when
 // every write and the close succeeded.
 int32_t write_bdf(const Conversion &c, MAPmodel *map, const Matrices &m) {
     OutputFile out;
-    FILE *bdf = out.open(bdf_name);
+    FILE *bdf = out.open(bdf_name, false, deck_buffer);
     if (bdf) {
         write_cards(bdf, c, map, m);
         if (out.commit()) return done;

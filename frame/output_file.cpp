@@ -78,7 +78,7 @@ bool keep_backup(const std::string &name, const std::string &backup) {
 
 } // namespace
 
-std::FILE *OutputFile::open(const char *final_name, bool binary) {
+std::FILE *OutputFile::open(const char *final_name, bool binary, std::size_t buffer) {
     abandon();
     error_.clear();
     errno_ = 0;
@@ -91,8 +91,8 @@ std::FILE *OutputFile::open(const char *final_name, bool binary) {
         temp_.clear();
         return nullptr;
     }
-    buffer_ = static_cast<char *>(std::malloc(buffer_size));
-    if (buffer_ && std::setvbuf(stream_, buffer_, _IOFBF, buffer_size) != 0) {
+    buffer_ = static_cast<char *>(std::malloc(buffer));
+    if (buffer_ && std::setvbuf(stream_, buffer_, _IOFBF, buffer) != 0) {
         std::free(buffer_);
         buffer_ = nullptr;
     }

@@ -28,11 +28,11 @@ class OutputFile {
     ~OutputFile() { abandon(); }
 
     // Creates the temporary file for final_name, in text mode unless binary
-    // is set, with a stream buffer of buffer_size bytes (large writes keep
+    // is set, with a stream buffer of `buffer` bytes (large writes keep
     // files of hundreds of megabytes at the speed of the disk; the system's
     // default buffer when that much memory cannot be had). Returns its
     // stream, or nullptr with error() set when it cannot be created.
-    std::FILE *open(const char *final_name, bool binary = false);
+    std::FILE *open(const char *final_name, bool binary = false, std::size_t buffer = buffer_size);
 
     std::FILE *stream() const { return stream_; }
 
