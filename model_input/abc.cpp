@@ -103,7 +103,7 @@ bool parse_field(const char *p, double *out) {
         *out = negative ? -0.0 : 0.0;
     else if (!scale(w, ((tail & 0xFF) == '-' ? -magnitude : magnitude) - 16, negative, out))
         *out = MAPparse_real(p + 1, p + ABC_FIELD_WIDTH, nullptr);
-    return true;
+    return std::isfinite(*out); // beyond the doubles' range: the general way names it
 }
 #else
 // Without SSE2 the lines go the general way.
@@ -291,10 +291,12 @@ bool is_blank(char c) {
     return c == ' ' || c == '\t' || c == '\r';
 }
 
-// What parse_row found wrong with a line.
+// What parse_row found wrong with a line, and whether it knows every value
+// to be finite.
 struct row_fault {
     int32_t not_a_number = 0; // position, from 1, of a token that is not wholly a number
     bool trailing = false;    // text after the last of the ncols fields
+    bool finite = false;      // every value finite: the writer's layout throughout
 };
 
 // Converts the first ncols tokens of the current line into row; tokens are
@@ -312,7 +314,10 @@ int32_t parse_row(const reader *r, double *row, int32_t ncols, row_fault *fault)
         int32_t j = 0;
         while (j < ncols && parse_field(p + static_cast<size_t>(j) * ABC_FIELD_WIDTH, &row[j]))
             ++j;
-        if (j == ncols) return ncols;
+        if (j == ncols) {
+            fault->finite = true;
+            return ncols;
+        }
     }
     const char *end = r->line + r->length;
     int32_t found = 0;
@@ -383,7 +388,7 @@ const char *add_row(reader *r, ABCmtx *m, int32_t *capacity) {
     }
     // An infinity or a NaN is no matrix term: a NaN passes no threshold and
     // would silently drop out of its card.
-    for (int32_t j = 0; j < m->ncols; ++j)
+    for (int32_t j = 0; j < m->ncols && !fault.finite; ++j)
         if (!std::isfinite(row[j])) {
             std::snprintf(r->message, sizeof r->message, "field %d is not a finite number", j + 1);
             return r->message;
