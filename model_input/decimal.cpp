@@ -9,13 +9,8 @@ namespace sorvan::decimal {
 
 namespace {
 
-// Powers of ten in 128 bits
+// The table of powers of ten (decimal.h), built at compile time.
 //
-// 10^k for pow10_min <= k <= pow10_max: the 128 leading bits hi:lo of its
-// binary expansion, rounded down, so that 10^k = (hi:lo + f) * 2^(exp2 - 127)
-// with 0 <= f < 1, and f = 0 exactly when exact is set. exp2 is
-// floor(log2(10^k)). The range covers every decimal exponent a double's 17
-// digits can need, in both directions.
 // Natural numbers of up to 1280 bits, for building the table: 5^348 has 809
 // bits, and 2^1279 / 5^348 keeps well over the 128 bits needed.
 constexpr int big_limbs = 40;
