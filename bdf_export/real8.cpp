@@ -123,52 +123,8 @@ constexpr double scale_powers[62] = {
     1e11,  1e12,  1e13,  1e14,  1e15,  1e16,  1e17,  1e18,  1e19,  1e20,  1e21,  1e22,  1e23,
     1e24,  1e25,  1e26,  1e27,  1e28,  1e29,  1e30,  1e31,  1e32,  1e33};
 
-// The rounded mantissa from one product: t = magnitude * scale_power (the
-// scale over 10^e) differs from the quotient magnitude / 10^e times the
-// scale by a few units of 10^-12 at most (t is below 10^4), both roundings
-// counted. Away from a half the two round alike; within 2^-20 of one only
-// the quotient itself can decide, and the answer is false.
-bool rounded_product(double magnitude, double scale_power, uint64_t *r) {
-    const double t = magnitude * scale_power;
-    const auto whole = static_cast<uint64_t>(t);
-    const double fraction = t - static_cast<double>(whole);
-    if (std::fabs(fraction - 0.5) < 0x1p-20) return false;
-    *r = whole + (fraction > 0.5);
-    return true;
-}
-
-// The text of the rounded mantissa r (in units of 10^-3 or 10^-2) with
-// exponent e, as "%6.3f%s%d" or "%5.2f%s%d" print it, into out; false when
-// it would not be 8 characters (the general path then decides). Constant
-// divisors throughout: these run for every term of a model.
-bool put_real8(char *out, bool negative, uint32_t r, bool three, int e) {
-    const char sign = e < 0 ? '-' : '+';
-    const int magnitude = e < 0 ? -e : e;
-    out[0] = negative ? '-' : ' ';
-    out[2] = '.';
-    out[8] = '\0';
-    if (three) {
-        if (r >= 10000) return false;
-        out[1] = static_cast<char>('0' + r / 1000);
-        out[3] = static_cast<char>('0' + r / 100 % 10);
-        out[4] = static_cast<char>('0' + r / 10 % 10);
-        out[5] = static_cast<char>('0' + r % 10);
-        out[6] = sign;
-        out[7] = static_cast<char>('0' + magnitude);
-        return true;
-    }
-    if (r >= 1000) return false;
-    out[1] = static_cast<char>('0' + r / 100);
-    out[3] = static_cast<char>('0' + r / 10 % 10);
-    out[4] = static_cast<char>('0' + r % 10);
-    out[5] = sign;
-    out[6] = static_cast<char>('0' + magnitude / 10);
-    out[7] = static_cast<char>('0' + magnitude % 10);
-    return true;
-}
-
 // The text through the general fixed-point formatting, for the mantissas
-// put_real8 leaves.
+// that round up to 10.
 BDFreal8_text real8_general(double mantissa, int e) {
     BDFreal8_text out;
     std::memcpy(out.text, unprintable_real8, sizeof out.text);
@@ -262,15 +218,16 @@ BDFreal8_text BDFreal8(double value) {
         std::memcpy(out.text, " 0.000+0", sizeof out.text);
         return out;
     }
+    // The exact quotient decides what the common case leaves: the edges of
+    // the range and the mantissas near a rounding tie.
     const int e = real8_exponent(std::fabs(value));
-    const bool three = e > -10 && e < 10;
-    const uint64_t scale = three ? 1000 : 100;
-    uint64_t r;
-    if (!rounded_product(std::fabs(value), scale_powers[(three ? 3 : 2) - e + 28], &r))
-        r = rounded(value / pow10_table[e + max_exponent], scale);
-    if (r < 100000 && put_real8(out.text, value < 0, static_cast<uint32_t>(r), three, e))
+    const double mantissa = value / pow10_table[e + max_exponent];
+    const uint64_t r = rounded(mantissa, e > -10 && e < 10 ? 1000 : 100);
+    if (r < 100000 && sorvan::bdf::real8::put_mantissa(
+                          out.text, value < 0, static_cast<uint32_t>(r),
+                          sorvan::bdf::real8::decades[static_cast<size_t>(e + max_exponent)]))
         return out;
-    return real8_general(value / pow10_table[e + max_exponent], e);
+    return real8_general(mantissa, e);
 }
 
 BDFreal16_text BDFreal16(double value) {

@@ -49,6 +49,21 @@ extern const std::array<Decade, 61> decades;
 // the last two's (4 and 5).
 extern const std::array<uint64_t, 100> high_pairs, low_pairs;
 
+// The eight characters of a mantissa rounded to `rounded` units of its
+// decade's last decimal (below 10^5), with that decade's exponent, negated
+// when negative is 1, at out (no terminator); false when it takes more
+// digits than the text has room for (a mantissa rounded up to 10). Four
+// digits in two pairs, hundreds by (u * 5243) >> 19 (exact below 43699),
+// each pair's characters in their bytes by a table.
+inline bool put_mantissa(char *out, uint64_t negative, uint32_t rounded, const Decade &decade) {
+    const uint32_t units = rounded * decade.spread;
+    if (units >= 10000) return false;
+    const uint32_t high = (units * 5243) >> 19;
+    const uint64_t digits = high_pairs[high] | low_pairs[units - 100 * high];
+    decimal::store8(out, (decade.frame | (digits & decade.digit_bytes)) + ('-' - ' ') * negative);
+    return true;
+}
+
 // The eight characters of value's text at out (no terminator), or false
 // when BDFreal8 has to decide it. One product instead of a division: t,
 // the magnitude times the scale power, lies within a few units of 10^-12
@@ -66,15 +81,8 @@ inline bool put_fast(char *out, double value) {
     const double t = magnitude * decade.scale_power;
     const auto whole = static_cast<int32_t>(t);
     const double fraction = t - static_cast<double>(whole);
-    const auto units = static_cast<uint32_t>(whole + (fraction > 0.5)) * decade.spread;
-    if (std::fabs(fraction - 0.5) < 0x1p-20 || units >= 10000) return false;
-    // Four digits in two pairs, hundreds by (u * 5243) >> 19 (exact below
-    // 43699), each pair's characters in their bytes by a table.
-    const uint32_t high = (units * 5243) >> 19;
-    const uint64_t digits = high_pairs[high] | low_pairs[units - 100 * high];
-    decimal::store8(out,
-                    (decade.frame | (digits & decade.digit_bytes)) + ('-' - ' ') * (bits >> 63));
-    return true;
+    if (std::fabs(fraction - 0.5) < 0x1p-20) return false;
+    return put_mantissa(out, bits >> 63, static_cast<uint32_t>(whole + (fraction > 0.5)), decade);
 }
 
 } // namespace sorvan::bdf::real8

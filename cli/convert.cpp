@@ -294,7 +294,7 @@ bool summarise(const std::string &name, BdfSummary &out) {
     constexpr size_t field = 8;
     std::string head; // the current line's first characters
     auto count_card = [&] {
-        if (!head.empty() && std::strchr("$ *+\n", head[0]) == nullptr)
+        if (!head.empty() && std::strchr("$ *+", head[0]) == nullptr)
             ++out.cards[head.substr(0, head.find(' '))];
         head.clear();
     };
